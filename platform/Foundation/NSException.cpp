@@ -1,0 +1,5 @@
+#include "platform/Foundation/NSException.h"
+
+void NSAssertionFailure(const std::string& message) {
+    throw NSException(NSInternalInconsistencyException, message);
+}

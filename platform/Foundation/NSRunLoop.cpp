@@ -1,0 +1,321 @@
+#include "platform/Foundation/NSRunLoop.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <future>
+
+namespace {
+const std::thread::id gMainThread = std::this_thread::get_id();
+thread_local std::shared_ptr<NSRunLoop> tCurrentLoop;
+
+// How long a loop under a manual clock may sleep before it looks at the clock again.
+constexpr int kManualClockPollMs = 2;
+}  // namespace
+
+NSRunLoop::NSRunLoop() : thread_(std::this_thread::get_id()) {
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+NSRunLoop::~NSRunLoop() {
+    if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+bool NSRunLoop::isMainThread() { return std::this_thread::get_id() == gMainThread; }
+
+std::shared_ptr<NSRunLoop> NSRunLoop::mainRunLoop() {
+    static std::shared_ptr<NSRunLoop> main = [] {
+        auto loop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
+        loop->thread_ = gMainThread;
+        return loop;
+    }();
+    return main;
+}
+
+std::shared_ptr<NSRunLoop> NSRunLoop::currentRunLoop() {
+    if (isMainThread()) return mainRunLoop();
+    if (!tCurrentLoop) tCurrentLoop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
+    return tCurrentLoop;
+}
+
+void NSRunLoop::addTimer(const std::shared_ptr<NSTimer>& timer) {
+    {
+        std::lock_guard timerLock(timer->mutex_);
+        if (!timer->action_ || !timer->loop_.expired()) return;  // invalid, or already on a loop
+        timer->loop_ = retained(this);
+        std::lock_guard lock(mutex_);
+        timer->seq_ = nextSeq_++;
+        timers_.push_back(timer);
+    }
+    wake();
+}
+
+void NSRunLoop::forgetTimer(NSTimer* timer) {
+    std::shared_ptr<NSTimer> removed;  // destroyed outside the lock
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(timers_.begin(), timers_.end(),
+                               [&](const auto& t) { return t.get() == timer; });
+        if (it == timers_.end()) return;
+        removed = std::move(*it);
+        timers_.erase(it);
+    }
+    wake();
+}
+
+void NSRunLoop::cancelPerformRequests(const void* target, const SelectorKey& selector) {
+    std::vector<std::shared_ptr<NSTimer>> matching;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : timers_)
+            if (t->performTarget_ == target && (selector.empty() || t->performSelector_ == selector))
+                matching.push_back(t);
+    }
+    for (auto& t : matching) t->invalidate();
+}
+
+void NSRunLoop::post(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(work));
+    }
+    wake();
+}
+
+void NSRunLoop::postAndWait(std::function<void()> work) {
+    if (std::this_thread::get_id() == thread_) {
+        work();
+        return;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    post([work = std::move(work), done] {
+        try {
+            work();
+            done->set_value();
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}
+
+NSRunLoop::SourceId NSRunLoop::addFileDescriptor(int fd, short events,
+                                                 FileDescriptorCallback callback) {
+    std::lock_guard lock(mutex_);
+    SourceId id = nextSourceId_++;
+    fdSources_.push_back(
+        {id, fd, events, std::make_shared<FileDescriptorCallback>(std::move(callback))});
+    return id;
+}
+
+void NSRunLoop::setFileDescriptorEvents(SourceId id, short events) {
+    std::lock_guard lock(mutex_);
+    for (auto& s : fdSources_)
+        if (s.id == id) s.events = events;
+}
+
+void NSRunLoop::removeFileDescriptor(SourceId id) {
+    std::shared_ptr<FileDescriptorCallback> callback;  // released outside the lock
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(fdSources_.begin(), fdSources_.end(),
+                           [&](const FdSource& s) { return s.id == id; });
+    if (it == fdSources_.end()) return;
+    callback = std::move(it->callback);
+    fdSources_.erase(it);
+}
+
+bool NSRunLoop::hasSources() const {
+    std::lock_guard lock(mutex_);
+    return !timers_.empty() || !fdSources_.empty();
+}
+
+std::optional<NSDate> NSRunLoop::nextTimerFireDate() const {
+    std::lock_guard lock(mutex_);
+    std::optional<NSDate> next;
+    for (const auto& t : timers_) {
+        NSDate d = t->fireDate();
+        if (!next || d < *next) next = d;
+    }
+    return next;
+}
+
+bool NSRunLoop::hasDueWork() const {
+    {
+        std::lock_guard lock(mutex_);
+        if (!posted_.empty()) return true;
+    }
+    auto next = nextTimerFireDate();
+    return next && next->timeIntervalSince1970() <= Clock::current().now();
+}
+
+void NSRunLoop::removeAllSources() {
+    std::vector<std::shared_ptr<NSTimer>> timers;
+    std::deque<std::function<void()>> posted;
+    std::vector<FdSource> sources;
+    {
+        std::lock_guard lock(mutex_);
+        timers = timers_;
+        posted.swap(posted_);
+        sources.swap(fdSources_);
+    }
+    for (auto& t : timers) t->invalidate();
+    stopRequests_ = 0;
+}
+
+void NSRunLoop::run() {
+    while (hasSources()) {
+        if (stopRequests_.load() > 0) {
+            --stopRequests_;
+            return;
+        }
+        runOnePass(std::nullopt);
+    }
+    runPostedWork();
+}
+
+void NSRunLoop::runUntilDate(NSDate date) {
+    while (Clock::current().now() < date.timeIntervalSince1970()) {
+        if (stopRequests_.load() > 0) {
+            --stopRequests_;
+            return;
+        }
+        runOnePass(date);
+    }
+    runPending();
+}
+
+void NSRunLoop::stop() {
+    ++stopRequests_;
+    wake();
+}
+
+void NSRunLoop::runPending() {
+    runPostedWork();
+    runDueTimers();
+    waitForEvents(NSDate::dateWithTimeIntervalSince1970(Clock::current().now()));
+}
+
+void NSRunLoop::runOnePass(std::optional<NSDate> deadline) {
+    runPostedWork();
+    runDueTimers();
+    if (stopRequests_.load() > 0) return;
+    waitForEvents(deadline);
+}
+
+bool NSRunLoop::runPostedWork() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(mutex_);
+        work.swap(posted_);
+    }
+    for (auto& w : work) w();
+    return !work.empty();
+}
+
+void NSRunLoop::runDueTimers() {
+    const NSTimeInterval now = Clock::current().now();
+    uint64_t seqLimit;
+    {
+        std::lock_guard lock(mutex_);
+        seqLimit = nextSeq_;  // timers (re)scheduled during this pass wait for the next one
+    }
+    while (stopRequests_.load() == 0) {
+        std::shared_ptr<NSTimer> timer;
+        std::shared_ptr<NSTimer::Action> action;
+        {
+            std::lock_guard lock(mutex_);
+            NSTimeInterval bestFire = 0;
+            uint64_t bestSeq = 0;
+            size_t bestIndex = 0;
+            for (size_t i = 0; i < timers_.size(); ++i) {
+                auto& t = timers_[i];
+                std::lock_guard timerLock(t->mutex_);
+                NSTimeInterval fire = t->fireDate_.timeIntervalSince1970();
+                if (!t->action_ || fire > now || t->seq_ >= seqLimit) continue;
+                if (!timer || fire < bestFire || (fire == bestFire && t->seq_ < bestSeq)) {
+                    timer = t;
+                    bestFire = fire;
+                    bestSeq = t->seq_;
+                    bestIndex = i;
+                }
+            }
+            if (!timer) return;
+            std::lock_guard timerLock(timer->mutex_);
+            action = timer->action_;
+            if (timer->repeats_) {
+                // Next fire date on the timer's own schedule, skipping the dates already past.
+                NSTimeInterval interval = timer->interval_;
+                NSTimeInterval next = bestFire + interval;
+                if (next <= now) next = bestFire + interval * (std::floor((now - bestFire) / interval) + 1);
+                timer->fireDate_ = NSDate::dateWithTimeIntervalSince1970(next);
+                timer->seq_ = nextSeq_++;
+            } else {
+                // Off the loop before it runs, so a nested run cannot fire it twice.
+                timers_.erase(timers_.begin() + static_cast<long>(bestIndex));
+            }
+        }
+        (*action)(*timer);
+        if (!timer->repeats_) timer->invalidate();
+    }
+}
+
+void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
+    const Clock& clock = Clock::current();
+    const NSTimeInterval now = clock.now();
+    std::optional<NSTimeInterval> wait;  // seconds; none means until something happens
+    {
+        std::lock_guard lock(mutex_);
+        if (!posted_.empty()) wait = 0;
+    }
+    if (auto next = nextTimerFireDate()) {
+        NSTimeInterval t = next->timeIntervalSince1970() - now;
+        wait = wait ? std::min(*wait, t) : t;
+    }
+    if (deadline) {
+        NSTimeInterval t = deadline->timeIntervalSince1970() - now;
+        wait = wait ? std::min(*wait, t) : t;
+    }
+    int timeoutMs = -1;
+    if (wait) timeoutMs = *wait <= 0 ? 0 : static_cast<int>(std::min(std::ceil(*wait * 1000.0), 1e9));
+    if (clock.isManual() && (timeoutMs < 0 || timeoutMs > kManualClockPollMs))
+        timeoutMs = kManualClockPollMs;
+
+    std::vector<pollfd> fds;
+    std::vector<SourceId> ids;
+    fds.push_back({wakeFd_, POLLIN, 0});
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& s : fdSources_) {
+            fds.push_back({s.fd, s.events, 0});
+            ids.push_back(s.id);
+        }
+    }
+    int n = poll(fds.data(), fds.size(), timeoutMs);
+    if (n <= 0) return;
+    if (fds[0].revents & POLLIN) {
+        uint64_t count;
+        while (read(wakeFd_, &count, sizeof count) > 0) {
+        }
+    }
+    for (size_t i = 1; i < fds.size(); ++i) {
+        short revents = fds[i].revents;
+        if (!(revents & (fds[i].events | POLLERR | POLLHUP | POLLNVAL))) continue;
+        std::shared_ptr<FileDescriptorCallback> callback;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& s : fdSources_)
+                if (s.id == ids[i - 1]) callback = s.callback;
+        }
+        if (callback) (*callback)(revents);  // skipped when an earlier callback removed it
+    }
+}
+
+void NSRunLoop::wake() {
+    uint64_t one = 1;
+    [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
+}

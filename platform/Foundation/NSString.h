@@ -1,0 +1,22 @@
+#pragma once
+// String helpers of the platform's string class. Strings are UTF-8 std::string.
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// printf-style formatting into a std::string (the platform's stringWithFormat:, with %s for %@).
+std::string stringWithFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string stringWithFormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+
+// The length the platform reports for a string: its number of UTF-16 code units.
+// Invalid UTF-8 bytes count one unit each.
+size_t utf16Length(std::string_view utf8);
+
+// The last path component ("a/b/c.txt" -> "c.txt"; trailing slashes are ignored).
+std::string lastPathComponent(std::string_view path);
+// Joins with exactly one "/" between the parts.
+std::string stringByAppendingPathComponent(std::string_view path, std::string_view component);
+// "~" or "~/..." expanded with $HOME.
+std::string stringByExpandingTildeInPath(std::string_view path);
