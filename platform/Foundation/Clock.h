@@ -12,7 +12,7 @@
 using NSTimeInterval = double;
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Seconds since 1970-01-01 00:00:00 UTC.
     virtual NSTimeInterval now() const = 0;
@@ -25,18 +25,18 @@ public:
 };
 
 class RealClock : public Clock {
-public:
+  public:
     NSTimeInterval now() const override;
 };
 
 class ManualClock : public Clock {
-public:
+  public:
     explicit ManualClock(NSTimeInterval start = 1'300'000'000.0) : now_(start) {}
     NSTimeInterval now() const override { return now_.load(); }
     bool isManual() const override { return true; }
     void set(NSTimeInterval t) { now_.store(t); }
     void advance(NSTimeInterval dt) { now_.store(now_.load() + dt); }
 
-private:
+  private:
     std::atomic<NSTimeInterval> now_;
 };

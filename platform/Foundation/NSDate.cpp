@@ -3,17 +3,25 @@
 #include <cmath>
 #include <ctime>
 
-NSDate NSDate::date() { return dateWithTimeIntervalSince1970(Clock::current().now()); }
+NSDate NSDate::date() {
+    return dateWithTimeIntervalSince1970(Clock::current().now());
+}
 
 NSDate NSDate::dateWithTimeIntervalSinceNow(NSTimeInterval t) {
     return dateWithTimeIntervalSince1970(Clock::current().now() + t);
 }
 
-NSDate NSDate::dateWithTimeIntervalSince1970(NSTimeInterval t) { return NSDate(t - kReferenceToUnix); }
+NSDate NSDate::dateWithTimeIntervalSince1970(NSTimeInterval t) {
+    return NSDate(t - kReferenceToUnix);
+}
 
-NSDate NSDate::dateWithTimeIntervalSinceReferenceDate(NSTimeInterval t) { return NSDate(t); }
+NSDate NSDate::dateWithTimeIntervalSinceReferenceDate(NSTimeInterval t) {
+    return NSDate(t);
+}
 
-NSDate NSDate::distantFuture() { return NSDate(63113904000.0); }
+NSDate NSDate::distantFuture() {
+    return NSDate(63113904000.0);
+}
 
 NSTimeInterval NSDate::timeIntervalSinceNow() const {
     return timeIntervalSince1970() - Clock::current().now();

@@ -7,7 +7,7 @@
 #include "platform/Foundation/Clock.h"
 
 class NSDate {
-public:
+  public:
     // Seconds from 1970-01-01 to 2001-01-01.
     static constexpr NSTimeInterval kReferenceToUnix = 978307200.0;
 
@@ -33,7 +33,7 @@ public:
     // "YYYY-MM-DD HH:MM:SS +0000" in UTC.
     std::string description() const;
 
-private:
+  private:
     explicit NSDate(NSTimeInterval sinceReference) : sinceReference_(sinceReference) {}
     NSTimeInterval sinceReference_ = 0;
 };

@@ -16,7 +16,8 @@ std::shared_ptr<NSError> NSError::posix(int errnum, const std::string& what) {
 
 std::string NSError::localizedDescription() const {
     Value d = userInfo_[NSLocalizedDescriptionKey];
-    if (d.isString()) return d.string();
+    if (d.isString())
+        return d.string();
     return stringWithFormat("The operation couldn't be completed. (%s error %ld.)", domain_.c_str(),
                             code_);
 }

@@ -11,7 +11,7 @@ inline constexpr const char* NSPOSIXErrorDomain = "NSPOSIXErrorDomain";
 inline constexpr const char* NSCocoaErrorDomain = "NSCocoaErrorDomain";
 
 class NSError {
-public:
+  public:
     NSError(std::string domain, long code, Value userInfo = Value::dictionary())
         : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)) {}
 
@@ -23,12 +23,13 @@ public:
     const std::string& domain() const { return domain_; }
     long code() const { return code_; }
     const Value& userInfo() const { return userInfo_; }
-    // The user information's description, else "The operation couldn't be completed. (domain error code.)".
+    // The user information's description, else "The operation couldn't be completed. (domain error
+    // code.)".
     std::string localizedDescription() const;
     // "Error Domain=... Code=... \"description\" UserInfo=..." for logs.
     std::string description() const;
 
-private:
+  private:
     std::string domain_;
     long code_;
     Value userInfo_;

@@ -11,7 +11,7 @@ inline constexpr const char* NSInternalInconsistencyException = "NSInternalIncon
 inline constexpr const char* NSInvalidArgumentException = "NSInvalidArgumentException";
 
 class NSException : public std::runtime_error {
-public:
+  public:
     NSException(std::string name, std::string reason, Value userInfo = {})
         : std::runtime_error(name + ": " + reason),
           name_(std::move(name)),
@@ -26,7 +26,7 @@ public:
     const std::string& reason() const { return reason_; }
     const Value& userInfo() const { return userInfo_; }
 
-private:
+  private:
     std::string name_;
     std::string reason_;
     Value userInfo_;
@@ -37,5 +37,6 @@ private:
 
 // Raises through the assertion handler when `condition` is false.
 inline void NSAssert(bool condition, const std::string& message) {
-    if (!condition) NSAssertionFailure(message);
+    if (!condition)
+        NSAssertionFailure(message);
 }

@@ -11,7 +11,6 @@
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSString.h"
 
-
 void NSLogString(const std::string& message) {
     double now = Clock::current().now();
     time_t secs = static_cast<time_t>(std::floor(now));

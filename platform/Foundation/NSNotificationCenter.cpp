@@ -24,7 +24,8 @@ void NSNotificationCenter::addObserver(const void* observer, const std::string& 
 void NSNotificationCenter::removeObserver(const void* observer) {
     std::lock_guard lock(mutex_);
     std::erase_if(registrations_, [&](const auto& r) {
-        if (r->observer != observer) return false;
+        if (r->observer != observer)
+            return false;
         r->removed = true;
         return true;
     });
@@ -58,7 +59,8 @@ void NSNotificationCenter::postNotificationName(const std::string& name,
     for (const auto& r : matching) {
         {
             std::lock_guard lock(mutex_);
-            if (r->removed) continue;
+            if (r->removed)
+                continue;
         }
         r->handler(notification);
     }

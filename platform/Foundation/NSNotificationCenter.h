@@ -16,21 +16,21 @@
 #include "platform/Foundation/Value.h"
 
 class NSNotification {
-public:
+  public:
     NSNotification(std::string name, std::shared_ptr<NSObject> object, Value userInfo)
         : name_(std::move(name)), object_(std::move(object)), userInfo_(std::move(userInfo)) {}
     const std::string& name() const { return name_; }
     const std::shared_ptr<NSObject>& object() const { return object_; }
     const Value& userInfo() const { return userInfo_; }
 
-private:
+  private:
     std::string name_;
     std::shared_ptr<NSObject> object_;
     Value userInfo_;
 };
 
 class NSNotificationCenter {
-public:
+  public:
     using Handler = std::function<void(const NSNotification&)>;
 
     static NSNotificationCenter& defaultCenter();
@@ -42,7 +42,8 @@ public:
                      const std::string& name, const NSObject* sender) {
         std::weak_ptr<T> weak = observer;
         add(observer.get(), weak, name, sender, [weak, selector](const NSNotification& n) {
-            if (auto o = weak.lock()) ((*o).*selector)(n);
+            if (auto o = weak.lock())
+                ((*o).*selector)(n);
         });
     }
     // The same with a handler; `observer` only identifies the registration for removal and is
@@ -57,7 +58,7 @@ public:
     void postNotificationName(const std::string& name, std::shared_ptr<NSObject> object,
                               Value userInfo = Value());
 
-private:
+  private:
     struct Registration {
         const void* observer;
         std::weak_ptr<void> lifetime;

@@ -8,7 +8,7 @@
 #include <typeinfo>
 
 class NSObject : public std::enable_shared_from_this<NSObject> {
-public:
+  public:
     virtual ~NSObject() = default;
 };
 
@@ -24,7 +24,7 @@ std::weak_ptr<T> weakly(T* self) {
 
 // Identifies one method of one class; equal for the same member pointer.
 class SelectorKey {
-public:
+  public:
     SelectorKey() = default;
     template <class M>
     static SelectorKey of(M method) {
@@ -37,6 +37,6 @@ public:
     bool empty() const { return bytes_.empty(); }
     bool operator==(const SelectorKey&) const = default;
 
-private:
+  private:
     std::string bytes_;
 };

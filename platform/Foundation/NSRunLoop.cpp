@@ -22,10 +22,13 @@ NSRunLoop::NSRunLoop() : thread_(std::this_thread::get_id()) {
 }
 
 NSRunLoop::~NSRunLoop() {
-    if (wakeFd_ >= 0) close(wakeFd_);
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
 }
 
-bool NSRunLoop::isMainThread() { return std::this_thread::get_id() == gMainThread; }
+bool NSRunLoop::isMainThread() {
+    return std::this_thread::get_id() == gMainThread;
+}
 
 std::shared_ptr<NSRunLoop> NSRunLoop::mainRunLoop() {
     static std::shared_ptr<NSRunLoop> main = [] {
@@ -37,15 +40,18 @@ std::shared_ptr<NSRunLoop> NSRunLoop::mainRunLoop() {
 }
 
 std::shared_ptr<NSRunLoop> NSRunLoop::currentRunLoop() {
-    if (isMainThread()) return mainRunLoop();
-    if (!tCurrentLoop) tCurrentLoop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
+    if (isMainThread())
+        return mainRunLoop();
+    if (!tCurrentLoop)
+        tCurrentLoop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
     return tCurrentLoop;
 }
 
 void NSRunLoop::addTimer(const std::shared_ptr<NSTimer>& timer) {
     {
         std::lock_guard timerLock(timer->mutex_);
-        if (!timer->action_ || !timer->loop_.expired()) return;  // invalid, or already on a loop
+        if (!timer->action_ || !timer->loop_.expired())
+            return;  // invalid, or already on a loop
         timer->loop_ = retained(this);
         std::lock_guard lock(mutex_);
         timer->seq_ = nextSeq_++;
@@ -60,7 +66,8 @@ void NSRunLoop::forgetTimer(NSTimer* timer) {
         std::lock_guard lock(mutex_);
         auto it = std::find_if(timers_.begin(), timers_.end(),
                                [&](const auto& t) { return t.get() == timer; });
-        if (it == timers_.end()) return;
+        if (it == timers_.end())
+            return;
         removed = std::move(*it);
         timers_.erase(it);
     }
@@ -72,7 +79,8 @@ void NSRunLoop::cancelPerformRequests(const void* target, const SelectorKey& sel
     {
         std::lock_guard lock(mutex_);
         for (const auto& t : timers_)
-            if (t->performTarget_ == target && (selector.empty() || t->performSelector_ == selector))
+            if (t->performTarget_ == target &&
+                (selector.empty() || t->performSelector_ == selector))
                 matching.push_back(t);
     }
     for (auto& t : matching) t->invalidate();
@@ -116,7 +124,8 @@ NSRunLoop::SourceId NSRunLoop::addFileDescriptor(int fd, short events,
 void NSRunLoop::setFileDescriptorEvents(SourceId id, short events) {
     std::lock_guard lock(mutex_);
     for (auto& s : fdSources_)
-        if (s.id == id) s.events = events;
+        if (s.id == id)
+            s.events = events;
 }
 
 void NSRunLoop::removeFileDescriptor(SourceId id) {
@@ -124,7 +133,8 @@ void NSRunLoop::removeFileDescriptor(SourceId id) {
     std::lock_guard lock(mutex_);
     auto it = std::find_if(fdSources_.begin(), fdSources_.end(),
                            [&](const FdSource& s) { return s.id == id; });
-    if (it == fdSources_.end()) return;
+    if (it == fdSources_.end())
+        return;
     callback = std::move(it->callback);
     fdSources_.erase(it);
 }
@@ -139,7 +149,8 @@ std::optional<NSDate> NSRunLoop::nextTimerFireDate() const {
     std::optional<NSDate> next;
     for (const auto& t : timers_) {
         NSDate d = t->fireDate();
-        if (!next || d < *next) next = d;
+        if (!next || d < *next)
+            next = d;
     }
     return next;
 }
@@ -147,7 +158,8 @@ std::optional<NSDate> NSRunLoop::nextTimerFireDate() const {
 bool NSRunLoop::hasDueWork() const {
     {
         std::lock_guard lock(mutex_);
-        if (!posted_.empty()) return true;
+        if (!posted_.empty())
+            return true;
     }
     auto next = nextTimerFireDate();
     return next && next->timeIntervalSince1970() <= Clock::current().now();
@@ -203,7 +215,10 @@ void NSRunLoop::runPending() {
 void NSRunLoop::runOnePass(std::optional<NSDate> deadline) {
     runPostedWork();
     runDueTimers();
-    if (stopRequests_.load() > 0) return;
+    if (stopRequests_.load() > 0)
+        return;
+    if (!deadline && !hasSources())
+        return;  // nothing left that could wake the wait
     waitForEvents(deadline);
 }
 
@@ -236,7 +251,8 @@ void NSRunLoop::runDueTimers() {
                 auto& t = timers_[i];
                 std::lock_guard timerLock(t->mutex_);
                 NSTimeInterval fire = t->fireDate_.timeIntervalSince1970();
-                if (!t->action_ || fire > now || t->seq_ >= seqLimit) continue;
+                if (!t->action_ || fire > now || t->seq_ >= seqLimit)
+                    continue;
                 if (!timer || fire < bestFire || (fire == bestFire && t->seq_ < bestSeq)) {
                     timer = t;
                     bestFire = fire;
@@ -244,14 +260,16 @@ void NSRunLoop::runDueTimers() {
                     bestIndex = i;
                 }
             }
-            if (!timer) return;
+            if (!timer)
+                return;
             std::lock_guard timerLock(timer->mutex_);
             action = timer->action_;
             if (timer->repeats_) {
                 // Next fire date on the timer's own schedule, skipping the dates already past.
                 NSTimeInterval interval = timer->interval_;
                 NSTimeInterval next = bestFire + interval;
-                if (next <= now) next = bestFire + interval * (std::floor((now - bestFire) / interval) + 1);
+                if (next <= now)
+                    next = bestFire + interval * (std::floor((now - bestFire) / interval) + 1);
                 timer->fireDate_ = NSDate::dateWithTimeIntervalSince1970(next);
                 timer->seq_ = nextSeq_++;
             } else {
@@ -260,7 +278,8 @@ void NSRunLoop::runDueTimers() {
             }
         }
         (*action)(*timer);
-        if (!timer->repeats_) timer->invalidate();
+        if (!timer->repeats_)
+            timer->invalidate();
     }
 }
 
@@ -270,7 +289,8 @@ void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
     std::optional<NSTimeInterval> wait;  // seconds; none means until something happens
     {
         std::lock_guard lock(mutex_);
-        if (!posted_.empty()) wait = 0;
+        if (!posted_.empty())
+            wait = 0;
     }
     if (auto next = nextTimerFireDate()) {
         NSTimeInterval t = next->timeIntervalSince1970() - now;
@@ -281,7 +301,8 @@ void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
         wait = wait ? std::min(*wait, t) : t;
     }
     int timeoutMs = -1;
-    if (wait) timeoutMs = *wait <= 0 ? 0 : static_cast<int>(std::min(std::ceil(*wait * 1000.0), 1e9));
+    if (wait)
+        timeoutMs = *wait <= 0 ? 0 : static_cast<int>(std::min(std::ceil(*wait * 1000.0), 1e9));
     if (clock.isManual() && (timeoutMs < 0 || timeoutMs > kManualClockPollMs))
         timeoutMs = kManualClockPollMs;
 
@@ -296,7 +317,8 @@ void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
         }
     }
     int n = poll(fds.data(), fds.size(), timeoutMs);
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     if (fds[0].revents & POLLIN) {
         uint64_t count;
         while (read(wakeFd_, &count, sizeof count) > 0) {
@@ -304,14 +326,17 @@ void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
     }
     for (size_t i = 1; i < fds.size(); ++i) {
         short revents = fds[i].revents;
-        if (!(revents & (fds[i].events | POLLERR | POLLHUP | POLLNVAL))) continue;
+        if (!(revents & (fds[i].events | POLLERR | POLLHUP | POLLNVAL)))
+            continue;
         std::shared_ptr<FileDescriptorCallback> callback;
         {
             std::lock_guard lock(mutex_);
             for (const auto& s : fdSources_)
-                if (s.id == ids[i - 1]) callback = s.callback;
+                if (s.id == ids[i - 1])
+                    callback = s.callback;
         }
-        if (callback) (*callback)(revents);  // skipped when an earlier callback removed it
+        if (callback)
+            (*callback)(revents);  // skipped when an earlier callback removed it
     }
 }
 

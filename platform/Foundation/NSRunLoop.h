@@ -28,7 +28,7 @@
 #include "platform/Foundation/NSTimer.h"
 
 class NSRunLoop : public NSObject {
-public:
+  public:
     using SourceId = uint64_t;
     using FileDescriptorCallback = std::function<void(short revents)>;
 
@@ -75,7 +75,7 @@ public:
     // when it is not empty).
     void cancelPerformRequests(const void* target, const SelectorKey& selector);
 
-private:
+  private:
     NSRunLoop();
     struct FdSource {
         SourceId id;
@@ -131,7 +131,8 @@ void performSelectorOnMainThread(const std::shared_ptr<T>& target, void (T::*sel
                                  bool waitUntilDone) {
     std::weak_ptr<T> weak = target;
     auto work = [weak, selector] {
-        if (auto t = weak.lock()) ((*t).*selector)();
+        if (auto t = weak.lock())
+            ((*t).*selector)();
     };
     auto main = NSRunLoop::mainRunLoop();
     if (waitUntilDone)

@@ -10,7 +10,8 @@ std::string stringWithFormatV(const char* format, va_list args) {
     va_copy(copy, args);
     int n = std::vsnprintf(nullptr, 0, format, copy);
     va_end(copy);
-    if (n <= 0) return {};
+    if (n <= 0)
+        return {};
     std::vector<char> buf(static_cast<size_t>(n) + 1);
     std::vsnprintf(buf.data(), buf.size(), format, args);
     return std::string(buf.data(), static_cast<size_t>(n));
@@ -28,7 +29,11 @@ size_t utf16Length(std::string_view s) {
     size_t units = 0;
     for (size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        size_t len = c < 0x80           ? 1
+                     : (c >> 5) == 0x6  ? 2
+                     : (c >> 4) == 0xE  ? 3
+                     : (c >> 3) == 0x1E ? 4
+                                        : 0;
         bool valid = len != 0 && i + len <= s.size();
         for (size_t k = 1; valid && k < len; ++k)
             valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
@@ -46,7 +51,8 @@ size_t utf16Length(std::string_view s) {
 std::string lastPathComponent(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     auto slash = path.rfind('/');
-    if (slash == std::string_view::npos || path.size() == 1) return std::string(path);
+    if (slash == std::string_view::npos || path.size() == 1)
+        return std::string(path);
     return std::string(path.substr(slash + 1));
 }
 

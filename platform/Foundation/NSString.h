@@ -8,7 +8,8 @@
 
 // printf-style formatting into a std::string (the platform's stringWithFormat:, with %s for %@).
 std::string stringWithFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string stringWithFormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+std::string stringWithFormatV(const char* format, va_list args)
+    __attribute__((format(printf, 1, 0)));
 
 // The length the platform reports for a string: its number of UTF-16 code units.
 // Invalid UTF-8 bytes count one unit each.

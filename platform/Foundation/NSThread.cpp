@@ -3,7 +3,8 @@
 #include "platform/Foundation/NSRunLoop.h"
 
 NSThread::~NSThread() {
-    if (thread_.joinable()) thread_.detach();
+    if (thread_.joinable())
+        thread_.detach();
 }
 
 std::shared_ptr<NSThread> NSThread::detachNewThread(std::function<void()> body) {
@@ -15,8 +16,11 @@ std::shared_ptr<NSThread> NSThread::detachNewThread(std::function<void()> body) 
     return thread;
 }
 
-bool NSThread::isMainThread() { return NSRunLoop::isMainThread(); }
+bool NSThread::isMainThread() {
+    return NSRunLoop::isMainThread();
+}
 
 void NSThread::join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
 }

@@ -13,7 +13,7 @@
 #include "platform/Foundation/NSObject.h"
 
 class NSThread : public NSObject {
-public:
+  public:
     ~NSThread() override;
 
     // Starts `body` on a new thread at once.
@@ -23,7 +23,7 @@ public:
     void join();
     bool isFinished() const { return finished_->load(); }
 
-private:
+  private:
     NSThread() = default;
     std::thread thread_;
     std::shared_ptr<std::atomic<bool>> finished_ = std::make_shared<std::atomic<bool>>(false);

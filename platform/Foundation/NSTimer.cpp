@@ -48,7 +48,8 @@ void NSTimer::invalidate() {
         loop = loop_.lock();
         loop_.reset();
     }
-    if (loop) loop->forgetTimer(this);
+    if (loop)
+        loop->forgetTimer(this);
 }
 
 bool NSTimer::isValid() const {
@@ -62,10 +63,12 @@ void NSTimer::fire() {
         std::lock_guard lock(mutex_);
         action = action_;
     }
-    if (!action) return;
+    if (!action)
+        return;
     auto keep = retained(this);  // the action may drop the last other reference
     (*action)(*this);
-    if (!repeats_) invalidate();
+    if (!repeats_)
+        invalidate();
 }
 
 NSDate NSTimer::fireDate() const {

@@ -18,7 +18,7 @@
 class NSRunLoop;
 
 class NSTimer : public NSObject {
-public:
+  public:
     using Action = std::function<void(NSTimer&)>;
 
     // A timer that is not yet on a run loop: add it with NSRunLoop::addTimer.
@@ -55,7 +55,7 @@ public:
     bool repeats() const { return repeats_; }
     const Value& userInfo() const { return userInfo_; }
 
-private:
+  private:
     friend class NSRunLoop;
     NSTimer(NSDate fireDate, NSTimeInterval interval, Action action, Value userInfo, bool repeats);
 

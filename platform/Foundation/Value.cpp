@@ -3,17 +3,21 @@
 #include <cmath>
 #include <cstdio>
 
-bool ValueDictionary::contains(std::string_view key) const { return find(key) != nullptr; }
+bool ValueDictionary::contains(std::string_view key) const {
+    return find(key) != nullptr;
+}
 
 const Value* ValueDictionary::find(std::string_view key) const {
     for (const auto& [k, v] : entries_)
-        if (k == key) return &v;
+        if (k == key)
+            return &v;
     return nullptr;
 }
 
 Value* ValueDictionary::find(std::string_view key) {
     for (auto& [k, v] : entries_)
-        if (k == key) return &v;
+        if (k == key)
+            return &v;
     return nullptr;
 }
 
@@ -34,39 +38,60 @@ bool Value::isNumber() const {
     return t == Type::Boolean || t == Type::Integer || t == Type::Unsigned || t == Type::Real;
 }
 
+bool Value::isNegative() const {
+    return (type() == Type::Integer && std::get<int64_t>(v_) < 0) ||
+           (type() == Type::Real && std::get<double>(v_) < 0);
+}
+
 bool Value::boolValue() const {
     switch (type()) {
-        case Type::Boolean: return std::get<bool>(v_);
-        case Type::Integer: return std::get<int64_t>(v_) != 0;
-        case Type::Unsigned: return std::get<uint64_t>(v_) != 0;
-        case Type::Real: return std::get<double>(v_) != 0.0;
-        default: return false;
+        case Type::Boolean:
+            return std::get<bool>(v_);
+        case Type::Integer:
+            return std::get<int64_t>(v_) != 0;
+        case Type::Unsigned:
+            return std::get<uint64_t>(v_) != 0;
+        case Type::Real:
+            return std::get<double>(v_) != 0.0;
+        default:
+            return false;
     }
 }
 
 int64_t Value::integerValue() const {
     switch (type()) {
-        case Type::Boolean: return std::get<bool>(v_) ? 1 : 0;
-        case Type::Integer: return std::get<int64_t>(v_);
-        case Type::Unsigned: return static_cast<int64_t>(std::get<uint64_t>(v_));
-        case Type::Real: return static_cast<int64_t>(std::get<double>(v_));
-        default: return 0;
+        case Type::Boolean:
+            return std::get<bool>(v_) ? 1 : 0;
+        case Type::Integer:
+            return std::get<int64_t>(v_);
+        case Type::Unsigned:
+            return static_cast<int64_t>(std::get<uint64_t>(v_));
+        case Type::Real:
+            return static_cast<int64_t>(std::get<double>(v_));
+        default:
+            return 0;
     }
 }
 
 uint64_t Value::unsignedValue() const {
     switch (type()) {
-        case Type::Unsigned: return std::get<uint64_t>(v_);
-        case Type::Real: return static_cast<uint64_t>(std::get<double>(v_));
-        default: return static_cast<uint64_t>(integerValue());
+        case Type::Unsigned:
+            return std::get<uint64_t>(v_);
+        case Type::Real:
+            return static_cast<uint64_t>(std::get<double>(v_));
+        default:
+            return static_cast<uint64_t>(integerValue());
     }
 }
 
 double Value::doubleValue() const {
     switch (type()) {
-        case Type::Real: return std::get<double>(v_);
-        case Type::Unsigned: return static_cast<double>(std::get<uint64_t>(v_));
-        default: return static_cast<double>(integerValue());
+        case Type::Real:
+            return std::get<double>(v_);
+        case Type::Unsigned:
+            return static_cast<double>(std::get<uint64_t>(v_));
+        default:
+            return static_cast<double>(integerValue());
     }
 }
 
@@ -92,14 +117,17 @@ NSDate Value::date() const {
     return d ? *d : NSDate();
 }
 
-ValueArray& Value::arrayRef() const { return *std::get<std::shared_ptr<ValueArray>>(v_); }
+ValueArray& Value::arrayRef() const {
+    return *std::get<std::shared_ptr<ValueArray>>(v_);
+}
 
 ValueDictionary& Value::dictionaryRef() const {
     return *std::get<std::shared_ptr<ValueDictionary>>(v_);
 }
 
 Value Value::operator[](std::string_view key) const {
-    if (!isDictionary()) return Value();
+    if (!isDictionary())
+        return Value();
     const Value* v = dictionaryRef().find(key);
     return v ? *v : Value();
 }
@@ -109,54 +137,72 @@ bool Value::operator==(const Value& other) const {
         if (type() == Type::Real || other.type() == Type::Real)
             return doubleValue() == other.doubleValue();
         if (type() == Type::Unsigned || other.type() == Type::Unsigned)
-            return unsignedValue() == other.unsignedValue() &&
-                   (integerValue() < 0) == (other.integerValue() < 0);
+            return unsignedValue() == other.unsignedValue() && !isNegative() && !other.isNegative();
         return integerValue() == other.integerValue();
     }
-    if (type() != other.type()) return false;
+    if (type() != other.type())
+        return false;
     switch (type()) {
-        case Type::Null: return true;
-        case Type::String: return string() == other.string();
-        case Type::Data: return data() == other.data();
-        case Type::Date: return date() == other.date();
+        case Type::Null:
+            return true;
+        case Type::String:
+            return string() == other.string();
+        case Type::Data:
+            return data() == other.data();
+        case Type::Date:
+            return date() == other.date();
         case Type::Array: {
             const auto& a = arrayRef();
             const auto& b = other.arrayRef();
-            if (&a == &b) return true;
-            if (a.size() != b.size()) return false;
+            if (&a == &b)
+                return true;
+            if (a.size() != b.size())
+                return false;
             for (size_t i = 0; i < a.size(); ++i)
-                if (!(a[i] == b[i])) return false;
+                if (!(a[i] == b[i]))
+                    return false;
             return true;
         }
         case Type::Dictionary: {
             const auto& a = dictionaryRef();
             const auto& b = other.dictionaryRef();
-            if (&a == &b) return true;
-            if (a.size() != b.size()) return false;
+            if (&a == &b)
+                return true;
+            if (a.size() != b.size())
+                return false;
             for (const auto& [k, v] : a) {
                 const Value* w = b.find(k);
-                if (!w || !(v == *w)) return false;
+                if (!w || !(v == *w))
+                    return false;
             }
             return true;
         }
-        default: return false;
+        default:
+            return false;
     }
 }
 
 std::string Value::description() const {
     switch (type()) {
-        case Type::Null: return "(null)";
-        case Type::Boolean: return boolValue() ? "1" : "0";
-        case Type::Integer: return std::to_string(integerValue());
-        case Type::Unsigned: return std::to_string(unsignedValue());
+        case Type::Null:
+            return "(null)";
+        case Type::Boolean:
+            return boolValue() ? "1" : "0";
+        case Type::Integer:
+            return std::to_string(integerValue());
+        case Type::Unsigned:
+            return std::to_string(unsignedValue());
         case Type::Real: {
             char buf[32];
             std::snprintf(buf, sizeof buf, "%g", doubleValue());
             return buf;
         }
-        case Type::String: return string();
-        case Type::Data: return "<" + std::to_string(data().size()) + " bytes>";
-        case Type::Date: return date().description();
+        case Type::String:
+            return string();
+        case Type::Data:
+            return "<" + std::to_string(data().size()) + " bytes>";
+        case Type::Date:
+            return date().description();
         case Type::Array: {
             std::string out = "(";
             bool first = true;

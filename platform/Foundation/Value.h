@@ -19,7 +19,7 @@ class Value;
 using ValueArray = std::vector<Value>;
 
 class ValueDictionary {
-public:
+  public:
     using Entry = std::pair<std::string, Value>;
 
     size_t size() const { return entries_.size(); }
@@ -34,13 +34,24 @@ public:
     std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
     std::vector<Entry>::const_iterator end() const { return entries_.end(); }
 
-private:
+  private:
     std::vector<Entry> entries_;
 };
 
 class Value {
-public:
-    enum class Type { Null, Boolean, Integer, Unsigned, Real, String, Data, Date, Array, Dictionary };
+  public:
+    enum class Type {
+        Null,
+        Boolean,
+        Integer,
+        Unsigned,
+        Real,
+        String,
+        Data,
+        Date,
+        Array,
+        Dictionary
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
@@ -99,7 +110,8 @@ public:
     // A short human-readable form, for logs and messages.
     std::string description() const;
 
-private:
+  private:
+    bool isNegative() const;
     std::variant<std::monostate, bool, int64_t, uint64_t, double, std::string,
                  std::shared_ptr<const Data>, NSDate, std::shared_ptr<ValueArray>,
                  std::shared_ptr<ValueDictionary>>

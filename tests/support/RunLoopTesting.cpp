@@ -17,7 +17,8 @@ void ManualClockScope::runDue() {
     // Bounded, so that a zero-interval repeating timer cannot hang a test.
     for (int i = 0; i < 100000; ++i) {
         loop->runPending();
-        if (!loop->hasDueWork()) return;
+        if (!loop->hasDueWork())
+            return;
     }
 }
 
@@ -27,7 +28,8 @@ void ManualClockScope::advance(NSTimeInterval seconds) {
     runDue();
     for (;;) {
         auto next = loop->nextTimerFireDate();
-        if (!next || next->timeIntervalSince1970() > target) break;
+        if (!next || next->timeIntervalSince1970() > target)
+            break;
         clock_->set(std::max(clock_->now(), next->timeIntervalSince1970()));
         runDue();
     }

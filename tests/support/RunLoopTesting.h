@@ -8,7 +8,7 @@
 #include "platform/Foundation/NSRunLoop.h"
 
 class ManualClockScope {
-public:
+  public:
     ManualClockScope();
     ~ManualClockScope();
     ManualClock& clock() { return *clock_; }
@@ -18,6 +18,6 @@ public:
     // Runs what is due now without moving the clock.
     void runDue();
 
-private:
+  private:
     std::shared_ptr<ManualClock> clock_;
 };

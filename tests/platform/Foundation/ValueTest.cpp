@@ -1,0 +1,61 @@
+#include "platform/Foundation/Value.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Foundation/NSString.h"
+
+namespace {
+
+TEST(Value, ArraysAndDictionariesAreShared) {
+    Value d = Value::dictionary();
+    Value copy = d;
+    copy.dictionaryRef().set("k", 1);
+    EXPECT_EQ(d["k"].integerValue(), 1);
+    Value a = Value::array();
+    Value b = a;
+    b.arrayRef().push_back("x");
+    EXPECT_EQ(a.arrayRef().size(), 1u);
+}
+
+TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
+    ValueDictionary d;
+    d.set("z", 1);
+    d.set("a", 2);
+    d.set("z", 3);
+    std::vector<std::string> keys;
+    for (const auto& [k, v] : d) keys.push_back(k);
+    EXPECT_EQ(keys, (std::vector<std::string>{"z", "a"}));
+    EXPECT_EQ(d.find("z")->integerValue(), 3);
+    d.remove("z");
+    EXPECT_FALSE(d.contains("z"));
+}
+
+TEST(Value, NumbersKeepTheirFullRangeAndCompareByValue) {
+    uint64_t big = 0xF000000000000001ull;
+    EXPECT_EQ(Value(big).unsignedValue(), big);
+    EXPECT_EQ(Value(-5).integerValue(), -5);
+    EXPECT_EQ(Value(3), Value(3.0));
+    EXPECT_FALSE(Value(big) == Value(static_cast<int64_t>(big)));
+    EXPECT_TRUE(Value(true).boolValue());
+    EXPECT_EQ(Value("3").integerValue(), 0) << "strings are not numbers";
+}
+
+TEST(StringHelpers, Utf16LengthCountsCodeUnits) {
+    struct Case {
+        const char* text;
+        size_t units;
+    };
+    for (Case c : {Case{"", 0}, Case{"abc", 3}, Case{"\xc3\xa9", 1}, Case{"\xe2\x82\xac", 1},
+                   Case{"\xf0\x9f\x98\x80", 2}, Case{"\xff", 1}})
+        EXPECT_EQ(utf16Length(c.text), c.units) << c.text;
+}
+
+TEST(StringHelpers, PathComponents) {
+    EXPECT_EQ(lastPathComponent("/a/b/Video_0001"), "Video_0001");
+    EXPECT_EQ(lastPathComponent("name"), "name");
+    EXPECT_EQ(lastPathComponent("/a/b/"), "b");
+    EXPECT_EQ(stringByAppendingPathComponent("/a/", "b"), "/a/b");
+    EXPECT_EQ(stringWithFormat("%s_%04d", "Video", 12), "Video_0012");
+}
+
+}  // namespace
