@@ -1,0 +1,50 @@
+#pragma once
+// The movie encoder driver: turns one recording (its JPEG frames and the recorder's sound file)
+// into a QuickTime movie with one MPEG-4 Part 2 video stream of 320 x 426 pictures (the top rows
+// of each 320 x 480 frame) and one 16-bit PCM stereo 44100 Hz audio stream.
+//
+// Frames carry no time stamps: with D the duration, N the number of frames, i the whole seconds
+// of D and r the frames that fall in its fractional second, every picture lasts i / (N - r)
+// seconds, and the last frame is repeated until the video reaches D. The sound file's first
+// 4500 bytes are skipped unread and stand in as 4500 bytes of silence before the rest.
+//
+// After every video step a "progress" notification is posted on the default centre (object
+// null, user information {"progress": pictures encoded so far / (N - r), as a float}); the value
+// is not clamped and ends above 1.0 when r > 0.
+//
+// Threads: runs wholly on the calling thread and holds it until the movie is written; observers
+// of "progress" are called synchronously on it. One call at a time: the module keeps its state
+// in file-scope variables.
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+#include <memory>
+#include <string>
+
+#include "platform/Foundation/Value.h"
+
+class UIProgressView;
+
+// Writes the movie to argv[1] (replacing a file there), from `images` (JPEG data, one frame each,
+// kept alive by the caller for the call), `duration` in seconds and the sound file at `soundURL`
+// (a file path or file:// URL). `progressView` is accepted and not used: progress travels by the
+// notification. argc must be 2; argv[0] only names the program in the usage text.
+//
+// Returns 0 once the movie is complete and closed. On a failure it writes the reason to standard
+// error (the usage text goes to standard output), frees everything, removes the partial movie it
+// was writing and returns 1. A frame that does not decode to an image of at least 320 x 426
+// leaves the previous picture in its place (black before the first).
+int output(int argc, const char* const argv[], const ValueArray& images, float duration,
+           const std::string& soundURL, const std::shared_ptr<UIProgressView>& progressView);
+
+// A new frame of `pix_fmt` at width x height with planes of its own; nullptr when memory is short.
+// Freed with av_frame_free.
+AVFrame* alloc_picture(AVPixelFormat pix_fmt, int width, int height);
+
+// Fills the packed BGR24 `pict` with the top `height` rows and first `width` columns of image
+// `frame_index` of the running call's frame list. Leaves `pict` unchanged when that image does
+// not decode or is smaller than width x height.
+void fill_yuv_image(AVFrame* pict, int frame_index, int width, int height);

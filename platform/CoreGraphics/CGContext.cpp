@@ -1,0 +1,273 @@
+#include "platform/CoreGraphics/CGContext.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+bool supportedAlpha(CGBitmapInfo info) {
+    CGBitmapInfo alpha = info & kCGBitmapAlphaInfoMask;
+    return alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaNoneSkipFirst;
+}
+
+bool supportedByteOrder(CGBitmapInfo info) {
+    CGBitmapInfo order = info & kCGBitmapByteOrderMask;
+    return order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big ||
+           order == kCGBitmapByteOrder32Little;
+}
+
+}  // namespace
+
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, const CGColorSpaceRef& space,
+                                   CGBitmapInfo bitmapInfo) {
+    if (width == 0 || height == 0 || bitsPerComponent != 8 || !space ||
+        space->model() != CGColorSpace::Model::RGB || !supportedAlpha(bitmapInfo) ||
+        !supportedByteOrder(bitmapInfo)) {
+        return nullptr;
+    }
+    // cairo counts pixels and strides in int.
+    if (width > INT_MAX / 4 || height > INT_MAX)
+        return nullptr;
+    if (!data && bytesPerRow == 0)
+        bytesPerRow = width * 4;
+    if (bytesPerRow < width * 4 || bytesPerRow > INT_MAX)
+        return nullptr;
+
+    CGContextRef context(new (std::nothrow) CGContext());
+    if (!context)
+        return nullptr;
+    if (data) {
+        context->data_ = static_cast<uint8_t*>(data);
+    } else {
+        context->data_ = static_cast<uint8_t*>(std::calloc(height, bytesPerRow));
+        context->ownsData_ = true;
+        if (!context->data_)
+            return nullptr;
+    }
+    context->width_ = width;
+    context->height_ = height;
+    context->bytesPerRow_ = bytesPerRow;
+    context->info_ = bitmapInfo;
+    context->space_ = space;
+    if (!context->open())
+        return nullptr;
+    return context;
+}
+
+bool CGContext::littleEndianPixels() const {
+    return (info_ & kCGBitmapByteOrderMask) == kCGBitmapByteOrder32Little;
+}
+
+bool CGContext::opaque() const {
+    return (info_ & kCGBitmapAlphaInfoMask) == kCGImageAlphaNoneSkipFirst;
+}
+
+bool CGContext::open() {
+    const cairo_format_t format = opaque() ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+    const int w = static_cast<int>(width_);
+    const int h = static_cast<int>(height_);
+    // cairo draws in the buffer itself when its words are cairo's own; else in a copy.
+    direct_ = littleEndianPixels() == (std::endian::native == std::endian::little) &&
+              bytesPerRow_ % 4 == 0;
+    surface_ = direct_ ? cairo_image_surface_create_for_data(data_, format, w, h,
+                                                             static_cast<int>(bytesPerRow_))
+                       : cairo_image_surface_create(format, w, h);
+    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS)
+        return false;
+    cr_ = cairo_create(surface_);
+    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS)
+        return false;
+    // User space: origin at the bottom left, y up.
+    cairo_translate(cr_, 0, static_cast<double>(height_));
+    cairo_scale(cr_, 1, -1);
+    return true;
+}
+
+CGContext::~CGContext() {
+    if (cr_)
+        cairo_destroy(cr_);
+    if (surface_)
+        cairo_surface_destroy(surface_);
+    if (ownsData_)
+        std::free(data_);
+}
+
+void CGContext::toNative(uint8_t* rows, size_t stride) const {
+    const bool little = littleEndianPixels();
+    const uint32_t skipped = opaque() ? 0xFF000000u : 0;
+    for (size_t y = 0; y < height_; ++y) {
+        const uint8_t* from = data_ + y * bytesPerRow_;
+        uint32_t* to = reinterpret_cast<uint32_t*>(rows + y * stride);
+        for (size_t x = 0; x < width_; ++x, from += 4) {
+            uint32_t v = little ? uint32_t{from[0]} | uint32_t{from[1]} << 8 |
+                                      uint32_t{from[2]} << 16 | uint32_t{from[3]} << 24
+                                : uint32_t{from[0]} << 24 | uint32_t{from[1]} << 16 |
+                                      uint32_t{from[2]} << 8 | uint32_t{from[3]};
+            to[x] = v | skipped;
+        }
+    }
+}
+
+void CGContext::load() {
+    if (direct_)
+        return;
+    cairo_surface_flush(surface_);
+    toNative(cairo_image_surface_get_data(surface_),
+             static_cast<size_t>(cairo_image_surface_get_stride(surface_)));
+    cairo_surface_mark_dirty(surface_);
+}
+
+void CGContext::store() {
+    cairo_surface_flush(surface_);
+    if (direct_)
+        return;
+    fromNative(cairo_image_surface_get_data(surface_),
+               static_cast<size_t>(cairo_image_surface_get_stride(surface_)), opaque());
+}
+
+void CGContext::fromNative(const uint8_t* rows, size_t stride, bool opaqueWords) {
+    const bool little = littleEndianPixels();
+    const uint32_t skipped = opaqueWords ? 0xFF000000u : 0;
+    for (size_t y = 0; y < height_; ++y) {
+        const uint32_t* from = reinterpret_cast<const uint32_t*>(rows + y * stride);
+        uint8_t* to = data_ + y * bytesPerRow_;
+        for (size_t x = 0; x < width_; ++x, to += 4) {
+            const uint32_t v = from[x] | skipped;
+            if (little) {
+                to[0] = static_cast<uint8_t>(v);
+                to[1] = static_cast<uint8_t>(v >> 8);
+                to[2] = static_cast<uint8_t>(v >> 16);
+                to[3] = static_cast<uint8_t>(v >> 24);
+            } else {
+                to[0] = static_cast<uint8_t>(v >> 24);
+                to[1] = static_cast<uint8_t>(v >> 16);
+                to[2] = static_cast<uint8_t>(v >> 8);
+                to[3] = static_cast<uint8_t>(v);
+            }
+        }
+    }
+}
+
+void CGContext::draw(const std::function<void(cairo_t*)>& draw) {
+    load();
+    draw(cr_);
+    store();
+}
+
+void CGContext::saveGState() {
+    cairo_save(cr_);
+}
+void CGContext::restoreGState() {
+    cairo_restore(cr_);
+}
+void CGContext::translateCTM(CGFloat tx, CGFloat ty) {
+    cairo_translate(cr_, tx, ty);
+}
+void CGContext::scaleCTM(CGFloat sx, CGFloat sy) {
+    cairo_scale(cr_, sx, sy);
+}
+
+void CGContext::concatCTM(CGAffineTransform t) {
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
+    cairo_transform(cr_, &m);
+}
+
+void CGContext::drawImage(CGRect rect, const CGImage& image) {
+    rect = CGRectStandardize(rect);
+    if (CGRectIsEmpty(rect) || image.width() == 0 || image.height() == 0)
+        return;
+    if (coversWholly(rect, image)) {
+        // The common case of a frame grab: one pass, no cairo.
+        cairo_surface_flush(surface_);
+        fromNative(image.data(), image.bytesPerRow(), true);
+        cairo_surface_mark_dirty(surface_);
+        return;
+    }
+    const double iw = static_cast<double>(image.width());
+    const double ih = static_cast<double>(image.height());
+    draw([&](cairo_t* cr) {
+        cairo_save(cr);
+        // The image's top row goes to the rect's top edge (its larger y).
+        cairo_translate(cr, rect.origin.x, rect.origin.y + rect.size.height);
+        cairo_scale(cr, rect.size.width / iw, -rect.size.height / ih);
+        cairo_set_source_surface(cr, image.surface(), 0, 0);
+        // A scaled image keeps solid edges: samples past its border repeat the border.
+        cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+        cairo_rectangle(cr, 0, 0, iw, ih);
+        cairo_fill(cr);
+        cairo_restore(cr);
+    });
+}
+
+bool CGContext::coversWholly(CGRect rect, const CGImage& image) const {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr_, &m);
+    const bool baseTransform = m.xx == 1 && m.yx == 0 && m.xy == 0 && m.yy == -1 && m.x0 == 0 &&
+                               m.y0 == static_cast<double>(height_);
+    return baseTransform && image.isOpaque() && image.width() == width_ &&
+           image.height() == height_ &&
+           rect == CGRectMake(0, 0, static_cast<CGFloat>(width_), static_cast<CGFloat>(height_));
+}
+
+CGImageRef CGContext::makeImage() const {
+    return CGImage::make(static_cast<int>(width_), static_cast<int>(height_), opaque(),
+                         [this](uint8_t* rows, size_t stride) { toNative(rows, stride); });
+}
+
+void* CGBitmapContextGetData(const CGContextRef& context) {
+    return context ? context->data() : nullptr;
+}
+
+size_t CGBitmapContextGetWidth(const CGContextRef& context) {
+    return context ? context->width() : 0;
+}
+
+size_t CGBitmapContextGetHeight(const CGContextRef& context) {
+    return context ? context->height() : 0;
+}
+
+size_t CGBitmapContextGetBytesPerRow(const CGContextRef& context) {
+    return context ? context->bytesPerRow() : 0;
+}
+
+CGImageRef CGBitmapContextCreateImage(const CGContextRef& context) {
+    return context ? context->makeImage() : nullptr;
+}
+
+void CGContextRelease(CGContextRef& context) {
+    context.reset();
+}
+
+void CGContextSaveGState(const CGContextRef& context) {
+    if (context)
+        context->saveGState();
+}
+
+void CGContextRestoreGState(const CGContextRef& context) {
+    if (context)
+        context->restoreGState();
+}
+
+void CGContextTranslateCTM(const CGContextRef& context, CGFloat tx, CGFloat ty) {
+    if (context)
+        context->translateCTM(tx, ty);
+}
+
+void CGContextScaleCTM(const CGContextRef& context, CGFloat sx, CGFloat sy) {
+    if (context)
+        context->scaleCTM(sx, sy);
+}
+
+void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform) {
+    if (context)
+        context->concatCTM(transform);
+}
+
+void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image) {
+    if (context && image)
+        context->drawImage(rect, *image);
+}

@@ -1,0 +1,181 @@
+#include "platform/CoreGraphics/CGContext.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+// An opaque image: the top `topRows` rows `top`, the rest `bottom` (0xRRGGBB each).
+CGImageRef twoBandImage(int width, int height, int topRows, uint32_t top, uint32_t bottom) {
+    return CGImage::make(width, height, true, [&](uint8_t* rows, size_t stride) {
+        for (int y = 0; y < height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(rows + static_cast<size_t>(y) * stride);
+            for (int x = 0; x < width; ++x) row[x] = 0xFF000000u | (y < topRows ? top : bottom);
+        }
+    });
+}
+
+using Bytes = std::array<uint8_t, 4>;
+
+Bytes pixelAt(const std::vector<uint8_t>& buffer, size_t bytesPerRow, size_t x, size_t y) {
+    const uint8_t* p = buffer.data() + y * bytesPerRow + x * 4;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+struct ByteOrderCase {
+    CGBitmapInfo info;
+    Bytes expected;  // the pixel 0x102030 as it lies in memory
+};
+
+TEST(CGBitmapContext, StoresPixelsInTheByteOrderItsInfoNames) {
+    const ByteOrderCase cases[] = {
+        {kCGImageAlphaPremultipliedFirst, {255, 0x10, 0x20, 0x30}},
+        {kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big, {255, 0x10, 0x20, 0x30}},
+        {kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little, {0x30, 0x20, 0x10, 255}},
+        {kCGImageAlphaNoneSkipFirst, {255, 0x10, 0x20, 0x30}},
+    };
+    for (const ByteOrderCase& c : cases) {
+        std::vector<uint8_t> buffer(8 * 4 * 4);
+        CGContextRef context = CGBitmapContextCreate(buffer.data(), 8, 4, 8, 32,
+                                                     CGColorSpaceCreateDeviceRGB(), c.info);
+        ASSERT_TRUE(context) << c.info;
+        CGContextDrawImage(context, CGRectMake(0, 0, 8, 4),
+                           twoBandImage(8, 4, 4, 0x102030, 0x102030));
+        EXPECT_EQ(pixelAt(buffer, 32, 3, 2), c.expected) << c.info;
+        // The same through cairo: a scaled image.
+        std::fill(buffer.begin(), buffer.end(), 0);
+        CGContextDrawImage(context, CGRectMake(0, 0, 8, 4), twoBandImage(1, 1, 1, 0x102030, 0));
+        EXPECT_EQ(pixelAt(buffer, 32, 3, 2), c.expected) << c.info << " scaled";
+    }
+}
+
+TEST(CGBitmapContext, DrawsImagesUprightWithTheOriginAtTheBottomLeft) {
+    const size_t width = 6, height = 8, bytesPerRow = 26;  // padded rows, not a multiple of 4
+    std::vector<uint8_t> buffer(bytesPerRow * height, 0x77);
+    CGContextRef context =
+        CGBitmapContextCreate(buffer.data(), width, height, 8, bytesPerRow,
+                              CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedFirst);
+    ASSERT_TRUE(context);
+    CGImageRef redOverBlue = twoBandImage(6, 8, 4, 0xFF0000, 0x0000FF);
+
+    CGContextDrawImage(context, CGRectMake(0, 0, 6, 8), redOverBlue);
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 0, 0), (Bytes{255, 255, 0, 0}));  // top row red
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 5, 7), (Bytes{255, 0, 0, 255}));  // bottom row blue
+    EXPECT_EQ(buffer[24], 0x77) << "row padding is not drawn over";
+
+    // A rect at the origin lands at the bottom left, still upright: rows 4-5 red, 6-7 blue.
+    std::fill(buffer.begin(), buffer.end(), 0);
+    CGContextDrawImage(context, CGRectMake(0, 0, 3, 4), redOverBlue);
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 0, 3), (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 1, 4), (Bytes{255, 255, 0, 0}));
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 2, 7), (Bytes{255, 0, 0, 255}));
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 3, 7), (Bytes{0, 0, 0, 0}));
+
+    // The transform moves later drawing.
+    std::fill(buffer.begin(), buffer.end(), 0);
+    CGContextSaveGState(context);
+    CGContextTranslateCTM(context, 3, 4);
+    CGContextDrawImage(context, CGRectMake(0, 0, 3, 4), redOverBlue);
+    CGContextRestoreGState(context);
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 4, 0), (Bytes{255, 255, 0, 0}));
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 4, 3), (Bytes{255, 0, 0, 255}));
+    EXPECT_EQ(pixelAt(buffer, bytesPerRow, 1, 1), (Bytes{0, 0, 0, 0}));
+}
+
+TEST(CGBitmapContext, KeepsWhatTheCallerWroteBetweenDrawings) {
+    std::vector<uint8_t> buffer(4 * 4 * 4, 0);
+    CGContextRef context = CGBitmapContextCreate(
+        buffer.data(), 4, 4, 8, 16, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedFirst);
+    ASSERT_TRUE(context);
+    const Bytes mine{255, 1, 2, 3};
+    std::copy(mine.begin(), mine.end(), buffer.begin());  // pixel (0, 0), the top left
+    CGContextDrawImage(context, CGRectMake(2, 0, 2, 2), twoBandImage(1, 1, 1, 0xABCDEF, 0));
+    EXPECT_EQ(pixelAt(buffer, 16, 0, 0), mine);
+    EXPECT_EQ(pixelAt(buffer, 16, 3, 3), (Bytes{255, 0xAB, 0xCD, 0xEF}));
+
+    CGImageRef snapshot = CGBitmapContextCreateImage(context);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->width(), 4u);
+    const auto* words = reinterpret_cast<const uint32_t*>(snapshot->data());
+    EXPECT_EQ(words[0], 0xFF010203u);
+}
+
+TEST(CGBitmapContext, AllocatesAZeroedBufferOfItsOwnWithoutData) {
+    CGContextRef context = CGBitmapContextCreate(
+        nullptr, 100, 100, 8, 0, CGColorSpaceCreateDeviceRGB(), kCGImageAlphaPremultipliedFirst);
+    ASSERT_TRUE(context);
+    EXPECT_EQ(CGBitmapContextGetBytesPerRow(context), 400u);
+    const auto* bytes = static_cast<const uint8_t*>(CGBitmapContextGetData(context));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::count(bytes, bytes + 400 * 100, 0), 400 * 100);
+}
+
+struct RefusedCase {
+    const char* what;
+    size_t width, height, bits, bytesPerRow;
+    bool space;
+    CGBitmapInfo info;
+};
+
+TEST(CGBitmapContext, RefusesWhatItCannotDraw) {
+    const RefusedCase cases[] = {
+        {"zero width", 0, 4, 8, 16, true, kCGImageAlphaPremultipliedFirst},
+        {"zero height", 4, 0, 8, 16, true, kCGImageAlphaPremultipliedFirst},
+        {"16 bits", 4, 4, 16, 32, true, kCGImageAlphaPremultipliedFirst},
+        {"short rows", 4, 4, 8, 15, true, kCGImageAlphaPremultipliedFirst},
+        {"no colour space", 4, 4, 8, 16, false, kCGImageAlphaPremultipliedFirst},
+        {"alpha last", 4, 4, 8, 16, true, kCGImageAlphaPremultipliedLast},
+        {"16-bit order", 4, 4, 8, 16, true, kCGImageAlphaPremultipliedFirst | (1 << 12)},
+    };
+    std::vector<uint8_t> buffer(256);
+    for (const RefusedCase& c : cases) {
+        EXPECT_EQ(CGBitmapContextCreate(buffer.data(), c.width, c.height, c.bits, c.bytesPerRow,
+                                        c.space ? CGColorSpaceCreateDeviceRGB() : nullptr, c.info),
+                  nullptr)
+            << c.what;
+    }
+}
+
+TEST(CGImage, CropsARectangleCountedFromTheTop) {
+    // Row y has the colour y: the thumbnail's square starts at row 53.
+    CGImageRef screen = CGImage::make(320, 480, true, [](uint8_t* rows, size_t stride) {
+        for (size_t y = 0; y < 480; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(rows + y * stride);
+            std::fill(row, row + 320, 0xFF000000u | static_cast<uint32_t>(y));
+        }
+    });
+    CGImageRef square = CGImageCreateWithImageInRect(screen, CGRectMake(0, 53, 320, 320));
+    ASSERT_TRUE(square);
+    EXPECT_EQ(square->width(), 320u);
+    EXPECT_EQ(square->height(), 320u);
+    EXPECT_TRUE(square->isOpaque());
+    auto rowColour = [&](const CGImageRef& image, size_t y) {
+        return reinterpret_cast<const uint32_t*>(image->data() + y * image->bytesPerRow())[5] &
+               0xFFFFFF;
+    };
+    EXPECT_EQ(rowColour(square, 0), 53u);
+    EXPECT_EQ(rowColour(square, 319), 372u & 0xFFFFFF);
+
+    CGImageRef corner = CGImageCreateWithImageInRect(screen, CGRectMake(300, 470, 50, 50));
+    ASSERT_TRUE(corner);
+    EXPECT_EQ(corner->width(), 20u);
+    EXPECT_EQ(corner->height(), 10u);
+    EXPECT_EQ(CGImageCreateWithImageInRect(screen, CGRectMake(320, 0, 10, 10)), nullptr);
+    EXPECT_EQ(CGImageCreateWithImageInRect(nullptr, CGRectMake(0, 0, 10, 10)), nullptr);
+}
+
+TEST(CGGeometry, RectanglesAndTransforms) {
+    EXPECT_EQ(CGRectIntersection(CGRectMake(0, 0, 10, 10), CGRectMake(5, -5, 10, 10)),
+              CGRectMake(5, 0, 5, 5));
+    EXPECT_TRUE(CGRectIsEmpty(CGRectIntersection(CGRectMake(0, 0, 1, 1), CGRectMake(2, 2, 1, 1))));
+    EXPECT_EQ(CGRectIntegral(CGRectMake(0.5, 1.2, 2.0, 2.0)), CGRectMake(0, 1, 3, 3));
+    EXPECT_EQ(CGRectStandardize(CGRectMake(10, 10, -4, -2)), CGRectMake(6, 8, 4, 2));
+    // Scale first, then translate.
+    const CGAffineTransform t = CGAffineTransformConcat(CGAffineTransformMakeScale(2, 3),
+                                                        CGAffineTransformMakeTranslation(1, 1));
+    EXPECT_EQ(CGPointApplyAffineTransform(CGPointMake(1, 1), t), CGPointMake(3, 4));
+}
+
+}  // namespace
