@@ -1,0 +1,84 @@
+#include "platform/Device/Camera.h"
+
+#include <chrono>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+std::unique_ptr<Camera> Camera::open(const std::string& input, NSErrorPtr* error) {
+    auto media = MediaInput::open(input, AVMEDIA_TYPE_VIDEO, "camera", error);
+    if (!media)
+        return nullptr;
+    return std::unique_ptr<Camera>(new Camera(std::move(media)));
+}
+
+Camera::Camera(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {
+    thread_ = std::thread([this] { capture(); });
+}
+
+Camera::~Camera() {
+    input_->requestStop();
+    thread_.join();
+    sws_freeContext(scaler_);
+}
+
+std::shared_ptr<const CameraPicture> Camera::newestPicture() const {
+    std::lock_guard lock(mutex_);
+    return newest_;
+}
+
+std::shared_ptr<const CameraPicture> Camera::waitForPicture(uint64_t after,
+                                                            NSTimeInterval timeout) const {
+    std::unique_lock lock(mutex_);
+    published_.wait_for(lock, std::chrono::duration<double>(timeout),
+                        [&] { return ended_ || (newest_ && newest_->number > after); });
+    return newest_ && newest_->number > after ? newest_ : nullptr;
+}
+
+void Camera::capture() {
+    AVFrame* frame = av_frame_alloc();
+    uint64_t number = 0;
+    while (input_->nextFrame(frame)) {
+        auto picture = convert(frame, number + 1);
+        av_frame_unref(frame);
+        if (!picture)
+            break;
+        ++number;
+        {
+            std::lock_guard lock(mutex_);
+            newest_ = std::move(picture);
+        }
+        published_.notify_all();
+    }
+    av_frame_free(&frame);
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+    published_.notify_all();
+}
+
+std::shared_ptr<const CameraPicture> Camera::convert(const AVFrame* frame, uint64_t number) {
+    scaler_ = sws_getCachedContext(
+        scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        frame->width, frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
+    if (!scaler_)
+        return nullptr;
+    auto picture = std::make_shared<CameraPicture>();
+    picture->width = frame->width;
+    picture->height = frame->height;
+    picture->stride = frame->width * 4;
+    picture->number = number;
+    picture->bytes.resize(static_cast<size_t>(picture->stride) * frame->height);
+    uint8_t* planes[4] = {picture->bytes.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {picture->stride, 0, 0, 0};
+    sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    // A camera shows no transparency, and cairo would read the alpha as premultiplied.
+    const AVPixFmtDescriptor* source =
+        av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    if (source && (source->flags & AV_PIX_FMT_FLAG_ALPHA))
+        for (size_t i = 3; i < picture->bytes.size(); i += 4) picture->bytes[i] = 255;
+    return picture;
+}

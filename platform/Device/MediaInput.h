@@ -1,0 +1,75 @@
+#pragma once
+// One FFmpeg input of the simulated phone (its camera or its microphone), with the decoder of its
+// best stream of one media type. The input is named "FORMAT:INPUT" ("lavfi:sine",
+// "v4l2:/dev/video0", "alsa:default") or is a file path; "none" names no device.
+//
+// A capture device delivers at its own pace. Generated sources (lavfi) and files would decode far
+// faster than real time, so their frames are held back until the Clock reaches their time stamp,
+// and a file starts again from the beginning when it ends, as a live device would go on.
+//
+// Threads: made on any thread, then read by one thread at a time. `requestStop` may be called
+// from any thread: it ends a blocking read or a wait for a frame's time, and every later
+// `nextFrame` returns false.
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/Foundation/NSError.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+inline constexpr const char* MediaInputErrorDomain = "MediaInputErrorDomain";
+
+class MediaInput {
+  public:
+    // `device` names the device in error messages ("camera", "microphone"). Returns nullptr with
+    // `*error` set (when `error` is given) for "none", an unknown format, or an input that cannot
+    // be opened or has no stream of `type`.
+    static std::unique_ptr<MediaInput> open(const std::string& input, AVMediaType type,
+                                            const char* device, NSErrorPtr* error);
+    ~MediaInput();
+    MediaInput(const MediaInput&) = delete;
+    MediaInput& operator=(const MediaInput&) = delete;
+
+    // Decodes the next frame into `frame` and returns once it is due. False when stopped, or when
+    // the input failed or (a device) ended.
+    bool nextFrame(AVFrame* frame);
+    void requestStop();
+
+    const AVCodecContext& decoder() const { return *decoder_; }
+
+  private:
+    MediaInput() = default;
+    bool openInput(const std::string& input, AVMediaType type, std::string* reason);
+    bool decodeNext(AVFrame* frame);
+    bool rewind();
+    // The frame's time in seconds from the first frame, counting earlier passes of a looping file.
+    double frameTime(const AVFrame* frame);
+    double frameDuration(const AVFrame* frame) const;
+    void waitUntilDue(double time);
+    static int interrupted(void* self);
+
+    AVFormatContext* format_ = nullptr;
+    AVCodecContext* decoder_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    int stream_ = -1;
+    AVRational timeBase_{1, 1};
+    bool paced_ = false;  // a generated source or a file
+    bool loops_ = false;  // a file
+
+    int64_t firstPts_ = AV_NOPTS_VALUE;
+    double passOffset_ = 0;  // time at which the current pass of a looping file starts
+    double passEnd_ = 0;     // end of the latest frame so far
+    double nextTime_ = 0;    // expected time of the next frame without a time stamp
+    double anchor_ = 0;      // clock time of frame time 0
+
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+};

@@ -1,0 +1,158 @@
+#include "platform/AVFoundation/AVAudioPlayer.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/AVFoundation/AVAudioRecorder.h"
+#include "tests/support/RunLoopTesting.h"
+
+namespace {
+
+class Listener : public AVAudioPlayerDelegate {
+  public:
+    explicit Listener(bool responds) : responds(responds) {}
+    bool respondsToAudioPlayerDidFinishPlaying() const override { return responds; }
+    void audioPlayerDidFinishPlaying(AVAudioPlayer& player, bool successfully) override {
+        finishes.push_back(successfully);
+        timeAtFinish = player.currentTime();
+        if (onFinish)
+            onFinish();
+    }
+    bool responds;
+    std::vector<bool> finishes;
+    NSTimeInterval timeAtFinish = -1;
+    std::function<void()> onFinish;
+};
+
+// A 10 s recording of the recorder, played under the manual clock.
+class PlayerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/player-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        path = dir + "/Audio_0001.caf";
+        Microphone::setDeviceInput("lavfi:sine");
+        auto recorder = AVAudioRecorder::initWithURL(path, Value());
+        ASSERT_TRUE(recorder->record());
+        time.clock().advance(10.0);
+        recorder->stop();
+        player = AVAudioPlayer::initWithContentsOfURL(path);
+        ASSERT_NE(player, nullptr);
+        player->setDelegate(listener);
+        ASSERT_TRUE(player->prepareToPlay());
+    }
+    void TearDown() override {
+        Microphone::setDeviceInput(saved);
+        std::filesystem::remove_all(dir);
+    }
+    ManualClockScope time;
+    std::string saved = Microphone::deviceInput();
+    std::string dir, path;
+    std::shared_ptr<Listener> listener = std::make_shared<Listener>(true);
+    std::shared_ptr<AVAudioPlayer> player;
+};
+
+TEST_F(PlayerTest, DurationComesFromTheFilesSampleCount) {
+    EXPECT_DOUBLE_EQ(player->duration(), 10.0);
+    EXPECT_EQ(player->url(), path);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_EQ(player->currentTime(), 0.0);
+}
+
+TEST_F(PlayerTest, TimeRunsOnTheClockOnlyWhilePlaying) {
+    ASSERT_TRUE(player->play());
+    time.advance(4.0);
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_DOUBLE_EQ(player->currentTime(), 4.0);
+    player->pause();
+    time.advance(3.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 4.0);
+    player->play();
+    time.advance(1.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 5.0);
+    player->stop();
+    EXPECT_FALSE(player->isPlaying());
+    time.advance(20.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 5.0);
+    EXPECT_TRUE(listener->finishes.empty());
+}
+
+TEST_F(PlayerTest, TheEndOfTheSoundIsReportedOnceAndRewinds) {
+    player->play();
+    time.advance(9.99);
+    EXPECT_TRUE(listener->finishes.empty());
+    time.advance(0.02);
+    EXPECT_EQ(listener->finishes, std::vector<bool>{true});
+    EXPECT_EQ(listener->timeAtFinish, 0.0);
+    EXPECT_FALSE(player->isPlaying());
+    time.advance(20.0);
+    EXPECT_EQ(listener->finishes.size(), 1u);
+    // The next play starts from the beginning.
+    player->play();
+    time.advance(1.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 1.0);
+}
+
+TEST_F(PlayerTest, ASeekMovesTheTimeAndTheEnd) {
+    player->play();
+    time.advance(1.0);
+    player->setCurrentTime(8.0);
+    time.advance(1.5);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 9.5);
+    EXPECT_TRUE(listener->finishes.empty());
+    time.advance(0.6);
+    EXPECT_EQ(listener->finishes.size(), 1u);
+
+    player->setCurrentTime(-1.0);
+    EXPECT_EQ(player->currentTime(), 0.0);
+    player->setCurrentTime(99.0);
+    EXPECT_EQ(player->currentTime(), 10.0);
+    player->setCurrentTime(4.56);  // while paused: the time moves, the clock does not move it
+    time.advance(1.0);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 4.56);
+}
+
+TEST_F(PlayerTest, ADelegateThatDoesNotRespondIsNotTold) {
+    auto silent = std::make_shared<Listener>(false);
+    player->setDelegate(silent);
+    player->play();
+    time.advance(11.0);
+    EXPECT_TRUE(silent->finishes.empty());
+    EXPECT_FALSE(player->isPlaying());
+}
+
+TEST_F(PlayerTest, TheDelegateMayReleaseThePlayerWhenTold) {
+    std::weak_ptr<AVAudioPlayer> watch = player;
+    listener->onFinish = [&] { player.reset(); };
+    watch.lock()->play();
+    time.advance(11.0);
+    EXPECT_EQ(listener->finishes.size(), 1u);
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(PlayerTest, APlayerReleasedWhilePlayingSendsNothing) {
+    player->play();
+    player.reset();
+    time.advance(11.0);
+    EXPECT_TRUE(listener->finishes.empty());
+}
+
+TEST(PlayerOpenTest, FilesWithoutSoundCannotBePlayed) {
+    char pattern[] = "/tmp/player-open-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string text = std::string(pattern) + "/notes.caf";
+    std::ofstream(text) << "not a sound";
+    for (const std::string& path : {text, std::string(pattern) + "/missing.caf"}) {
+        NSErrorPtr error;
+        EXPECT_EQ(AVAudioPlayer::initWithContentsOfURL(path, &error), nullptr) << path;
+        EXPECT_NE(error, nullptr) << path;
+    }
+    std::filesystem::remove_all(pattern);
+}
+
+}  // namespace
