@@ -1,0 +1,266 @@
+#include "analytics/Classes/Interfaces/Beacon.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "analytics/Classes/Utils/Database/BeaconDatabase.h"
+#include "analytics/Classes/Utils/SystemControl.h"
+#include "platform/Foundation/NSDate.h"
+#include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSLog.h"
+#include "platform/Foundation/NSString.h"
+#include "platform/Foundation/NSUserDefaults.h"
+
+namespace {
+
+// The facade's class-level values, one set per process.
+struct BeaconState {
+    std::shared_ptr<Beacon> shared;
+    std::optional<std::string> applicationCode;
+    bool beaconStarted = false;
+    bool useCoreLocation = false;
+    bool useWiFi = false;
+    bool uploading = false;
+    std::shared_ptr<CLLocationManager> locationManager;
+    bool debugModeEnabled = false;
+    int initialStatsEnabledState = -1;  // -1 not read yet, 0 off, 1 on
+};
+
+BeaconState state;
+
+constexpr size_t kApplicationCodeLength = 32;
+constexpr size_t kSubBeaconNameLimit = 32;
+constexpr NSTimeInterval kRecentFixAge = 300.0;
+constexpr const char* kStatsCollectionKey = "kEnableHalvornStatsCollection";
+
+// The text the platform's formatter gives for an optional string.
+const char* describe(const std::optional<std::string>& text) {
+    return text ? text->c_str() : "(null)";
+}
+
+std::shared_ptr<BeaconDatabase> cache() {
+    return BeaconDatabase::shared();
+}
+
+}  // namespace
+
+std::shared_ptr<Beacon> Beacon::shared() {
+    if (!state.shared)
+        NSLog("**ALERT**! Beacon has not yet been initialized -- [Beacon shared] will return nil.");
+    return state.shared;
+}
+
+std::shared_ptr<Beacon> Beacon::initAndStartBeaconWithApplicationCode(
+    const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi,
+    bool enableDebugMode) {
+    if (enableDebugMode)
+        Beacon::enableDebugMode();
+    return initAndStartBeaconWithApplicationCode(applicationCode, useCoreLocation, useOnlyWiFi);
+}
+
+std::shared_ptr<Beacon> Beacon::initAndStartBeaconWithApplicationCode(
+    const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi) {
+    if (state.shared)
+        return state.shared;
+    const size_t length = applicationCode ? utf16Length(*applicationCode) : 0;
+    if (length != kApplicationCodeLength)
+        NSException::raise("InvalidApplicationCode", "The application code must be 32 characters");
+    log("Init: using application code '%s'", applicationCode->c_str());
+    if (statsDisabled())
+        log("Init: Skipping database initialization because the kEnableHalvornStatsCollection "
+            "user default is false (e.g. the user has opted out).");
+    else
+        BeaconDatabase::initWithApplicationCode(applicationCode);
+    auto beacon = initWithApplicationCode(applicationCode, useCoreLocation, useOnlyWiFi);
+    beacon->startBeacon();
+    log("Init: Beacon has been initialized successfully.");
+    return beacon;
+}
+
+std::shared_ptr<Beacon> Beacon::initWithApplicationCode(
+    const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi) {
+    std::shared_ptr<Beacon> beacon(new Beacon());
+    state.applicationCode = applicationCode;
+    state.useCoreLocation = useCoreLocation;
+    state.useWiFi = useOnlyWiFi;
+    state.uploading = false;
+    state.shared = beacon;
+    // Before this run's session is recorded, so it carries only earlier runs' sessions.
+    if (!statsDisabled())
+        beacon->attemptToSendBeaconsAsync(true);
+    return beacon;
+}
+
+void Beacon::endSharedBeacon() {
+    if (auto beacon = shared())
+        beacon->endBeacon();
+}
+
+bool Beacon::statsDisabled() {
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    // A missing key allows collection.
+    const bool enabled = defaults->objectForKey(kStatsCollectionKey).isNull() ||
+                         defaults->boolForKey(kStatsCollectionKey);
+    if (state.initialStatsEnabledState == -1)
+        state.initialStatsEnabledState = enabled ? 1 : 0;
+    if (state.initialStatsEnabledState == 1 && enabled)
+        return false;
+    log("Analytics are disabled; this Beacon call will be ignored.");
+    return true;
+}
+
+void Beacon::enableDebugMode() {
+    state.debugModeEnabled = true;
+    log("Beacon debug mode enabled.");
+}
+
+void Beacon::log(const char* format, ...) {
+    if (!state.debugModeEnabled)
+        return;
+    va_list args;
+    va_start(args, format);
+    const std::string message = stringWithFormatV(format, args);
+    va_end(args);
+    std::printf("%s libRQAnalytics: %s\n", NSDate::date().description().c_str(), message.c_str());
+    std::fflush(stdout);
+}
+
+void Beacon::resetForTesting() {
+    // Moved out first: the facade's destructor writes to the class-level values.
+    BeaconState old = std::exchange(state, BeaconState{});
+    old.shared.reset();
+    BeaconDatabase::resetSharedForTesting();
+}
+
+void Beacon::startBeacon() {
+    if (statsDisabled())
+        return;
+    if (state.beaconStarted) {
+        log("Attempted to start a beacon while one is already running. This call to startBeacon "
+            "will be ignored.");
+        return;
+    }
+    cache()->startNewBeacon();
+    state.beaconStarted = true;
+    log("Init: new beacon session started.");
+    if (!state.useCoreLocation) {
+        log("Location: Internal CoreLocation support is disabled. However, you may still use "
+            "setBeaconLocation: if your app uses CoreLocation.");
+        return;
+    }
+    requestLocation();
+}
+
+void Beacon::requestLocation() {
+    log("Location: Beacon CoreLocation support is enabled.");
+    if (!state.locationManager) {
+        state.locationManager = CLLocationManager::init();
+        state.locationManager->setDelegate(weakly(this));
+        log("Location: created a CLLocationManager.");
+    }
+    CLLocationManager& manager = *state.locationManager;
+    if (!manager.locationServicesEnabled()) {
+        log("Location: Skipping location request because user has explicitly, globally disabled "
+            "it in Settings.");
+        return;
+    }
+    auto cached = manager.location();
+    if (cached && cached->timestamp().timeIntervalSinceNow() > -kRecentFixAge) {
+        cache()->updateLocationWithLatitude(cached->coordinate().latitude,
+                                            cached->coordinate().longitude);
+        log("Location: device's location has been stored for this session.");
+        return;
+    }
+    manager.startUpdatingLocation();
+    log("Location: current location is not recent enough; update requested.");
+}
+
+void Beacon::locationManagerDidUpdateToLocationFromLocation(
+    CLLocationManager& manager, const std::shared_ptr<CLLocation>& newLocation,
+    const std::shared_ptr<CLLocation>& /*oldLocation*/) {
+    if (!state.useCoreLocation || !state.beaconStarted)
+        return;
+    cache()->updateLocationWithLatitude(newLocation->coordinate().latitude,
+                                        newLocation->coordinate().longitude);
+    manager.stopUpdatingLocation();
+    log("Location: device's location has been stored for this session.");
+}
+
+void Beacon::setBeaconLocation(const std::shared_ptr<CLLocation>& location) {
+    if (statsDisabled())
+        return;
+    cache()->updateLocationWithLatitude(location->coordinate().latitude,
+                                        location->coordinate().longitude);
+    log("Location: location has been set manually.");
+}
+
+void Beacon::endBeacon() {
+    if (statsDisabled()) {
+        BeaconDatabase::commitHariKariWithSeverity(DatabaseWipeSeverity);
+        log("Beacon SQLite cache has been *completely deleted* because the "
+            "kEnableHalvornStatsCollection user default is false (e.g. the user has opted out).");
+        return;
+    }
+    if (!state.beaconStarted)
+        return;
+    cache()->endBeacon();
+    state.beaconStarted = false;
+    log("Current beacon session has been terminated.");
+    attemptToSendBeaconsAsync(false);
+}
+
+void Beacon::startSubBeaconWithName(const std::optional<std::string>& name) {
+    startSubBeaconWithName(name, false);
+}
+
+void Beacon::startTimedSubBeaconWithName(const std::optional<std::string>& name) {
+    startSubBeaconWithName(name, true);
+}
+
+void Beacon::startSubBeaconWithName(const std::optional<std::string>& name, bool timeSession) {
+    if (statsDisabled())
+        return;
+    if (!state.beaconStarted) {
+        log("SubBeacons: **ALERT**! Beacon has not been initialized. '%s' will not be recorded. "
+            "Ensure that [Beacon init...] has been called before doing anything else with Beacon!",
+            describe(name));
+        return;
+    }
+    if (name && utf16Length(*name) > kSubBeaconNameLimit)
+        log("Subbeacon names are limited to 32 characters. \"%s\" will be truncated.",
+            name->c_str());
+    cache()->startNewSubBeaconWithName(name, timeSession);
+    log("SubBeacons: started %stimed sub-beacon named '%s'.", timeSession ? "" : "un",
+        describe(name));
+}
+
+void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
+    if (statsDisabled() || !state.beaconStarted)
+        return;
+    cache()->endSubBeaconWithName(name);
+    log("SubBeacons: Ended timed sub-beacon named '%s'.", describe(name));
+}
+
+void Beacon::attemptToSendBeaconsAsync(bool /*async*/) {
+    // The upload of the cached sessions comes with the collection endpoint's client.
+}
+
+void Beacon::setKNConnectSession(const std::shared_ptr<RQKNSession>& /*session*/) {
+    // The demographics hand-over comes with the social-network REST client.
+}
+
+std::optional<std::string> Beacon::deviceModel() const {
+    char machine[32] = {};
+    size_t size = sizeof machine;
+    if (sysctlbyname("hw.machine", machine, &size, nullptr, 0) != 0)
+        return std::nullopt;
+    return std::string(machine, strnlen(machine, sizeof machine));
+}
+
+Beacon::~Beacon() {
+    log("Beacon is dealloc'ing.");
+    state.applicationCode.reset();
+    state.locationManager.reset();
+}

@@ -1,0 +1,98 @@
+#pragma once
+// The usage-analytics facade: one per process, made by the start and kept until the process
+// ends. It records one session per run with its named events (sub-beacons) and an optional
+// location fix in the session cache (BeaconDatabase), honours the user default
+// kEnableHalvornStatsCollection (false turns analytics off), and writes a debug log that is
+// silent until enableDebugMode.
+//
+// State is class-level, one set per process, shared by the class and instance operations.
+// Threads: everything is called on the main thread, where the location callback also arrives.
+// Errors: an invalid application code raises NSException "InvalidApplicationCode"; cache
+// failures raise NSException from the cache and pass through unchanged.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/CoreLocation/CLLocationManager.h"
+#include "platform/Foundation/NSObject.h"
+
+class RQKNSession;
+
+class Beacon : public NSObject, public CLLocationManagerDelegate {
+  public:
+    // The facade, or null before the start (with an alert in the platform log).
+    static std::shared_ptr<Beacon> shared();
+
+    // The start: checks the code (exactly 32 characters; a nil code has none), opens the cache
+    // unless analytics is off, makes the facade, starts the upload of earlier runs' sessions and
+    // starts this run's session. A second call returns the first facade and ignores its
+    // arguments, whatever they are.
+    static std::shared_ptr<Beacon> initAndStartBeaconWithApplicationCode(
+        const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi);
+    // The same, after enableDebugMode when `enableDebugMode` is set.
+    static std::shared_ptr<Beacon> initAndStartBeaconWithApplicationCode(
+        const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi,
+        bool enableDebugMode);
+    // endBeacon of the shared facade; nothing (but the alert of shared()) before the start.
+    static void endSharedBeacon();
+
+    // The opt-out test: true when analytics is off, with a debug-log line. The first read of the
+    // process fixes whether analytics can be on at all; after a true first read each call
+    // follows the current value.
+    static bool statsDisabled();
+    // Turns the debug log on for the rest of the process.
+    static void enableDebugMode();
+    // One debug-log line on standard output, "<date> libRQAnalytics: <message>", while the debug
+    // log is on; nothing otherwise. printf-style format (%s where the platform writes %@).
+    static void log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+    // Forgets every class-level value and the shared cache, closing it (test set-up only).
+    static void resetForTesting();
+
+    // Stores the code and flags, makes this the shared facade, and starts the upload of cached
+    // sessions unless analytics is off. The start calls it; hosts use the start.
+    static std::shared_ptr<Beacon> initWithApplicationCode(
+        const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi);
+
+    // Starts a session unless one is running, and asks for a location fix when the facade was
+    // started with location on.
+    void startBeacon();
+    // Stops the running session and uploads synchronously; with analytics off it deletes the
+    // whole cache directory instead. Without a running session it does nothing. The facade
+    // stays valid afterwards.
+    void endBeacon();
+
+    // Records a named event of the running session (untimed, timed, or as `timeSession` says).
+    // Without a running session nothing is recorded and a notice naming it is logged. A name
+    // longer than 32 characters is recorded whole, after a notice.
+    void startSubBeaconWithName(const std::optional<std::string>& name);
+    void startTimedSubBeaconWithName(const std::optional<std::string>& name);
+    void startSubBeaconWithName(const std::optional<std::string>& name, bool timeSession);
+    // Stops the open timed events of that name.
+    void endSubBeaconWithName(const std::optional<std::string>& name);
+
+    // A fix from a host that runs its own location services; overwrites an earlier one.
+    void setBeaconLocation(const std::shared_ptr<CLLocation>& location);
+
+    // The upload of cached sessions (asynchronous at start-up, synchronous at the end).
+    void attemptToSendBeaconsAsync(bool async);
+    // The hand-over of a logged-in social-network session for demographics.
+    void setKNConnectSession(const std::shared_ptr<RQKNSession>& session);
+
+    // The hardware model identifier ("hw.machine"), or nullopt when it cannot be read.
+    std::optional<std::string> deviceModel() const;
+
+    bool respondsToLocationManagerDidUpdateToLocationFromLocation() const override { return true; }
+    // Stores the first fix after a request on the running session and stops the updates.
+    void locationManagerDidUpdateToLocationFromLocation(
+        CLLocationManager& manager, const std::shared_ptr<CLLocation>& newLocation,
+        const std::shared_ptr<CLLocation>& oldLocation) override;
+
+    ~Beacon() override;
+
+  private:
+    Beacon() = default;
+    void requestLocation();
+};

@@ -1,0 +1,98 @@
+#include "analytics/Classes/Utils/Database/Database.h"
+
+#include "analytics/Classes/Interfaces/Beacon.h"
+#include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSLog.h"
+#include "platform/Foundation/NSPathUtilities.h"
+#include "platform/Foundation/NSString.h"
+
+RQ_Database::RQ_Database(std::optional<std::string> applicationCode) {
+    setApplicationCode(std::move(applicationCode));
+    loadDb();
+}
+
+RQ_Database::~RQ_Database() {
+    if (!database_)
+        return;
+    if (sqlite3_close(database_) != SQLITE_OK)
+        NSLog("Error: failed to close database with message '%s'.", sqlite3_errmsg(database_));
+}
+
+std::optional<std::string> RQ_Database::applicationCode() const {
+    std::lock_guard lock(codeMutex_);
+    return applicationCode_;
+}
+
+void RQ_Database::setApplicationCode(std::optional<std::string> applicationCode) {
+    std::lock_guard lock(codeMutex_);
+    applicationCode_ = std::move(applicationCode);
+}
+
+std::string RQ_Database::documentsPath() {
+    return NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true).at(0);
+}
+
+std::string RQ_Database::cacheDirectoryPath() {
+    return documentsPath() + "/halvorn/";
+}
+
+void RQ_Database::loadDb() {
+    loadDb(true);
+}
+
+void RQ_Database::loadDb(bool mayRepairJournal) {
+    createDocumentsDirIfNeeded();
+    auto code = applicationCode();
+    if (!code)
+        NSException::raise("DatabaseInitializedImproperly",
+                           "The database was initialized without an application code.");
+    const std::string documents = documentsPath();
+    const std::string cachePath = documents + stringWithFormat("/halvorn/%s.sql", code->c_str());
+    const std::string journalPath =
+        documents + stringWithFormat("/halvorn/%s.sql-journal", code->c_str());
+
+    if (NSFileManager::defaultManager().fileExistsAtPath(journalPath)) {
+        // A wipe that could not remove the journal would find it again on every try.
+        if (!mayRepairJournal)
+            NSAssertionFailure(stringWithFormat(
+                "Failed to open database with message '%s'.",
+                ("the journal " + journalPath + " is still there after the cache was deleted")
+                    .c_str()));
+        Beacon::log("Beacon database file is corrupt; delete it and start a new one");
+        commitHariKariWithSeverity(DatabaseWipeSeverity);
+        loadDb(false);
+        return;
+    }
+
+    if (sqlite3_open(cachePath.c_str(), &database_) != SQLITE_OK) {
+        std::string message = sqlite3_errmsg(database_);
+        sqlite3_close(database_);
+        database_ = nullptr;
+        NSAssertionFailure(
+            stringWithFormat("Failed to open database with message '%s'.", message.c_str()));
+    }
+}
+
+void RQ_Database::createDocumentsDirIfNeeded() {
+    const NSFileManager& files = NSFileManager::defaultManager();
+    const std::string documents = documentsPath();
+    if (!files.fileExistsAtPath(documents) && !files.createDirectoryAtPath(documents, false))
+        NSAssertionFailure("Failed to create Documents directory.");
+    const std::string cacheDirectory = cacheDirectoryPath();
+    if (!files.fileExistsAtPath(cacheDirectory) &&
+        !files.createDirectoryAtPath(cacheDirectory, false))
+        NSAssertionFailure("Failed to create halvorn directory.");
+}
+
+void RQ_Database::commitHariKariWithSeverity(int32_t severity) {
+    if (severity != DatabaseWipeSeverity)
+        return;
+    const NSFileManager& files = NSFileManager::defaultManager();
+    if (!files.fileExistsAtPath(documentsPath()))
+        return;
+    const std::string cacheDirectory = cacheDirectoryPath();
+    if (!files.fileExistsAtPath(cacheDirectory))
+        return;
+    files.removeItemAtPath(cacheDirectory);  // a failure is ignored
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The analytics cache file: one SQLite connection to "<Documents>/halvorn/<code>.sql", the
+// directories it lives in, the rule that a leftover rollback journal means a corrupt cache
+// (the whole cache directory is thrown away and a fresh file opened), and the wipe.
+//
+// Failures of the file system or of SQLite raise NSException through the assertion handler
+// (NSInternalInconsistencyException, the message as reason); nothing here catches them.
+// No lock of its own: the subclass serialises every use of the connection.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/Foundation/NSObject.h"
+
+// The only severity for which the wipe deletes anything.
+inline constexpr int32_t DatabaseWipeSeverity = 64783290;
+
+class RQ_Database : public NSObject {
+  public:
+    // Closes the connection; a refused close is written to the platform log.
+    ~RQ_Database() override;
+
+    // Deletes the cache directory with every file in it (all application codes) when
+    // `severity` is DatabaseWipeSeverity; any other value does nothing. An open connection is
+    // left as it is. A failed removal is ignored.
+    static void commitHariKariWithSeverity(int32_t severity);
+
+    // Copy in, copy out; safe from any thread.
+    std::optional<std::string> applicationCode() const;
+    void setApplicationCode(std::optional<std::string> applicationCode);
+
+  protected:
+    // Stores the code and runs loadDb; raises when it fails.
+    explicit RQ_Database(std::optional<std::string> applicationCode);
+
+    // Makes the directories, refuses a missing code ("DatabaseInitializedImproperly"), applies
+    // the journal rule (once: a journal that survives the wipe fails the open), opens the file.
+    void loadDb();
+    // Makes the Documents directory, then the cache directory, when missing.
+    static void createDocumentsDirIfNeeded();
+
+    // The open connection, owned by this object; null only after a failed open.
+    sqlite3* database() const { return database_; }
+
+  private:
+    void loadDb(bool mayRepairJournal);
+    static std::string documentsPath();
+    static std::string cacheDirectoryPath();
+
+    mutable std::mutex codeMutex_;
+    std::optional<std::string> applicationCode_;
+    sqlite3* database_ = nullptr;
+};

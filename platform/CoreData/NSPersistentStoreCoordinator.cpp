@@ -1,0 +1,401 @@
+#include "platform/CoreData/NSPersistentStoreCoordinator.h"
+
+#include <plist/plist.h>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <random>
+
+#include "platform/CoreData/NSManagedObject.h"
+
+namespace {
+
+struct Statement {
+    sqlite3_stmt* stmt = nullptr;
+    Statement(sqlite3* db, const std::string& sql) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+            stmt = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(stmt); }
+    explicit operator bool() const { return stmt != nullptr; }
+};
+
+std::string tableName(const std::string& name) {
+    std::string t = "Z";
+    for (char c : name) t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return t;
+}
+
+std::string columnList(const NSEntityDescription& entity) {
+    std::string list;
+    for (const auto& a : entity.attributes()) list += ", " + tableName(a.name);
+    return list;
+}
+
+NSErrorPtr storeError(long code, const std::string& description, sqlite3* db = nullptr) {
+    std::string text = description;
+    if (db)
+        text += ": " + std::string(sqlite3_errmsg(db));
+    return NSError::make(NSCocoaErrorDomain, code, text);
+}
+
+bool exec(sqlite3* db, const std::string& sql) {
+    return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::string newUUID() {
+    std::random_device random;
+    unsigned char b[16];
+    for (auto& x : b) x = static_cast<unsigned char>(random());
+    b[6] = (b[6] & 0x0f) | 0x40;
+    b[8] = (b[8] & 0x3f) | 0x80;
+    char text[37];
+    std::snprintf(text, sizeof text,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", b[0],
+                  b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13],
+                  b[14], b[15]);
+    return text;
+}
+
+std::map<std::string, uint64_t> modelHashes(const NSManagedObjectModel& model) {
+    std::map<std::string, uint64_t> hashes;
+    for (const auto& e : model.entities()) hashes[e->name()] = e->versionHash();
+    return hashes;
+}
+
+std::string metadataPlist(const std::string& uuid, const NSManagedObjectModel& model) {
+    plist_t hashes = plist_new_dict();
+    for (const auto& [name, hash] : modelHashes(model)) {
+        unsigned char bytes[8];
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
+        plist_dict_set_item(hashes, name.c_str(),
+                            plist_new_data(reinterpret_cast<const char*>(bytes), 8));
+    }
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, "NSStoreType", plist_new_string(NSSQLiteStoreType));
+    plist_dict_set_item(root, "NSStoreUUID", plist_new_string(uuid.c_str()));
+    plist_dict_set_item(root, "NSStoreModelVersionHashes", hashes);
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    std::string out(bytes ? bytes : "", bytes ? length : 0);
+    plist_to_bin_free(bytes);
+    plist_free(root);
+    return out;
+}
+
+// The version hashes stored in a metadata property list; nullopt when it is not one.
+std::optional<std::map<std::string, uint64_t>> storedHashes(const void* blob, int size) {
+    plist_t root = nullptr;
+    if (blob && size > 0)
+        plist_from_bin(static_cast<const char*>(blob), static_cast<uint32_t>(size), &root);
+    if (root == nullptr)
+        return std::nullopt;
+    std::optional<std::map<std::string, uint64_t>> result;
+    plist_t hashes = plist_get_node_type(root) == PLIST_DICT
+                         ? plist_dict_get_item(root, "NSStoreModelVersionHashes")
+                         : nullptr;
+    if (hashes && plist_get_node_type(hashes) == PLIST_DICT) {
+        result.emplace();
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(hashes, &it);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(hashes, it, &key, &value);
+            if (key == nullptr)
+                break;
+            uint64_t length = 0;
+            const char* p = value && plist_get_node_type(value) == PLIST_DATA
+                                ? plist_get_data_ptr(value, &length)
+                                : nullptr;
+            uint64_t hash = 0;
+            for (uint64_t i = 0; p && length == 8 && i < 8; ++i)
+                hash = (hash << 8) | static_cast<unsigned char>(p[i]);
+            (*result)[key] = hash;
+            std::free(key);
+        }
+        std::free(it);
+    }
+    plist_free(root);
+    return result;
+}
+
+void bindValue(sqlite3_stmt* stmt, int index, const Value& v) {
+    if (v.isString())
+        sqlite3_bind_text(stmt, index, v.string().c_str(), -1, SQLITE_TRANSIENT);
+    else if (v.isDate())
+        sqlite3_bind_double(stmt, index, v.date().timeIntervalSinceReferenceDate());
+    else
+        sqlite3_bind_null(stmt, index);
+}
+
+Value columnValue(sqlite3_stmt* stmt, int index, NSAttributeType type) {
+    if (sqlite3_column_type(stmt, index) == SQLITE_NULL)
+        return Value();
+    if (type == NSAttributeType::Date)
+        return Value(
+            NSDate::dateWithTimeIntervalSinceReferenceDate(sqlite3_column_double(stmt, index)));
+    const unsigned char* text = sqlite3_column_text(stmt, index);
+    return Value(std::string(reinterpret_cast<const char*>(text)));
+}
+
+bool valid(const NSManagedObject& object, std::string* problem) {
+    const auto& attributes = object.entity()->attributes();
+    for (const auto& a : attributes) {
+        Value v = object.valueForKey(a.name);
+        bool ok =
+            v.isNull() || (a.attributeType == NSAttributeType::String ? v.isString() : v.isDate());
+        if (!ok) {
+            *problem =
+                "the value of " + object.entity()->name() + "." + a.name + " has the wrong type";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<NSPersistentStoreCoordinator>
+NSPersistentStoreCoordinator::initWithManagedObjectModel(
+    std::shared_ptr<NSManagedObjectModel> model) {
+    if (!model)
+        return nullptr;
+    return std::make_shared<NSPersistentStoreCoordinator>(std::move(model));
+}
+
+NSPersistentStoreCoordinator::NSPersistentStoreCoordinator(
+    std::shared_ptr<NSManagedObjectModel> model)
+    : model_(std::move(model)) {}
+
+NSPersistentStoreCoordinator::~NSPersistentStoreCoordinator() {
+    sqlite3_close(db_);
+}
+
+int NSPersistentStoreCoordinator::entityNumber(const NSEntityDescription& entity) const {
+    const auto& all = model_->entities();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i]->name() == entity.name())
+            return static_cast<int>(i + 1);
+    return 0;
+}
+
+bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const std::string& storeType,
+                                                              const std::string& path,
+                                                              NSErrorPtr* error) {
+    NSErrorPtr failure;
+    if (storeType != NSSQLiteStoreType) {
+        failure = storeError(NSPersistentStoreInvalidTypeError, "unknown store type " + storeType);
+    } else if (db_) {
+        failure = storeError(NSPersistentStoreInvalidTypeError, "a store was already added");
+    } else if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                               nullptr) != SQLITE_OK) {
+        failure = storeError(NSSQLiteError, "cannot open " + path, db_);
+    } else {
+        Statement count(db_, "SELECT count(*) FROM sqlite_master");
+        if (!count || sqlite3_step(count.stmt) != SQLITE_ROW)
+            failure = storeError(NSFileReadCorruptFileError, path + " is not a store", db_);
+        else if (sqlite3_column_int(count.stmt, 0) == 0)
+            createSchema(&failure);
+        else
+            checkSchema(&failure);
+    }
+    if (!failure)
+        return true;
+    sqlite3_close(db_);
+    db_ = nullptr;
+    identifier_.clear();
+    if (error)
+        *error = failure;
+    return false;
+}
+
+bool NSPersistentStoreCoordinator::createSchema(NSErrorPtr* error) {
+    std::string uuid = newUUID();
+    std::string sql =
+        "BEGIN;"
+        "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, "
+        "Z_MAX INTEGER);"
+        "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST "
+        "BLOB);";
+    for (const auto& e : model_->entities()) {
+        sql += "CREATE TABLE " + tableName(e->name()) +
+               " ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER";
+        for (const auto& a : e->attributes())
+            sql += ", " + tableName(a.name) +
+                   (a.attributeType == NSAttributeType::Date ? " TIMESTAMP" : " VARCHAR");
+        sql += " );";
+        sql += "INSERT INTO Z_PRIMARYKEY VALUES (" + std::to_string(entityNumber(*e)) + ", '" +
+               e->name() + "', 0, 0);";
+    }
+    bool ok = exec(db_, sql);
+    if (ok) {
+        Statement insert(db_, "INSERT INTO Z_METADATA VALUES (1, ?, ?)");
+        std::string plist = metadataPlist(uuid, *model_);
+        ok = bool(insert);
+        if (ok) {
+            sqlite3_bind_text(insert.stmt, 1, uuid.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(insert.stmt, 2, plist.data(), static_cast<int>(plist.size()),
+                              SQLITE_TRANSIENT);
+            ok = sqlite3_step(insert.stmt) == SQLITE_DONE;
+        }
+    }
+    if (ok)
+        ok = exec(db_, "COMMIT");
+    if (!ok) {
+        *error = storeError(NSSQLiteError, "cannot create the store", db_);
+        exec(db_, "ROLLBACK");
+        return false;
+    }
+    identifier_ = uuid;
+    return true;
+}
+
+bool NSPersistentStoreCoordinator::checkSchema(NSErrorPtr* error) {
+    Statement meta(db_, "SELECT Z_UUID, Z_PLIST FROM Z_METADATA WHERE Z_VERSION = 1");
+    if (!meta || sqlite3_step(meta.stmt) != SQLITE_ROW) {
+        *error = storeError(NSFileReadCorruptFileError, "the file is not a store", db_);
+        return false;
+    }
+    auto hashes =
+        storedHashes(sqlite3_column_blob(meta.stmt, 1), sqlite3_column_bytes(meta.stmt, 1));
+    if (!hashes) {
+        *error = storeError(NSFileReadCorruptFileError, "the store's metadata cannot be read");
+        return false;
+    }
+    if (*hashes != modelHashes(*model_)) {
+        *error = storeError(NSPersistentStoreIncompatibleVersionHashError,
+                            "The model used to open the store is incompatible with the one used "
+                            "to create the store");
+        return false;
+    }
+    for (const auto& e : model_->entities()) {
+        Statement probe(db_, "SELECT Z_PK, Z_ENT, Z_OPT" + columnList(*e) + " FROM " +
+                                 tableName(e->name()) + " LIMIT 0");
+        if (!probe) {
+            *error = storeError(NSFileReadCorruptFileError, "the store's tables are damaged", db_);
+            return false;
+        }
+    }
+    const unsigned char* uuid = sqlite3_column_text(meta.stmt, 0);
+    identifier_ = uuid ? reinterpret_cast<const char*>(uuid) : "";
+    return true;
+}
+
+std::optional<std::vector<NSPersistentStoreCoordinator::Row>>
+NSPersistentStoreCoordinator::fetchRows(const NSEntityDescription& entity, NSErrorPtr* error) {
+    Statement select(db_, "SELECT Z_PK" + columnList(entity) + " FROM " + tableName(entity.name()) +
+                              " ORDER BY Z_PK");
+    if (!db_ || !select) {
+        if (error)
+            *error = storeError(NSSQLiteError, "cannot fetch " + entity.name(), db_);
+        return std::nullopt;
+    }
+    std::vector<Row> rows;
+    const auto& attributes = entity.attributes();
+    int rc;
+    while ((rc = sqlite3_step(select.stmt)) == SQLITE_ROW) {
+        Row row{sqlite3_column_int64(select.stmt, 0), {}};
+        for (size_t i = 0; i < attributes.size(); ++i)
+            row.values.push_back(
+                columnValue(select.stmt, static_cast<int>(i + 1), attributes[i].attributeType));
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+        if (error)
+            *error = storeError(NSSQLiteError, "cannot fetch " + entity.name(), db_);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+bool NSPersistentStoreCoordinator::saveChanges(const std::vector<NSManagedObject*>& inserted,
+                                               const std::vector<NSManagedObject*>& updated,
+                                               const std::vector<NSManagedObject*>& deleted,
+                                               std::vector<int64_t>* newKeys, NSErrorPtr* error) {
+    std::string problem;
+    for (const auto* list : {&inserted, &updated})
+        for (const NSManagedObject* object : *list)
+            if (!valid(*object, &problem)) {
+                if (error)
+                    *error = storeError(NSValidationErrorMinimum, problem);
+                return false;
+            }
+    if (!db_) {
+        if (error)
+            *error = storeError(NSSQLiteError, "no store was added");
+        return false;
+    }
+    auto run = [&]() -> bool {
+        if (!exec(db_, "BEGIN IMMEDIATE"))
+            return false;
+        std::map<int, int64_t> maxKeys;
+        for (const auto& e : model_->entities()) {
+            Statement max(db_, "SELECT Z_MAX FROM Z_PRIMARYKEY WHERE Z_ENT = " +
+                                   std::to_string(entityNumber(*e)));
+            if (!max || sqlite3_step(max.stmt) != SQLITE_ROW)
+                return false;
+            maxKeys[entityNumber(*e)] = sqlite3_column_int64(max.stmt, 0);
+        }
+        newKeys->clear();
+        for (NSManagedObject* object : inserted) {
+            const auto& e = *object->entity();
+            int number = entityNumber(e);
+            int64_t key = ++maxKeys[number];
+            std::string marks;
+            for (size_t i = 0; i < e.attributes().size(); ++i) marks += ", ?";
+            Statement insert(db_, "INSERT INTO " + tableName(e.name()) + " (Z_PK, Z_ENT, Z_OPT" +
+                                      columnList(e) + ") VALUES (?, ?, 1" + marks + ")");
+            if (!insert)
+                return false;
+            sqlite3_bind_int64(insert.stmt, 1, key);
+            sqlite3_bind_int(insert.stmt, 2, number);
+            for (size_t i = 0; i < object->values_.size(); ++i)
+                bindValue(insert.stmt, static_cast<int>(i + 3), object->values_[i]);
+            if (sqlite3_step(insert.stmt) != SQLITE_DONE)
+                return false;
+            newKeys->push_back(key);
+        }
+        for (NSManagedObject* object : updated) {
+            const auto& e = *object->entity();
+            std::string sets = "Z_OPT = Z_OPT + 1";
+            for (const auto& a : e.attributes()) sets += ", " + tableName(a.name) + " = ?";
+            Statement update(db_,
+                             "UPDATE " + tableName(e.name()) + " SET " + sets + " WHERE Z_PK = ?");
+            if (!update)
+                return false;
+            const int n = static_cast<int>(object->values_.size());
+            for (int i = 0; i < n; ++i) bindValue(update.stmt, i + 1, object->values_[i]);
+            sqlite3_bind_int64(update.stmt, n + 1, object->primaryKey_);
+            if (sqlite3_step(update.stmt) != SQLITE_DONE)
+                return false;
+        }
+        for (NSManagedObject* object : deleted) {
+            Statement remove(
+                db_, "DELETE FROM " + tableName(object->entity()->name()) + " WHERE Z_PK = ?");
+            if (!remove)
+                return false;
+            sqlite3_bind_int64(remove.stmt, 1, object->primaryKey_);
+            if (sqlite3_step(remove.stmt) != SQLITE_DONE)
+                return false;
+        }
+        for (const auto& [number, max] : maxKeys) {
+            Statement set(db_, "UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ?");
+            if (!set)
+                return false;
+            sqlite3_bind_int64(set.stmt, 1, max);
+            sqlite3_bind_int(set.stmt, 2, number);
+            if (sqlite3_step(set.stmt) != SQLITE_DONE)
+                return false;
+        }
+        return exec(db_, "COMMIT");
+    };
+    if (run())
+        return true;
+    if (error)
+        *error = storeError(NSSQLiteError, "cannot save", db_);
+    exec(db_, "ROLLBACK");
+    return false;
+}

@@ -1,0 +1,116 @@
+#include "platform/Foundation/NSData.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+bool fail(NSErrorPtr* error, int errnum, const std::string& what) {
+    if (error)
+        *error = NSError::posix(errnum, what);
+    return false;
+}
+
+bool writeAll(int fd, const Data& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the rename itself durable.
+void syncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+bool writeDirect(const Data& data, const std::string& path, NSErrorPtr* error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return fail(error, errno, "Cannot create " + path);
+    bool ok = writeAll(fd, data);
+    int errnum = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        errnum = errno;
+    }
+    return ok ? true : fail(error, errnum, "Cannot write " + path);
+}
+
+bool writeAtomically(const Data& data, const std::string& path, NSErrorPtr* error) {
+    std::string folder = folderOf(path);
+    std::string temp = folder + "/.tmp-" + path.substr(path.rfind('/') + 1) + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return fail(error, errno, "Cannot create a temporary file in " + folder);
+    // mkstemp makes the file private; give it the usual mode of a new file.
+    ::fchmod(fd, 0644);
+    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    int errnum = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        errnum = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        errnum = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return fail(error, errnum, "Cannot write " + path);
+    }
+    syncFolder(folder);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Data> NSData::dataWithContentsOfFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    Data out;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        out.reserve(static_cast<size_t>(st.st_size));
+    uint8_t buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;  // EISDIR for a directory
+        }
+        if (n == 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    ::close(fd);
+    return out;
+}
+
+bool NSData::writeToFile(const Data& data, const std::string& path, bool atomically,
+                         NSErrorPtr* error) {
+    return atomically ? writeAtomically(data, path, error) : writeDirect(data, path, error);
+}

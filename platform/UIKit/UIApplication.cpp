@@ -1,0 +1,123 @@
+#include "platform/UIKit/UIApplication.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Foundation/NSNotificationCenter.h"
+#include "platform/Foundation/NSRunLoop.h"
+#include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UIWindow.h"
+
+namespace {
+
+// The write end of the self-pipe; the signal handler only writes to it.
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    int saved = errno;
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
+    static std::shared_ptr<UIApplication> application = std::make_shared<UIApplication>();
+    return application;
+}
+
+UIApplication::~UIApplication() {
+    if (refresh_) refresh_->invalidate();
+}
+
+bool UIApplication::setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) {
+    if (name != "delegate") return false;
+    auto delegate = std::dynamic_pointer_cast<UIApplicationDelegate>(object);
+    if (object && !delegate) return false;
+    delegate_ = std::move(delegate);
+    return true;
+}
+
+void UIApplication::finishLaunching() {
+    if (auto delegate = delegate_) delegate->applicationDidFinishLaunching(this);
+}
+
+void UIApplication::resignActive() {
+    auto self = retained(this);
+    if (auto delegate = delegate_) delegate->applicationWillResignActive(this);
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIApplicationWillResignActiveNotification, self);
+}
+
+void UIApplication::terminate() {
+    if (terminated_) return;
+    terminated_ = true;
+    auto self = retained(this);
+    if (auto delegate = delegate_) delegate->applicationWillTerminate(this);
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIApplicationWillTerminateNotification, self);
+    if (runsMainLoop_) NSRunLoop::mainRunLoop()->stop();
+}
+
+void UIApplication::handleTerminationSignals() {
+    if (signalSource_) return;
+    if (signalPipe[0] < 0 && pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::weak_ptr<UIApplication> weak = retained(this);
+    signalSource_ = NSRunLoop::mainRunLoop()->addFileDescriptor(signalPipe[0], POLLIN, [weak](short) {
+        if (auto application = weak.lock()) application->readSignalPipe();
+    });
+}
+
+void UIApplication::readSignalPipe() {
+    char bytes[16];
+    bool signalled = false;
+    while (read(signalPipe[0], bytes, sizeof bytes) > 0) signalled = true;
+    if (signalled) terminate();
+}
+
+void UIApplication::startScreenRefresh() {
+    if (refresh_) return;
+    std::weak_ptr<UIApplication> weak = retained(this);
+    refresh_ = CADisplayLink::displayLinkWithTarget([weak](CADisplayLink&) {
+        if (auto application = weak.lock()) application->refreshScreen();
+    });
+    refresh_->addToRunLoop(NSRunLoop::mainRunLoop());
+}
+
+void UIApplication::stopScreenRefresh() {
+    if (refresh_) refresh_->invalidate();
+    refresh_.reset();
+}
+
+void UIApplication::refreshScreen() {
+    if (!compositor_) compositor_ = std::make_unique<Compositor>();
+    auto window = UIWindow::keyWindow();
+    compositor_->compose([&](cairo_t* cr) {
+        if (window) window->drawHierarchy(cr);
+        UIAlertView::drawVisibleAlerts(cr);
+    });
+}
+
+void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
+    (void)animated;
+    statusBarHidden_ = hidden;
+}
+
+void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
+    (void)animated;
+    statusBarStyle_ = style;
+}
+
+void UIApplication::keepAlive(std::vector<std::shared_ptr<NSObject>> objects) {
+    keptAlive_.insert(keptAlive_.end(), objects.begin(), objects.end());
+}

@@ -1,0 +1,93 @@
+#pragma once
+// The application object: its delegate, its activity and termination, the screen refresh that
+// composes the key window, and the status bar and idle timer state.
+//
+// Termination (terminate(), or SIGINT / SIGTERM once handleTerminationSignals ran): the delegate
+// hears applicationWillTerminate, then UIApplicationWillTerminateNotification is posted, then
+// the main loop of UIApplicationMain ends and it returns exitStatus(). It happens once; later
+// calls do nothing.
+//
+// Threads: main thread only, except that a termination signal may arrive on any thread (it is
+// handled on the main run loop). The application retains its delegate.
+
+#include <memory>
+#include <vector>
+
+#include "platform/Device/Compositor.h"
+#include "platform/Foundation/NSObject.h"
+#include "platform/QuartzCore/CADisplayLink.h"
+#include "platform/UIKit/UIApplicationDelegate.h"
+#include "platform/UIKit/UINibConnectable.h"
+
+inline constexpr const char* UIApplicationWillResignActiveNotification =
+    "UIApplicationWillResignActiveNotification";
+inline constexpr const char* UIApplicationWillTerminateNotification =
+    "UIApplicationWillTerminateNotification";
+
+enum UIStatusBarStyle {
+    UIStatusBarStyleDefault = 0,
+    UIStatusBarStyleBlackTranslucent = 1,
+    UIStatusBarStyleBlackOpaque = 2,
+};
+
+class UIApplication : public NSObject, public UINibConnectable {
+public:
+    // The process's application, made on first use. (Tests may make applications of their own.)
+    static std::shared_ptr<UIApplication> sharedApplication();
+    UIApplication() = default;
+    ~UIApplication() override;
+
+    std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
+    void setDelegate(std::shared_ptr<UIApplicationDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+    // The outlet "delegate".
+    bool setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) override;
+
+    // Sends applicationDidFinishLaunching to the delegate.
+    void finishLaunching();
+    // The application leaves the foreground (a call, the lock button): the delegate hears
+    // applicationWillResignActive, then UIApplicationWillResignActiveNotification is posted.
+    void resignActive();
+    // The termination sequence above.
+    void terminate();
+    bool isTerminated() const { return terminated_; }
+    // What UIApplicationMain returns (0 unless set).
+    int exitStatus() const { return exitStatus_; }
+    void setExitStatus(int status) { exitStatus_ = status; }
+
+    // Makes SIGINT and SIGTERM run `terminate` on the main run loop (through a self-pipe).
+    void handleTerminationSignals();
+    // Composes the screen at every display refresh on the main run loop, until stopped.
+    void startScreenRefresh();
+    void stopScreenRefresh();
+    // Composes the screen now: the key window, then the alerts on screen.
+    void refreshScreen();
+
+    bool isStatusBarHidden() const { return statusBarHidden_; }
+    void setStatusBarHidden(bool hidden, bool animated);
+    UIStatusBarStyle statusBarStyle() const { return statusBarStyle_; }
+    void setStatusBarStyle(UIStatusBarStyle style, bool animated);
+    bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+    void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+
+    // Objects that live as long as the application (the main interface file's).
+    void keepAlive(std::vector<std::shared_ptr<NSObject>> objects);
+    // Set by UIApplicationMain while its main loop runs; termination ends that loop.
+    void setRunsMainLoop(bool runs) { runsMainLoop_ = runs; }
+
+private:
+    void readSignalPipe();
+
+    std::shared_ptr<UIApplicationDelegate> delegate_;
+    std::vector<std::shared_ptr<NSObject>> keptAlive_;
+    std::unique_ptr<Compositor> compositor_;
+    std::shared_ptr<CADisplayLink> refresh_;
+    uint64_t signalSource_ = 0;
+    bool terminated_ = false;
+    bool runsMainLoop_ = false;
+    int exitStatus_ = 0;
+    bool statusBarHidden_ = false;
+    UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
+    bool idleTimerDisabled_ = false;
+};

@@ -1,0 +1,48 @@
+#include "platform/UIKit/UIControl.h"
+
+#include <algorithm>
+
+unsigned UIControl::state() const {
+    if (!enabled_) return UIControlStateDisabled;
+    return highlighted_ ? UIControlStateHighlighted : UIControlStateNormal;
+}
+
+void UIControl::addTarget(const std::weak_ptr<NSObject>& target, std::function<void()> action,
+                          unsigned events) {
+    actions_.push_back({target, std::move(action), events});
+}
+
+void UIControl::removeTarget(const NSObject* target) {
+    actions_.erase(std::remove_if(actions_.begin(), actions_.end(),
+                                  [&](const TargetAction& a) {
+                                      auto t = a.target.lock();
+                                      return !t || t.get() == target;
+                                  }),
+                   actions_.end());
+}
+
+void UIControl::sendActionsForControlEvents(unsigned events) {
+    // An action may release this control or change its actions.
+    auto self = retained(this);
+    auto actions = actions_;
+    for (const auto& entry : actions) {
+        if (!(entry.events & events)) continue;
+        auto target = entry.target.lock();
+        if (target) entry.action();
+    }
+}
+
+bool UIControl::tap() {
+    if (!enabled_ || !isVisibleOnScreen()) return false;
+    auto self = retained(this);
+    highlighted_ = true;
+    sendActionsForControlEvents(UIControlEventTouchDown);
+    highlighted_ = false;
+    sendActionsForControlEvents(UIControlEventTouchUpInside);
+    return true;
+}
+
+void UIControl::setNibProperties(const Value& properties) {
+    UIView::setNibProperties(properties);
+    if (properties["enabled"].isNumber()) enabled_ = properties["enabled"].boolValue();
+}

@@ -1,0 +1,50 @@
+#include "platform/UIKit/UIImagePickerController.h"
+
+#include "platform/Device/DeviceSettings.h"
+#include "platform/Device/Screen.h"
+#include "platform/Foundation/NSLog.h"
+#include "platform/UIKit/UICameraPreviewView.h"
+
+bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
+    if (sourceType != UIImagePickerControllerSourceTypeCamera) return true;
+    return DeviceSettings::current().camera != "none";
+}
+
+void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {
+    if (overlay_ && isViewLoaded()) overlay_->removeFromSuperview();
+    overlay_ = std::move(overlay);
+    if (overlay_ && isViewLoaded()) view()->addSubview(overlay_);
+}
+
+void UIImagePickerController::loadView() {
+    CGRect screen = CGRectMake(0, 0, Screen::kWidth, Screen::kHeight);
+    auto root = UIView::initWithFrame(screen);
+    root->setBackgroundColor(UIColor::blackColor());
+    preview_ = std::make_shared<UICameraPreviewView>();
+    preview_->setFrame(screen);
+    preview_->setName("cameraPreview");
+    preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
+    root->addSubview(preview_);
+    if (overlay_) root->addSubview(overlay_);
+    setView(root);
+}
+
+void UIImagePickerController::viewWillAppear(bool animated) {
+    UIViewController::viewWillAppear(animated);
+    if (sourceType_ == UIImagePickerControllerSourceTypeCamera) openCamera();
+    if (preview_) preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
+}
+
+void UIImagePickerController::openCamera() {
+    if (triedCamera_) return;
+    triedCamera_ = true;
+    NSErrorPtr error;
+    std::unique_ptr<Camera> camera = Camera::open(DeviceSettings::current().camera, &error);
+    if (!camera) {
+        NSLog("The camera cannot be opened: %s",
+              error ? error->localizedDescription().c_str() : "unknown reason");
+        return;
+    }
+    camera_ = std::move(camera);
+    if (preview_) preview_->setCamera(camera_);
+}

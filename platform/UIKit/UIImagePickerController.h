@@ -1,0 +1,71 @@
+#pragma once
+// The image picker. With the camera source it shows the camera's live picture full screen and,
+// above it, the camera overlay view; the camera is opened from the device's camera setting when
+// the picker first appears and closed when the picker goes. The camera controls themselves are
+// not drawn (`showsCameraControls` is kept only as a setting).
+//
+// Threads: main thread only. The picker retains its overlay view; its delegate is not retained.
+
+#include <memory>
+
+#include "platform/Device/Camera.h"
+#include "platform/UIKit/UIViewController.h"
+
+enum UIImagePickerControllerSourceType {
+    UIImagePickerControllerSourceTypePhotoLibrary = 0,
+    UIImagePickerControllerSourceTypeCamera = 1,
+    UIImagePickerControllerSourceTypeSavedPhotosAlbum = 2,
+};
+
+// The picker's callbacks (picked media, cancel) are not used by this system: both interfaces
+// are empty markers of the delegate's role.
+class UINavigationControllerDelegate {
+public:
+    virtual ~UINavigationControllerDelegate() = default;
+};
+class UIImagePickerControllerDelegate {
+public:
+    virtual ~UIImagePickerControllerDelegate() = default;
+};
+
+class UICameraPreviewView;
+
+class UIImagePickerController : public UIViewController {
+public:
+    UIImagePickerController() = default;
+    static std::shared_ptr<UIImagePickerController> init() {
+        return std::make_shared<UIImagePickerController>();
+    }
+
+    // The camera is available unless the device's camera setting is "none"; the photo library
+    // and the saved photos album always are.
+    static bool isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType);
+
+    UIImagePickerControllerSourceType sourceType() const { return sourceType_; }
+    void setSourceType(UIImagePickerControllerSourceType sourceType) { sourceType_ = sourceType; }
+    std::shared_ptr<UIImagePickerControllerDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(std::weak_ptr<UIImagePickerControllerDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+    bool showsCameraControls() const { return showsCameraControls_; }
+    void setShowsCameraControls(bool shows) { showsCameraControls_ = shows; }
+    const std::shared_ptr<UIView>& cameraOverlayView() const { return overlay_; }
+    void setCameraOverlayView(std::shared_ptr<UIView> overlay);
+
+    // The open camera, null before the first appearance or when it could not be opened.
+    const std::shared_ptr<Camera>& camera() const { return camera_; }
+
+    void loadView() override;
+    void viewWillAppear(bool animated) override;
+
+private:
+    void openCamera();
+
+    UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceTypePhotoLibrary;
+    std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
+    bool showsCameraControls_ = true;
+    std::shared_ptr<UIView> overlay_;
+    std::shared_ptr<UICameraPreviewView> preview_;
+    std::shared_ptr<Camera> camera_;
+    bool triedCamera_ = false;
+};

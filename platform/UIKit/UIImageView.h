@@ -1,0 +1,28 @@
+#pragma once
+// Shows an image scaled to fill its bounds, over its background colour.
+//
+// Threads: main thread only.
+
+#include <memory>
+
+#include "platform/UIKit/UIImage.h"
+#include "platform/UIKit/UIView.h"
+
+class UIImageView : public UIView {
+public:
+    UIImageView() = default;
+    // A view of the image's size at the origin; an empty frame for null.
+    static std::shared_ptr<UIImageView> initWithImage(const std::shared_ptr<UIImage>& image);
+
+    const std::shared_ptr<UIImage>& image() const { return image_; }
+    void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+
+    // "image" (a resource name) besides the view's properties.
+    void setNibProperties(const Value& properties) override;
+
+protected:
+    void drawContent(cairo_t* cr) override;
+
+private:
+    std::shared_ptr<UIImage> image_;
+};

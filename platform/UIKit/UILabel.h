@@ -1,0 +1,38 @@
+#pragma once
+// One line of text: text, colour, font and alignment, drawn over the background colour.
+//
+// Threads: main thread only.
+
+#include <memory>
+#include <string>
+
+#include "platform/UIKit/UIStringDrawing.h"
+#include "platform/UIKit/UIView.h"
+
+class UILabel : public UIView {
+public:
+    UILabel() = default;
+    static std::shared_ptr<UILabel> initWithFrame(CGRect frame);
+
+    const std::string& text() const { return text_; }
+    void setText(std::string text) { text_ = std::move(text); }
+    UIColor textColor() const { return textColor_; }
+    void setTextColor(UIColor color) { textColor_ = color; }
+    UIFont font() const { return font_; }
+    void setFont(UIFont font) { font_ = font; }
+    UITextAlignment textAlignment() const { return alignment_; }
+    void setTextAlignment(UITextAlignment alignment) { alignment_ = alignment; }
+
+    // "text", "textColor" [r, g, b, a], "fontSize", "bold", "textAlignment" ("left", "center",
+    // "right"), besides the view's properties.
+    void setNibProperties(const Value& properties) override;
+
+protected:
+    void drawContent(cairo_t* cr) override;
+
+private:
+    std::string text_;
+    UIColor textColor_ = UIColor::blackColor();
+    UIFont font_ = UIFont::systemFontOfSize(17);
+    UITextAlignment alignment_ = UITextAlignmentLeft;
+};

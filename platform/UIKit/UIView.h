@@ -1,0 +1,99 @@
+#pragma once
+// A rectangle of the interface: frame in its superview's coordinates, background colour,
+// hidden flag, alpha, subviews drawn in order above it, and a tag and a name to find it by (the
+// name is the view's id in the interface file that made it).
+//
+// Threads: main thread only. A view retains its subviews; its superview and its view controller
+// are not retained.
+
+#include <cairo.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/CoreGraphics/CGGeometry.h"
+#include "platform/Foundation/NSObject.h"
+#include "platform/UIKit/UIColor.h"
+#include "platform/UIKit/UINibConnectable.h"
+
+class UIViewController;
+class UIWindow;
+
+class UIView : public NSObject, public UINibConnectable {
+public:
+    UIView() = default;
+    static std::shared_ptr<UIView> initWithFrame(CGRect frame);
+
+    CGRect frame() const { return frame_; }
+    void setFrame(CGRect frame) { frame_ = frame; }
+    // The frame's size at the origin.
+    CGRect bounds() const;
+    CGPoint center() const;
+
+    UIColor backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(UIColor color) { backgroundColor_ = color; }
+    bool isHidden() const { return hidden_; }
+    void setHidden(bool hidden) { hidden_ = hidden; }
+    double alpha() const { return alpha_; }
+    void setAlpha(double alpha) { alpha_ = alpha; }
+    int tag() const { return tag_; }
+    void setTag(int tag) { tag_ = tag; }
+    const std::string& name() const { return name_; }
+    void setName(std::string name) { name_ = std::move(name); }
+
+    const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
+    std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+    // Adds `view` on top of the subviews, taking it from its former superview. When this view is
+    // on a visible window and `view` is a view controller's view, the controller hears
+    // viewWillAppear then viewDidAppear, not animated.
+    void addSubview(const std::shared_ptr<UIView>& view);
+    // Inserts `view` directly above `sibling` (on top when `sibling` is not a subview).
+    void insertSubviewAboveSubview(const std::shared_ptr<UIView>& view,
+                                   const std::shared_ptr<UIView>& sibling);
+    void removeFromSuperview();
+    // The window this view is on, or null.
+    UIWindow* window();
+
+    // This view or the first of its descendants (depth first, in order) with the tag or name.
+    std::shared_ptr<UIView> viewWithTag(int tag);
+    std::shared_ptr<UIView> viewWithName(const std::string& name);
+    // This view and its superviews are not hidden and not fully transparent.
+    bool isVisibleOnScreen();
+    // The frame in the coordinates of the window (or of the topmost superview).
+    CGRect frameInWindow();
+
+    // Draws the view and its subviews; `cr` is in the superview's coordinates. Hidden and fully
+    // transparent views draw nothing.
+    void drawHierarchy(cairo_t* cr);
+
+    // The controller whose view this is (set by the controller).
+    UIViewController* viewController() const;
+    void setViewController(const std::weak_ptr<UIViewController>& controller);
+
+    // "frame" [x, y, width, height], "backgroundColor" [r, g, b, a], "hidden", "alpha", "tag".
+    void setNibProperties(const Value& properties) override;
+
+protected:
+    // The view's own picture in its own coordinates; the default fills the background colour.
+    virtual void drawContent(cairo_t* cr);
+    // The subviews to draw, bottom first.
+    virtual std::vector<std::shared_ptr<UIView>> subviewsToDraw() const { return subviews_; }
+    // Sends the appearance messages to the controllers of `view` when this view is on screen.
+    void announceAppearance(const std::shared_ptr<UIView>& view);
+    // Adds on top without appearance messages (the caller sends its own).
+    void addSubviewSilently(const std::shared_ptr<UIView>& view);
+
+private:
+    void insertSubviewAt(const std::shared_ptr<UIView>& view, size_t index, bool announce);
+
+    CGRect frame_{};
+    UIColor backgroundColor_ = UIColor::clearColor();
+    bool hidden_ = false;
+    double alpha_ = 1.0;
+    int tag_ = 0;
+    std::string name_;
+    std::vector<std::shared_ptr<UIView>> subviews_;
+    std::weak_ptr<UIView> superview_;
+    std::weak_ptr<UIViewController> viewController_;
+};

@@ -1,0 +1,87 @@
+#include "platform/UIKit/UIViewController.h"
+
+#include "platform/Device/Screen.h"
+#include "platform/Foundation/NSException.h"
+#include "platform/UIKit/UINibLoader.h"
+#include "platform/UIKit/UIWindow.h"
+
+std::shared_ptr<UIViewController> UIViewController::initWithNibName(const std::string& nibName) {
+    auto controller = std::make_shared<UIViewController>();
+    controller->setNibName(nibName);
+    return controller;
+}
+
+std::shared_ptr<UIView> UIViewController::view() {
+    if (!view_) {
+        loadView();
+        NSAssert(view_ != nullptr, "The interface file \"" + nibName_ + "\" set no view");
+        viewDidLoad();
+    }
+    return view_;
+}
+
+void UIViewController::setView(const std::shared_ptr<UIView>& view) {
+    if (view_ && view_ != view) view_->setViewController({});
+    view_ = view;
+    if (view_) view_->setViewController(weakly(this));
+}
+
+void UIViewController::loadView() {
+    if (nibName_.empty()) {
+        setView(UIView::initWithFrame(CGRectMake(0, 0, Screen::kWidth, Screen::kHeight)));
+        return;
+    }
+    NSErrorPtr error;
+    if (!UINibLoader::loadNibNamed(nibName_, retained(this), &error))
+        NSAssertionFailure(error->localizedDescription());
+}
+
+void UIViewController::presentModalViewController(
+    const std::shared_ptr<UIViewController>& controller, bool animated) {
+    if (!controller || modal_) return;
+    std::shared_ptr<UIWindow> window;
+    if (view_ && view_->window()) window = retained(view_->window());
+    if (!window) window = UIWindow::keyWindow();
+    modal_ = controller;
+    controller->parent_ = weakly(this);
+    controller->presentedOn_ = window;
+    auto presented = controller->view();
+    presented->setFrame(CGRectMake(0, 0, Screen::kWidth, Screen::kHeight));
+    viewWillDisappear(animated);
+    controller->viewWillAppear(animated);
+    if (window) window->addPresentedView(presented);
+    viewDidDisappear(animated);
+    controller->viewDidAppear(animated);
+}
+
+void UIViewController::dismissModalViewControllerAnimated(bool animated) {
+    if (!modal_) {
+        if (auto parent = parent_.lock()) parent->dismissModalViewControllerAnimated(animated);
+        return;
+    }
+    // The presented controller may hold the last other reference to this one.
+    auto self = retained(this);
+    auto controller = std::move(modal_);
+    // A controller it presents goes with it.
+    if (controller->modal_) controller->dismissModalViewControllerAnimated(animated);
+    controller->viewWillDisappear(animated);
+    viewWillAppear(animated);
+    if (auto window = controller->presentedOn_.lock())
+        window->removePresentedView(controller->view_);
+    controller->parent_.reset();
+    controller->viewDidDisappear(animated);
+    viewDidAppear(animated);
+}
+
+void UIViewController::setNibProperties(const Value& properties) {
+    if (properties["nibName"].isString()) nibName_ = properties["nibName"].string();
+    if (properties["title"].isString()) title_ = properties["title"].string();
+}
+
+bool UIViewController::setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) {
+    if (name != "view") return false;
+    auto view = std::dynamic_pointer_cast<UIView>(object);
+    if (object && !view) return false;
+    setView(view);
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+// A screen's controller. Its view is made on first access: loaded from the controller's
+// interface file (the controller is the file's owner and gets its "view" outlet) or, without
+// one, a plain full-screen view; then `viewDidLoad` runs. A controller presents another modally
+// over the whole screen and dismisses it again.
+//
+// Threads: main thread only. A controller retains its view and the controller it presents; the
+// presented controller does not retain its presenter.
+
+#include <memory>
+#include <string>
+
+#include "platform/UIKit/UINibConnectable.h"
+#include "platform/UIKit/UIView.h"
+
+class UIViewController : public NSObject, public UINibConnectable {
+public:
+    UIViewController() = default;
+    // A controller whose view comes from the interface file `nibName` (a resource
+    // "<nibName>.plist"); empty for none.
+    static std::shared_ptr<UIViewController> initWithNibName(const std::string& nibName);
+
+    const std::string& nibName() const { return nibName_; }
+    void setNibName(std::string nibName) { nibName_ = std::move(nibName); }
+    const std::string& title() const { return title_; }
+    void setTitle(std::string title) { title_ = std::move(title); }
+
+    // Loads the view on the first call. Raises NSInternalInconsistencyException when the
+    // interface file cannot be loaded or sets no view.
+    std::shared_ptr<UIView> view();
+    bool isViewLoaded() const { return view_ != nullptr; }
+    void setView(const std::shared_ptr<UIView>& view);
+
+    virtual void loadView();
+    virtual void viewDidLoad() {}
+    virtual void viewWillAppear(bool animated) { (void)animated; }
+    virtual void viewDidAppear(bool animated) { (void)animated; }
+    virtual void viewWillDisappear(bool animated) { (void)animated; }
+    virtual void viewDidDisappear(bool animated) { (void)animated; }
+
+    // Shows `controller`'s view over the whole screen of the window this controller's view is
+    // on (or the key window): this controller hears viewWillDisappear/viewDidDisappear, the
+    // presented one viewWillAppear/viewDidAppear. Ignored while this controller presents one.
+    void presentModalViewController(const std::shared_ptr<UIViewController>& controller,
+                                    bool animated);
+    // Takes away the controller this one presents (or, when it presents none, the one that
+    // presents this controller) with the reverse messages. Nothing when none is presented.
+    void dismissModalViewControllerAnimated(bool animated);
+    std::shared_ptr<UIViewController> modalViewController() const { return modal_; }
+    // The controller that presents this one, or null.
+    std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }
+
+    // "nibName", "title".
+    void setNibProperties(const Value& properties) override;
+    // The outlet "view".
+    bool setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) override;
+
+private:
+    std::string nibName_;
+    std::string title_;
+    std::shared_ptr<UIView> view_;
+    std::shared_ptr<UIViewController> modal_;
+    std::weak_ptr<UIViewController> parent_;
+    std::weak_ptr<UIWindow> presentedOn_;
+};

@@ -1,0 +1,113 @@
+#include "analytics/Classes/Utils/Database/Database.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "analytics/Classes/Interfaces/Beacon.h"
+#include "analytics/Classes/Utils/Database/BeaconDatabase.h"
+#include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSPathUtilities.h"
+#include "tests/analytics/AnalyticsTestHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CacheFileTest : public AnalyticsTestHome {
+  protected:
+    void touch(const std::string& path) { std::ofstream(path) << "x"; }
+
+    // The NSException an initialisation raises, or a failure when none.
+    NSException initFailure(const std::optional<std::string>& code) {
+        try {
+            BeaconDatabase::initWithApplicationCode(code);
+        } catch (const NSException& e) {
+            return e;
+        }
+        ADD_FAILURE() << "no exception";
+        return NSException("", "");
+    }
+};
+
+TEST_F(CacheFileTest, LeftoverJournalWipesTheWholeDirectoryAndOpensAFreshFile) {
+    BeaconDatabase::initWithApplicationCode(kTestCode)->startNewBeacon();
+    BeaconDatabase::resetSharedForTesting();
+    touch(cacheFile() + "-journal");
+    touch(cacheFile("other code"));
+    Beacon::enableDebugMode();
+
+    testing::internal::CaptureStdout();
+    auto store = BeaconDatabase::initWithApplicationCode(kTestCode);
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_NE(out.find(" libRQAnalytics: Beacon database file is corrupt; delete it and start a "
+                       "new one\n"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(fs::exists(cacheFile("other code")));
+    EXPECT_FALSE(fs::exists(cacheFile() + "-journal"));
+    EXPECT_TRUE(fs::exists(cacheFile()));
+    EXPECT_EQ(store->currentRunningBeaconID(), 0);
+    EXPECT_TRUE(store->beaconsToSend().empty());
+}
+
+TEST_F(CacheFileTest, JournalNoticeIsSilentWithoutDebugMode) {
+    fs::create_directory(cacheDirectory());
+    touch(cacheFile() + "-journal");
+    testing::internal::CaptureStdout();
+    BeaconDatabase::initWithApplicationCode(kTestCode);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_FALSE(fs::exists(cacheFile() + "-journal"));
+}
+
+TEST_F(CacheFileTest, WipeNeedsTheExactSeverity) {
+    fs::create_directory(cacheDirectory());
+    touch(cacheFile());
+    for (int32_t severity : {0, -1, DatabaseWipeSeverity - 1, DatabaseWipeSeverity + 1}) {
+        RQ_Database::commitHariKariWithSeverity(severity);
+        EXPECT_TRUE(fs::exists(cacheFile())) << severity;
+    }
+    RQ_Database::commitHariKariWithSeverity(DatabaseWipeSeverity);
+    EXPECT_FALSE(fs::exists(cacheDirectory()));
+    EXPECT_TRUE(fs::exists(documents()));
+    EXPECT_NO_THROW(RQ_Database::commitHariKariWithSeverity(DatabaseWipeSeverity));
+}
+
+TEST_F(CacheFileTest, MissingDocumentsDirectoryIsCreatedFirst) {
+    fs::remove_all(documents());
+    BeaconDatabase::initWithApplicationCode(kTestCode);
+    EXPECT_TRUE(fs::is_directory(cacheDirectory()));
+    EXPECT_TRUE(fs::exists(cacheFile()));
+}
+
+TEST_F(CacheFileTest, NilCodeIsRefusedAfterTheDirectoriesWereMade) {
+    NSException e = initFailure(std::nullopt);
+    EXPECT_EQ(e.name(), "DatabaseInitializedImproperly");
+    EXPECT_EQ(e.reason(), "The database was initialized without an application code.");
+    EXPECT_TRUE(fs::is_directory(cacheDirectory()));
+    EXPECT_TRUE(fs::is_empty(cacheDirectory()));
+    EXPECT_EQ(BeaconDatabase::shared(), nullptr);
+}
+
+TEST_F(CacheFileTest, OpenFailureCarriesSQLiteText) {
+    fs::create_directories(cacheFile());  // a directory where the file should be
+    NSException e = initFailure(kTestCode);
+    EXPECT_EQ(e.name(), NSInternalInconsistencyException);
+    EXPECT_EQ(e.reason(), "Failed to open database with message 'unable to open database file'.");
+    EXPECT_EQ(BeaconDatabase::shared(), nullptr);
+}
+
+TEST_F(CacheFileTest, DocumentsThatCannotBeMadeAreReported) {
+    NSSetHomeDirectory(documents() + "/no/such/home");
+    NSException e = initFailure(kTestCode);
+    EXPECT_EQ(e.reason(), "Failed to create Documents directory.");
+}
+
+TEST_F(CacheFileTest, CacheDirectoryThatCannotBeMadeIsReported) {
+    touch(cacheDirectory());  // a file in the directory's place
+    NSException e = initFailure(kTestCode);
+    EXPECT_EQ(e.reason(), "Failed to create halvorn directory.");
+}
+
+}  // namespace

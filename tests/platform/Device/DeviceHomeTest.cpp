@@ -1,0 +1,54 @@
+#include "platform/Device/DeviceHome.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSPathUtilities.h"
+#include "tests/platform/Foundation/TemporaryFolder.h"
+
+namespace {
+
+class DeviceHomeTest : public ::testing::Test {
+  protected:
+    void TearDown() override { NSSetHomeDirectory(""); }
+    TemporaryFolder dir;
+    NSFileManager& files = NSFileManager::defaultManager();
+};
+
+TEST_F(DeviceHomeTest, PrepareMakesTheSandboxAndMakesItTheHome) {
+    const std::string home = dir / "a/home";
+    ASSERT_TRUE(DeviceHome::prepare(home));
+    for (std::string folder : {"Documents", "Library/Preferences", "Library/Cookies", "Mail/Outbox",
+                               "Media/DCIM", "tmp"}) {
+        bool isDirectory = false;
+        EXPECT_TRUE(files.fileExistsAtPath(home + "/" + folder, &isDirectory) && isDirectory)
+            << folder;
+    }
+    EXPECT_EQ(NSHomeDirectory(), home);
+    EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true),
+              std::vector<std::string>{DeviceHome::documents()});
+    EXPECT_EQ(DeviceHome::outbox(), home + "/Mail/Outbox");
+    EXPECT_EQ(DeviceHome::photoAlbum(), home + "/Media/DCIM");
+}
+
+TEST_F(DeviceHomeTest, PreparingAgainKeepsWhatIsThere) {
+    const std::string home = dir / "home";
+    ASSERT_TRUE(DeviceHome::prepare(home));
+    ASSERT_TRUE(NSData::writeToFile(Data{1, 2}, home + "/Documents/Video_0001", true));
+    ASSERT_TRUE(DeviceHome::prepare(home));
+    EXPECT_EQ(NSData::dataWithContentsOfFile(home + "/Documents/Video_0001"), (Data{1, 2}));
+}
+
+TEST_F(DeviceHomeTest, AHomeThatCannotBeMadeIsReportedAndNotInstalled) {
+    ASSERT_TRUE(files.createFileAtPath(dir / "file", nullptr));
+    NSSetHomeDirectory(dir / "before");
+    NSErrorPtr error;
+    EXPECT_FALSE(DeviceHome::prepare(dir / "file/home", &error));
+    EXPECT_TRUE(error);
+    EXPECT_EQ(NSHomeDirectory(), dir / "before");
+}
+
+}  // namespace

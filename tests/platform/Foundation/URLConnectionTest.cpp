@@ -1,0 +1,199 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "platform/Foundation/NSURLConnection.h"
+
+namespace {
+
+// A loopback socket on a free port: listening but never accepting, so a request gets no answer;
+// or, not listening, so a connection is refused.
+class LoopbackSocket {
+  public:
+    explicit LoopbackSocket(bool listening) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        if (listening)
+            ::listen(fd_, 4);
+    }
+    ~LoopbackSocket() { ::close(fd_); }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+class URLConnectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server_.Get("/f0", [this](const httplib::Request& req, httplib::Response& res) {
+            lastQuery_ = req.get_param_value("isu") + "|" + req.get_param_value("app_id");
+            res.set_content("accepted", "text/plain; charset=utf-8");
+        });
+        server_.Get("/empty",
+                    [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
+        server_.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/f0", 302);
+        });
+        server_.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+            lastMethod_ = req.method;
+            res.status = 201;
+            res.set_header("X-Seen", req.get_header_value("X-Token"));
+            res.set_content(req.body, "application/octet-stream");
+        });
+        server_.Put("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+            lastMethod_ = req.method;
+            res.set_content(req.body, "application/octet-stream");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port_, 0);
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    void TearDown() override {
+        server_.stop();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::string lastQuery_;
+    std::string lastMethod_;
+};
+
+std::string text(const Data& d) {
+    return std::string(d.begin(), d.end());
+}
+
+}  // namespace
+
+TEST_F(URLConnectionTest, GetReturnsStatusHeadersAndBodyOfAnyStatus) {
+    struct Case {
+        std::string path;
+        long status;
+        std::string body;
+    };
+    const Case cases[] = {
+        {"/f0?isu=0123abcd&app_id=42", 200, "accepted"},
+        {"/empty", 200, ""},
+        {"/missing", 404, ""},
+        // Redirects are not followed: the 302 itself is the answer.
+        {"/moved", 302, ""},
+    };
+    for (const Case& c : cases) {
+        NSHTTPURLResponse response;
+        NSErrorPtr error;
+        auto data = NSURLConnection::sendSynchronousRequest(
+            NSURLRequest::requestWithURL(url(c.path)), &response, &error);
+        ASSERT_TRUE(data.has_value()) << c.path << ": " << (error ? error->description() : "");
+        EXPECT_EQ(error, nullptr) << c.path;
+        EXPECT_EQ(response.statusCode(), c.status) << c.path;
+        if (c.path != "/missing") {
+            EXPECT_EQ(text(*data), c.body) << c.path;
+        }
+        EXPECT_EQ(response.URL(), url(c.path));
+    }
+    EXPECT_EQ(lastQuery_, "0123abcd|42");
+
+    NSHTTPURLResponse response;
+    NSErrorPtr error;
+    NSURLConnection::sendSynchronousRequest(NSURLRequest::requestWithURL(url("/moved")), &response,
+                                            &error);
+    EXPECT_EQ(response.valueForHTTPHeaderField("location"), "/f0");
+    NSURLConnection::sendSynchronousRequest(NSURLRequest::requestWithURL(url("/f0")), &response,
+                                            &error);
+    EXPECT_EQ(response.MIMEType(), "text/plain");
+}
+
+TEST_F(URLConnectionTest, SendsMethodHeadersAndBinaryBody) {
+    const std::string payload("a\0b\r\nbeacons={}", 15);
+    for (const char* method : {"POST", "PUT"}) {
+        auto request = NSMutableURLRequest::requestWithURL(
+            url("/echo"), NSURLRequestReloadIgnoringLocalCacheData, 5);
+        request.setHTTPMethod(method);
+        request.setValue("first", "X-Token");
+        request.setValue("secret", "x-token");  // replaces: names ignore case
+        request.setHTTPBody(Data(payload.begin(), payload.end()));
+        NSHTTPURLResponse response;
+        NSErrorPtr error;
+        auto data = NSURLConnection::sendSynchronousRequest(request, &response, &error);
+        ASSERT_TRUE(data.has_value()) << method;
+        EXPECT_EQ(lastMethod_, method);
+        EXPECT_EQ(text(*data), payload) << method;
+        if (std::string(method) == "POST") {
+            EXPECT_EQ(response.statusCode(), 201);
+            EXPECT_EQ(response.valueForHTTPHeaderField("X-SEEN"), "secret");
+        }
+    }
+}
+
+TEST(URLConnectionFailureTest, FailuresComeBackAsURLErrors) {
+    LoopbackSocket silent(true);
+    LoopbackSocket closed(false);
+    struct Case {
+        const char* name;
+        NSURLRequest request;
+        long code;
+    };
+    const Case cases[] = {
+        {"never answers",
+         NSURLRequest::requestWithURL(silent.url("/f0"), NSURLRequestUseProtocolCachePolicy, 0.2),
+         NSURLErrorTimedOut},
+        {"refused", NSURLRequest::requestWithURL(closed.url("/f0")), NSURLErrorCannotConnectToHost},
+        {"file scheme", NSURLRequest::requestWithURL("file:///etc/hostname"),
+         NSURLErrorUnsupportedURL},
+        {"ftp scheme", NSURLRequest::requestWithURL("ftp://127.0.0.1/x"), NSURLErrorUnsupportedURL},
+    };
+    for (const Case& c : cases) {
+        NSHTTPURLResponse response;
+        NSErrorPtr error;
+        auto data = NSURLConnection::sendSynchronousRequest(c.request, &response, &error);
+        EXPECT_FALSE(data.has_value()) << c.name;
+        ASSERT_NE(error, nullptr) << c.name;
+        EXPECT_EQ(error->domain(), NSURLErrorDomain) << c.name;
+        EXPECT_EQ(error->code(), c.code) << c.name << ": " << error->description();
+        EXPECT_EQ(error->userInfo()[NSURLErrorFailingURLStringErrorKey].string(), c.request.URL());
+        EXPECT_EQ(response.statusCode(), 0) << c.name;
+    }
+    // The caller may pass no out-parameters at all.
+    EXPECT_FALSE(NSURLConnection::sendSynchronousRequest(
+        NSURLRequest::requestWithURL(closed.url("/")), nullptr, nullptr));
+}
+
+TEST(URLRequestTest, DefaultsAndHeaderFields) {
+    auto request = NSMutableURLRequest::requestWithURL("http://adnet.tilvex.invalid/f0");
+    EXPECT_EQ(request.HTTPMethod(), "GET");
+    EXPECT_EQ(request.cachePolicy(), NSURLRequestUseProtocolCachePolicy);
+    EXPECT_EQ(request.timeoutInterval(), 60.0);
+    request.setTimeoutInterval(0);  // never "no time-out"
+    EXPECT_EQ(request.timeoutInterval(), 60.0);
+
+    request.setValue("text/plain", "Accept");
+    request.addValue("text/xml", "accept");
+    request.setValue("KinnetConnect", "User-Agent");
+    EXPECT_EQ(request.valueForHTTPHeaderField("ACCEPT"), "text/plain, text/xml");
+    request.setValue("", "accept");
+    EXPECT_EQ(request.valueForHTTPHeaderField("Accept"), "");
+    ASSERT_EQ(request.allHTTPHeaderFields().size(), 1u);
+    EXPECT_EQ(request.allHTTPHeaderFields()[0].first, "User-Agent");
+}
