@@ -12,7 +12,7 @@
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "tests/platform/Foundation/ScopedEnvironment.h"
-#include "tests/platform/Foundation/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
 #include "platform/AVFoundation/AVAudioPlayer.h"
 
 #include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include "tests/support/TemporaryFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -32,10 +34,7 @@ class Listener : public AVAudioPlayerDelegate {
 class PlayerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/player-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        path = dir + "/Audio_0001.caf";
+        ASSERT_FALSE(dir.empty());
         Microphone::setDeviceInput("lavfi:sine");
         auto recorder = AVAudioRecorder::initWithURL(path, Value());
         ASSERT_TRUE(recorder->record());
@@ -46,13 +45,12 @@ class PlayerTest : public ::testing::Test {
         player->setDelegate(listener);
         ASSERT_TRUE(player->prepareToPlay());
     }
-    void TearDown() override {
-        Microphone::setDeviceInput(saved);
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { Microphone::setDeviceInput(saved); }
     ManualClockScope time;
     std::string saved = Microphone::deviceInput();
-    std::string dir, path;
+    TemporaryFolder folder;
+    const std::string& dir = folder.path();
+    const std::string path = folder / "Audio_0001.caf";
     std::shared_ptr<Listener> listener = std::make_shared<Listener>(true);
     std::shared_ptr<AVAudioPlayer> player;
 };
@@ -143,16 +141,14 @@ TEST_F(PlayerTest, APlayerReleasedWhilePlayingSendsNothing) {
 }
 
 TEST(PlayerOpenTest, FilesWithoutSoundCannotBePlayed) {
-    char pattern[] = "/tmp/player-open-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string text = std::string(pattern) + "/notes.caf";
+    TemporaryFolder folder;
+    std::string text = folder / "notes.caf";
     std::ofstream(text) << "not a sound";
-    for (const std::string& path : {text, std::string(pattern) + "/missing.caf"}) {
+    for (const std::string& path : {text, folder / "missing.caf"}) {
         NSErrorPtr error;
         EXPECT_EQ(AVAudioPlayer::initWithContentsOfURL(path, &error), nullptr) << path;
         EXPECT_NE(error, nullptr) << path;
     }
-    std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "platform/AVFoundation/AVAudioRecorder.h"
 
 #include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include "tests/support/TemporaryFolder.h"
 
 #include <chrono>
 #include <filesystem>
@@ -59,16 +61,10 @@ Value phoneSettings() {
 class RecorderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/recorder-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        path = dir + "/Audio_0001.caf";
+        ASSERT_FALSE(dir.empty());
         Microphone::setDeviceInput("lavfi:sine=frequency=441:sample_rate=44100");
     }
-    void TearDown() override {
-        Microphone::setDeviceInput(saved);
-        std::filesystem::remove_all(dir);
-    }
+    void TearDown() override { Microphone::setDeviceInput(saved); }
     // Waits (real time) until the microphone has written at least `bytes` of samples.
     bool waitForSamples(uintmax_t bytes) {
         for (int i = 0; i < 4000; ++i) {
@@ -80,7 +76,9 @@ class RecorderTest : public ::testing::Test {
     }
     ManualClockScope time;
     std::string saved = Microphone::deviceInput();
-    std::string dir, path;
+    TemporaryFolder folder;
+    const std::string& dir = folder.path();
+    const std::string path = folder / "Audio_0001.caf";
 };
 
 TEST_F(RecorderTest, RecordsTheMicrophoneIntoACafFileAsLongAsTheRecordedTime) {

@@ -1,7 +1,9 @@
 #include "platform/Device/Camera.h"
 
 #include <gtest/gtest.h>
+
 #include <stdlib.h>
+#include "tests/support/TemporaryFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -34,13 +36,6 @@ TEST(CameraTest, GeneratedSourceGivesBgraPicturesOfItsSizeThatMove) {
 
 class CameraFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/camera-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     // A 2 x 1 picture: a red pixel, then a blue one.
     std::string writeRedBluePicture() {
         std::string path = dir + "/picture.ppm";
@@ -50,7 +45,8 @@ class CameraFileTest : public ::testing::Test {
         out.write(reinterpret_cast<const char*>(pixels), sizeof pixels);
         return path;
     }
-    std::string dir;
+    TemporaryFolder folder;
+    const std::string& dir = folder.path();
 };
 
 TEST_F(CameraFileTest, PixelsComeInCairoByteOrder) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Foundation/NSData.h"
-#include "tests/platform/Foundation/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 

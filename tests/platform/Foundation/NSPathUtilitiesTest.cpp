@@ -6,7 +6,7 @@
 
 #include "platform/Foundation/NSFileManager.h"
 #include "tests/platform/Foundation/ScopedEnvironment.h"
-#include "tests/platform/Foundation/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 

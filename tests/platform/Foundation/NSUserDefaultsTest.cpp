@@ -14,7 +14,7 @@
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/PropertyList.h"
 #include "tests/platform/Foundation/ScopedEnvironment.h"
-#include "tests/platform/Foundation/TemporaryFolder.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 
