@@ -14,7 +14,7 @@ void UILabel::setNibProperties(const Value& properties) {
     if (auto color = colorFromNibValue(properties["textColor"])) textColor_ = *color;
     if (properties["fontSize"].isNumber()) font_.pointSize = properties["fontSize"].doubleValue();
     if (properties["bold"].isNumber()) font_.bold = properties["bold"].boolValue();
-    const std::string& alignment = properties["textAlignment"].string();
+    std::string alignment = properties["textAlignment"].string();
     if (alignment == "left") alignment_ = UITextAlignmentLeft;
     if (alignment == "center") alignment_ = UITextAlignmentCenter;
     if (alignment == "right") alignment_ = UITextAlignmentRight;

@@ -40,7 +40,7 @@ private:
 
     std::shared_ptr<NSObject> makeObject(const Value& description) {
         if (!description.isDictionary()) fail("an object is not a dictionary");
-        const std::string& className = description["class"].string();
+        std::string className = description["class"].string();
         auto object = UIClassRegistry::shared().create(className);
         if (!object) fail("unknown class \"" + className + "\"");
         auto* connectable = dynamic_cast<UINibConnectable*>(object.get());
@@ -48,7 +48,7 @@ private:
             connectable->setNibProperties(description);
             made_.push_back(connectable);
         }
-        const std::string& id = description["id"].string();
+        std::string id = description["id"].string();
         auto view = std::dynamic_pointer_cast<UIView>(object);
         if (!id.empty()) {
             if (ids_.count(id) || id == UINibFileOwner) fail("the id \"" + id + "\" is used twice");
@@ -78,14 +78,14 @@ private:
         auto source = object(connection["source"]);
         auto destination = object(connection["destination"]);
         if (connection["outlet"].isString()) {
-            const std::string& outlet = connection["outlet"].string();
+            std::string outlet = connection["outlet"].string();
             auto* connectable = dynamic_cast<UINibConnectable*>(source.get());
             if (!connectable || !connectable->setOutlet(outlet, destination))
                 fail("no outlet \"" + outlet + "\" for \"" + connection["destination"].string() +
                      "\"");
             return;
         }
-        const std::string& actionName = connection["action"].string();
+        std::string actionName = connection["action"].string();
         auto control = std::dynamic_pointer_cast<UIControl>(source);
         if (!control) fail("\"" + connection["source"].string() + "\" is not a control");
         auto* target = dynamic_cast<UINibConnectable*>(destination.get());

@@ -1,0 +1,106 @@
+#include "app/Classes/TilvexAppDelegate.h"
+
+#include <cstdlib>
+
+#include "app/AnalyticsCalls.h"
+#include "app/Classes/TilvexViewController.h"
+#include "platform/Device/DeviceSettings.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSLog.h"
+#include "platform/Foundation/NSPathUtilities.h"
+#include "platform/Foundation/NSThread.h"
+#include "platform/Foundation/NSURLConnection.h"
+#include "platform/UIKit/UIDevice.h"
+
+void TilvexAppDelegate::setViewController(std::shared_ptr<TilvexViewController> controller) {
+    viewController_ = std::move(controller);
+}
+
+bool TilvexAppDelegate::setOutlet(const std::string& name,
+                                  const std::shared_ptr<NSObject>& object) {
+    if (name == "window")
+        return assignOutlet(window_, object);
+    if (name == "viewController")
+        return assignOutlet(viewController_, object);
+    return false;
+}
+
+void TilvexAppDelegate::applicationDidFinishLaunching(UIApplication* application) {
+    (void)application;
+    auto context = managedObjectContext();
+    viewController_->setManagedObjectContext(context.get());
+    window_->addSubview(viewController_->view());
+    window_->makeKeyAndVisible();
+    startAnalytics();
+    performSelectorInBackground(retained(this), &TilvexAppDelegate::reportAppOpenToAdNet);
+}
+
+void TilvexAppDelegate::applicationWillTerminate(UIApplication* application) {
+    (void)application;
+    endAnalytics();
+    if (managedObjectContext_ && managedObjectContext_->hasChanges()) {
+        NSErrorPtr error;
+        if (!managedObjectContext_->save(&error))
+            abortWithError(error);
+    }
+}
+
+std::shared_ptr<NSManagedObjectContext> TilvexAppDelegate::managedObjectContext() {
+    if (managedObjectContext_)
+        return managedObjectContext_;
+    if (auto coordinator = persistentStoreCoordinator()) {
+        managedObjectContext_ = std::make_shared<NSManagedObjectContext>();
+        managedObjectContext_->setPersistentStoreCoordinator(coordinator);
+    }
+    return managedObjectContext_;
+}
+
+std::shared_ptr<NSPersistentStoreCoordinator> TilvexAppDelegate::persistentStoreCoordinator() {
+    if (persistentStoreCoordinator_)
+        return persistentStoreCoordinator_;
+    std::string storePath = applicationDocumentsDirectory() + "/Videos.sqlite";
+    persistentStoreCoordinator_ =
+        NSPersistentStoreCoordinator::initWithManagedObjectModel(managedObjectModel());
+    NSErrorPtr error;
+    if (!persistentStoreCoordinator_->addPersistentStoreWithType(NSSQLiteStoreType, storePath,
+                                                                 &error))
+        abortWithError(error);
+    return persistentStoreCoordinator_;
+}
+
+std::shared_ptr<NSManagedObjectModel> TilvexAppDelegate::managedObjectModel() {
+    if (!managedObjectModel_)
+        managedObjectModel_ = NSManagedObjectModel::mergedModelFromBundles();
+    return managedObjectModel_;
+}
+
+std::string TilvexAppDelegate::applicationDocumentsDirectory() {
+    auto paths = NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true);
+    return paths.empty() ? std::string() : paths.back();
+}
+
+void TilvexAppDelegate::reportAppOpenToAdNet() {
+    auto paths = NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true);
+    if (paths.empty())
+        return;
+    std::string marker = paths.front() + "/" + kAdNetMarker;
+    auto& files = NSFileManager::defaultManager();
+    if (files.fileExistsAtPath(marker))
+        return;
+
+    std::string url = DeviceSettings::current().adnetURL +
+                      "/f0?isu=" + UIDevice::currentDevice()->uniqueIdentifier() +
+                      "&app_id=" + kAdNetApplicationId;
+    NSHTTPURLResponse response;
+    NSErrorPtr error;
+    auto body = NSURLConnection::sendSynchronousRequest(NSURLRequest::requestWithURL(url),
+                                                        &response, &error);
+    if (!error && body && response.statusCode() == 200 && !body->empty())
+        files.createFileAtPath(marker, nullptr);
+}
+
+void TilvexAppDelegate::abortWithError(const NSErrorPtr& error) {
+    NSLog("Unresolved error %s, %s", error ? error->description().c_str() : "(null)",
+          error ? error->userInfo().description().c_str() : "(null)");
+    std::abort();
+}

@@ -1,0 +1,234 @@
+#include "platform/Automation/AutomationScript.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSRunLoop.h"
+
+namespace {
+
+constexpr NSTimeInterval kDefaultWaitLimit = 30.0;
+// How often a wait-until looks again.
+constexpr NSTimeInterval kPollInterval = 0.01;
+
+// Each verb with the least and most words it takes (-1: any number).
+const std::map<std::string, std::pair<int, int>>& verbs() {
+    static const std::map<std::string, std::pair<int, int>> table = {
+        {"tap", {1, 1}},        {"wait", {1, 1}},     {"wait-until", {2, -1}},
+        {"alert", {1, -1}},     {"expect", {2, -1}},  {"screenshot", {1, 1}},
+        {"background", {0, 0}}, {"location", {2, 2}}, {"quit", {0, 0}},
+    };
+    return table;
+}
+
+std::optional<double> numberIn(const std::string& word) {
+    char* end = nullptr;
+    double value = std::strtod(word.c_str(), &end);
+    if (word.empty() || *end != '\0')
+        return std::nullopt;
+    return value;
+}
+
+std::string trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// NAME.PROP, split at the last dot.
+bool splitTarget(const std::string& target, std::string* name, std::string* property) {
+    size_t dot = target.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == target.size())
+        return false;
+    *name = target.substr(0, dot);
+    *property = target.substr(dot + 1);
+    return true;
+}
+
+struct Expectation {
+    std::string name;
+    std::string property;
+    std::string value;
+    NSTimeInterval limit = kDefaultWaitLimit;
+};
+
+// The NAME.PROP VALUE [SECONDS] of expect and wait-until.
+std::optional<Expectation> expectationOf(const AutomationScript::Command& command,
+                                         bool takesLimit) {
+    Expectation e;
+    if (!splitTarget(command.words[0], &e.name, &e.property))
+        return std::nullopt;
+    std::vector<std::string> value(command.words.begin() + 1, command.words.end());
+    bool colour = e.property == "titleColor";
+    if (takesLimit && value.size() >= 2 && !(colour && value.size() == 4)) {
+        if (auto seconds = numberIn(value.back())) {
+            e.limit = *seconds;
+            value.pop_back();
+        }
+    }
+    if (takesLimit) {
+        for (size_t i = 0; i < value.size(); ++i) e.value += (i ? " " : "") + value[i];
+    } else {
+        e.value = trimmed(command.rest.substr(command.words[0].size()));
+    }
+    return e;
+}
+
+}  // namespace
+
+std::shared_ptr<AutomationScript> AutomationScript::load(const std::string& path,
+                                                         std::string* error) {
+    auto bytes = NSData::dataWithContentsOfFile(path);
+    if (!bytes) {
+        *error = path + ": cannot read the script";
+        return nullptr;
+    }
+    return parse(path, std::string(bytes->begin(), bytes->end()), error);
+}
+
+std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& name,
+                                                          const std::string& text,
+                                                          std::string* error) {
+    std::shared_ptr<AutomationScript> script(new AutomationScript);
+    script->name_ = name;
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        if (size_t hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        std::istringstream words(line);
+        Command command;
+        command.line = number;
+        if (!(words >> command.verb))
+            continue;
+        for (std::string word; words >> word;) command.words.push_back(word);
+        command.rest = trimmed(trimmed(line).substr(command.verb.size()));
+        auto verb = verbs().find(command.verb);
+        std::string where = name + ":" + std::to_string(number) + ": ";
+        if (verb == verbs().end()) {
+            *error = where + "unknown command " + command.verb;
+            return nullptr;
+        }
+        auto [least, most] = verb->second;
+        int count = static_cast<int>(command.words.size());
+        if (count < least || (most >= 0 && count > most)) {
+            *error = where + command.verb + " takes " +
+                     (least == most ? std::to_string(least) : std::to_string(least) + " or more") +
+                     " argument(s), found " + std::to_string(count);
+            return nullptr;
+        }
+        bool numeric = command.verb == "wait" || command.verb == "location";
+        for (const auto& word : command.words) {
+            if (numeric && !numberIn(word)) {
+                *error = where + command.verb + " takes numbers, found " + word;
+                return nullptr;
+            }
+        }
+        if ((command.verb == "expect" || command.verb == "wait-until") &&
+            !expectationOf(command, command.verb == "wait-until")) {
+            *error = where + "expected NAME.PROPERTY, found " + command.words[0];
+            return nullptr;
+        }
+        script->commands_.push_back(std::move(command));
+    }
+    return script;
+}
+
+void AutomationScript::start(std::shared_ptr<UIApplication> application) {
+    if (started_)
+        return;
+    started_ = true;
+    driver_ = std::make_unique<AutomationDriver>(std::move(application));
+    std::weak_ptr<AutomationScript> weak = retained(this);
+    NSRunLoop::mainRunLoop()->post([weak] {
+        if (auto script = weak.lock())
+            script->resume();
+    });
+}
+
+void AutomationScript::resume() {
+    while (!finished_ && next_ < commands_.size()) {
+        if (!run(commands_[next_]))
+            return;
+        if (finished_)
+            return;
+        ++next_;
+        waitDeadline_.reset();
+        if (commands_[next_ - 1].verb == "wait")
+            return;  // resumed by its timer
+    }
+    if (!finished_)
+        finish();
+}
+
+bool AutomationScript::run(const Command& command) {
+    const auto& words = command.words;
+    std::string failure;
+    if (command.verb == "tap") {
+        failure = driver_->tap(words[0]);
+    } else if (command.verb == "wait") {
+        resumeAfter(*numberIn(words[0]));
+    } else if (command.verb == "alert") {
+        failure = driver_->pressAlertButton(command.rest);
+    } else if (command.verb == "screenshot") {
+        failure = driver_->screenshot(words[0]);
+    } else if (command.verb == "background") {
+        driver_->background();
+    } else if (command.verb == "location") {
+        driver_->deliverLocation(*numberIn(words[0]), *numberIn(words[1]));
+    } else if (command.verb == "quit") {
+        finish();
+        return true;
+    } else {
+        bool waits = command.verb == "wait-until";
+        Expectation e = *expectationOf(command, waits);
+        std::string error;
+        auto found = driver_->readProperty(e.name, e.property, &error);
+        if (found && *found == e.value) {
+            failure = "";
+        } else if (waits) {
+            if (!waitDeadline_)
+                waitDeadline_ = NSDate::dateWithTimeIntervalSinceNow(e.limit);
+            if (NSDate::date() < *waitDeadline_) {
+                resumeAfter(kPollInterval);
+                return false;
+            }
+            failure = "expected " + words[0] + " to read \"" + e.value + "\" within " +
+                      std::to_string(e.limit) + " s, found " +
+                      (found ? "\"" + *found + "\"" : error);
+        } else {
+            failure = "expected " + words[0] + " to read \"" + e.value + "\", found " +
+                      (found ? "\"" + *found + "\"" : error);
+        }
+    }
+    if (!failure.empty())
+        fail(command, failure);
+    return true;
+}
+
+void AutomationScript::resumeAfter(NSTimeInterval seconds) {
+    std::weak_ptr<AutomationScript> weak = retained(this);
+    auto resume = [weak](NSTimer&) {
+        if (auto script = weak.lock()) script->resume();
+    };
+    NSRunLoop::mainRunLoop()->addTimer(
+        NSTimer::timerWithTimeInterval(seconds, resume, Value(), false));
+}
+
+void AutomationScript::fail(const Command& command, const std::string& what) {
+    failure_ = name_ + ":" + std::to_string(command.line) + ": " + what;
+    std::fprintf(stderr, "%s\n", failure_.c_str());
+    driver_->application().setExitStatus(1);
+    finish();
+}
+
+void AutomationScript::finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    driver_->quit();
+}
