@@ -1,0 +1,36 @@
+#pragma once
+// An absolute URL taken apart (scheme, host, port, path, query), on libcurl's URL parser. A plain
+// value. Only what the cookie store and the REST client read: no relative URLs, no escaping.
+//
+// Threads: a value; any thread.
+
+#include <optional>
+#include <string>
+
+class NSURL {
+  public:
+    // nullopt when `text` is not an absolute URL with a scheme and a host.
+    static std::optional<NSURL> URLWithString(const std::string& text);
+
+    // The text it was made from.
+    const std::string& absoluteString() const { return text_; }
+    // In lower case ("http").
+    const std::string& scheme() const { return scheme_; }
+    // In lower case, without brackets around an IPv6 address.
+    const std::string& host() const { return host_; }
+    // The port written in the URL, if any.
+    std::optional<int> port() const { return port_; }
+    // "/" when the URL has no path.
+    const std::string& path() const { return path_; }
+    // The text after "?" (possibly empty), or nullopt when the URL has no "?".
+    const std::optional<std::string>& query() const { return query_; }
+
+  private:
+    NSURL() = default;
+    std::string text_;
+    std::string scheme_;
+    std::string host_;
+    std::optional<int> port_;
+    std::string path_;
+    std::optional<std::string> query_;
+};
