@@ -1,10 +1,22 @@
 #include "platform/Foundation/NSURLConnection.h"
 
 #include <curl/curl.h>
+#include <strings.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <variant>
+
+#include "platform/Foundation/Clock.h"
+#include "platform/Foundation/NSRunLoop.h"
+#include "platform/Foundation/NSTimer.h"
 
 namespace {
 
@@ -112,6 +124,93 @@ void setMethodAndBody(CURL* curl, const NSURLRequest& request) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
 }
 
+long timeoutMilliseconds(NSTimeInterval seconds) {
+    return static_cast<long>(std::ceil(seconds * 1000.0));
+}
+
+// Everything both kinds of connection set: URL, method, body, headers, and libcurl's own
+// real-time limit. `request` (its body) must outlive the transfer. Returns the header list that
+// the caller frees after the transfer.
+std::unique_ptr<curl_slist, CurlFree> configure(CURL* c, const NSURLRequest& request) {
+    curl_easy_setopt(c, CURLOPT_URL, request.URL().c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMilliseconds(request.timeoutInterval()));
+    setMethodAndBody(c, request);
+
+    // curl adds "Expect: 100-continue" to large bodies, which some servers never answer.
+    curl_slist* list = curl_slist_append(nullptr, "Expect:");
+    for (const auto& [name, value] : request.allHTTPHeaderFields())
+        if (curl_slist* longer = curl_slist_append(list, (name + ": " + value).c_str()))
+            list = longer;
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+    return std::unique_ptr<curl_slist, CurlFree>(list);
+}
+
+// The result of the one transfer of `multi`, once libcurl reports it done.
+std::optional<CURLcode> finishedResult(CURLM* multi) {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued))
+        if (message->msg == CURLMSG_DONE)
+            return message->data.result;
+    return std::nullopt;
+}
+
+// Runs the transfer of `c` to its end, or until `timeout` has passed on the Clock. libcurl's
+// real-time limit stays as a backstop, so a manual clock that nobody moves cannot hang us.
+CURLcode performWithTimeout(CURL* c, NSTimeInterval timeout) {
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, c);
+    const NSTimeInterval deadline = Clock::current().now() + timeout;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (auto finished = finishedResult(multi)) {
+            result = *finished;
+            break;
+        }
+        const NSTimeInterval left = deadline - Clock::current().now();
+        if (left <= 0) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            break;
+        }
+        // Under a manual clock, look at it often: another thread moves it.
+        const int waitMs =
+            Clock::current().isManual()
+                ? 2
+                : static_cast<int>(std::clamp(std::ceil(left * 1000.0), 1.0, 1000.0));
+        curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+    }
+    curl_multi_remove_handle(multi, c);
+    curl_multi_cleanup(multi);
+    return result;
+}
+
+bool isHTTP(const std::string& URL) {
+    auto hasScheme = [&](std::string_view scheme) {
+        return URL.size() > scheme.size() &&
+               ::strncasecmp(URL.data(), scheme.data(), scheme.size()) == 0;
+    };
+    return hasScheme("http://") || hasScheme("https://");
+}
+
+// The status of a status line "HTTP/1.1 200 OK", 0 when it has none.
+long statusOf(std::string_view line) {
+    size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return 0;
+    std::string digits(line.substr(space + 1, 3));
+    return std::strtol(digits.c_str(), nullptr, 10);
+}
+
 }  // namespace
 
 std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& request,
@@ -126,28 +225,13 @@ std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& 
     }
     CURL* c = curl.get();
     Exchange exchange;
-    curl_easy_setopt(c, CURLOPT_URL, request.URL().c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(std::ceil(request.timeoutInterval() * 1000.0)));
+    auto headers = configure(c, request);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &exchange);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &collectHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &exchange);
-    setMethodAndBody(c, request);
 
-    // curl adds "Expect: 100-continue" to large bodies, which some servers never answer.
-    curl_slist* list = curl_slist_append(nullptr, "Expect:");
-    for (const auto& [name, value] : request.allHTTPHeaderFields())
-        if (curl_slist* longer = curl_slist_append(list, (name + ": " + value).c_str()))
-            list = longer;
-    std::unique_ptr<curl_slist, CurlFree> headers(list);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-
-    CURLcode code = curl_easy_perform(c);
+    CURLcode code = performWithTimeout(c, request.timeoutInterval());
     if (code != CURLE_OK) {
         if (error)
             *error = makeError(code, request.URL());
@@ -158,4 +242,305 @@ std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& 
     if (response)
         *response = NSHTTPURLResponse(request.URL(), status, std::move(exchange.headers));
     return std::move(exchange.body);
+}
+
+// ---- Asynchronous connection ----
+//
+// libcurl runs inside the loop's callbacks and only queues what it reports (answers, pieces of
+// body, the end); the queue goes to the delegate after libcurl has returned, so a delegate may
+// cancel or start connections without re-entering libcurl.
+
+namespace {
+
+struct ResponseMessage {
+    NSHTTPURLResponse response;
+};
+struct DataMessage {
+    Data data;
+};
+struct FinishMessage {};
+struct FailMessage {
+    NSErrorPtr error;
+};
+using Message = std::variant<ResponseMessage, DataMessage, FinishMessage, FailMessage>;
+
+}  // namespace
+
+struct NSURLConnection::Transfer {
+    std::shared_ptr<NSRunLoop> loop;
+    CURLM* multi = nullptr;
+    CURL* easy = nullptr;
+    std::unique_ptr<curl_slist, CurlFree> headers;
+    // libcurl's sockets and its own (real-time) timer, as descriptor sources of the loop.
+    std::map<curl_socket_t, NSRunLoop::SourceId> sockets;
+    int timerFd = -1;
+    NSRunLoop::SourceId timerSource = 0;
+    // The request's time-out on the Clock.
+    std::shared_ptr<NSTimer> timeout;
+    std::weak_ptr<NSURLConnection> owner;
+
+    // The answer being read: its status and header fields so far.
+    long status = 0;
+    HTTPHeaderFields fields;
+    std::string URL;
+
+    std::deque<Message> queue;
+    // Retained until the last message or cancel.
+    std::shared_ptr<NSURLConnection> self;
+    std::shared_ptr<NSURLConnectionDelegate> delegate;
+    bool ended = false;      // no more messages will be queued
+    bool cancelled = false;  // no more messages will be sent
+
+    static size_t onBody(char* bytes, size_t size, size_t count, void* context) {
+        auto* t = static_cast<Transfer*>(context);
+        const auto* begin = reinterpret_cast<const uint8_t*>(bytes);
+        t->queue.push_back(DataMessage{Data(begin, begin + size * count)});
+        return size * count;
+    }
+
+    static size_t onHeader(char* bytes, size_t size, size_t count, void* context) {
+        auto* t = static_cast<Transfer*>(context);
+        std::string_view line(bytes, size * count);
+        if (line.starts_with("HTTP/")) {
+            t->status = statusOf(line);
+            t->fields.clear();
+        } else if (line == "\r\n" || line == "\n") {
+            if (t->status >= 200)
+                t->queue.push_back(
+                    ResponseMessage{NSHTTPURLResponse(t->URL, t->status, std::move(t->fields))});
+            t->fields.clear();
+        } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
+            t->fields.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        }
+        return size * count;
+    }
+
+    static int onSocketChange(CURL*, curl_socket_t fd, int what, void* context, void*) {
+        auto* t = static_cast<Transfer*>(context);
+        auto known = t->sockets.find(fd);
+        if (what == CURL_POLL_REMOVE) {
+            if (known != t->sockets.end()) {
+                t->loop->removeFileDescriptor(known->second);
+                t->sockets.erase(known);
+            }
+            return 0;
+        }
+        short events = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) |
+                                          ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+        if (known != t->sockets.end()) {
+            t->loop->setFileDescriptorEvents(known->second, events);
+            return 0;
+        }
+        std::weak_ptr<NSURLConnection> owner = t->owner;
+        t->sockets[fd] = t->loop->addFileDescriptor(fd, events, [owner, fd](short revents) {
+            if (auto connection = owner.lock())
+                connection->onSocket(fd, revents);
+        });
+        return 0;
+    }
+
+    // libcurl asks to be called back after `ms` (0: at once; -1: never).
+    static int onTimerChange(CURLM*, long ms, void* context) {
+        auto* t = static_cast<Transfer*>(context);
+        itimerspec when{};
+        if (ms == 0)
+            when.it_value.tv_nsec = 1;
+        else if (ms > 0) {
+            when.it_value.tv_sec = ms / 1000;
+            when.it_value.tv_nsec = (ms % 1000) * 1'000'000L;
+        }
+        timerfd_settime(t->timerFd, 0, &when, nullptr);
+        return 0;
+    }
+};
+
+NSURLConnection::NSURLConnection(const NSURLRequest& request)
+    : request_(request), transfer_(std::make_unique<Transfer>()) {}
+
+NSURLConnection::~NSURLConnection() {
+    endTransfer();
+}
+
+const NSURLRequest& NSURLConnection::originalRequest() const {
+    return request_;
+}
+
+std::shared_ptr<NSURLConnection> NSURLConnection::connectionWithRequest(
+    const NSURLRequest& request, std::shared_ptr<NSURLConnectionDelegate> delegate) {
+    if (!isHTTP(request.URL()))
+        return nullptr;
+    initialiseCurlOnce();
+    std::shared_ptr<NSURLConnection> connection(new NSURLConnection(request));
+    connection->start(std::move(delegate));
+    return connection;
+}
+
+void NSURLConnection::start(std::shared_ptr<NSURLConnectionDelegate> delegate) {
+    Transfer& t = *transfer_;
+    t.loop = NSRunLoop::currentRunLoop();
+    t.owner = retained(this);
+    t.self = retained(this);
+    t.delegate = std::move(delegate);
+    t.URL = request_.URL();
+
+    std::weak_ptr<NSURLConnection> owner = t.owner;
+    t.timeout = NSTimer::timerWithTimeInterval(
+        request_.timeoutInterval(),
+        [owner](NSTimer&) {
+            if (auto connection = owner.lock())
+                connection->onTimeout();
+        },
+        Value(), false);
+    t.loop->addTimer(t.timeout);
+
+    t.multi = curl_multi_init();
+    t.easy = curl_easy_init();
+    t.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (!t.multi || !t.easy || t.timerFd < 0) {
+        // Reported from the loop, like every other message.
+        endTransfer();
+        t.queue.push_back(FailMessage{makeError(CURLE_FAILED_INIT, t.URL)});
+        t.loop->post([owner] {
+            if (auto connection = owner.lock())
+                connection->deliver();
+        });
+        return;
+    }
+    t.timerSource = t.loop->addFileDescriptor(t.timerFd, POLLIN, [owner](short) {
+        if (auto connection = owner.lock())
+            connection->onCurlTimer();
+    });
+    curl_multi_setopt(t.multi, CURLMOPT_SOCKETFUNCTION, &Transfer::onSocketChange);
+    curl_multi_setopt(t.multi, CURLMOPT_SOCKETDATA, &t);
+    curl_multi_setopt(t.multi, CURLMOPT_TIMERFUNCTION, &Transfer::onTimerChange);
+    curl_multi_setopt(t.multi, CURLMOPT_TIMERDATA, &t);
+
+    t.headers = configure(t.easy, request_);
+    curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(t.easy, CURLOPT_HEADERDATA, &t);
+    // Arms the timer at once; the transfer begins on the loop's next pass.
+    curl_multi_add_handle(t.multi, t.easy);
+}
+
+void NSURLConnection::onSocket(int fd, short revents) {
+    Transfer& t = *transfer_;
+    if (!t.multi)
+        return;
+    int mask = 0;
+    if (revents & (POLLIN | POLLHUP))
+        mask |= CURL_CSELECT_IN;
+    if (revents & POLLOUT)
+        mask |= CURL_CSELECT_OUT;
+    if (revents & (POLLERR | POLLNVAL))
+        mask |= CURL_CSELECT_ERR;
+    auto self = retained(this);
+    int running = 0;
+    curl_multi_socket_action(t.multi, fd, mask, &running);
+    collectResult();
+    deliver();
+}
+
+void NSURLConnection::onCurlTimer() {
+    Transfer& t = *transfer_;
+    if (!t.multi)
+        return;
+    uint64_t expirations = 0;
+    [[maybe_unused]] auto n = read(t.timerFd, &expirations, sizeof expirations);
+    auto self = retained(this);
+    int running = 0;
+    curl_multi_socket_action(t.multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    collectResult();
+    deliver();
+}
+
+void NSURLConnection::onTimeout() {
+    Transfer& t = *transfer_;
+    if (t.ended)
+        return;
+    auto self = retained(this);
+    endTransfer();
+    t.queue.push_back(FailMessage{makeError(CURLE_OPERATION_TIMEDOUT, t.URL)});
+    deliver();
+}
+
+void NSURLConnection::collectResult() {
+    Transfer& t = *transfer_;
+    auto result = finishedResult(t.multi);
+    if (!result)
+        return;
+    endTransfer();
+    if (*result == CURLE_OK)
+        t.queue.push_back(FinishMessage{});
+    else
+        t.queue.push_back(FailMessage{makeError(*result, t.URL)});
+}
+
+void NSURLConnection::endTransfer() {
+    Transfer& t = *transfer_;
+    t.ended = true;
+    if (t.timeout) {
+        t.timeout->invalidate();
+        t.timeout.reset();
+    }
+    if (t.multi && t.easy)
+        curl_multi_remove_handle(t.multi, t.easy);  // may report its sockets removed
+    if (t.easy)
+        curl_easy_cleanup(t.easy);
+    if (t.multi)
+        curl_multi_cleanup(t.multi);
+    t.easy = nullptr;
+    t.multi = nullptr;
+    t.headers.reset();
+    for (const auto& [fd, source] : t.sockets) t.loop->removeFileDescriptor(source);
+    t.sockets.clear();
+    if (t.timerSource) {
+        t.loop->removeFileDescriptor(t.timerSource);
+        t.timerSource = 0;
+    }
+    if (t.timerFd >= 0) {
+        close(t.timerFd);
+        t.timerFd = -1;
+    }
+}
+
+void NSURLConnection::deliver() {
+    Transfer& t = *transfer_;
+    // Kept here: the delegate may drop its last reference to us, or cancel, from any message.
+    auto self = retained(this);
+    auto delegate = t.delegate;
+    while (!t.cancelled && !t.queue.empty()) {
+        Message message = std::move(t.queue.front());
+        t.queue.pop_front();
+        const bool last = std::holds_alternative<FinishMessage>(message) ||
+                          std::holds_alternative<FailMessage>(message);
+        if (last) {
+            t.cancelled = true;  // nothing may follow the last message
+            t.self.reset();
+            t.delegate.reset();
+        }
+        if (!delegate)
+            continue;
+        if (auto* m = std::get_if<ResponseMessage>(&message))
+            delegate->connectionDidReceiveResponse(this, m->response);
+        else if (auto* m = std::get_if<DataMessage>(&message))
+            delegate->connectionDidReceiveData(this, m->data);
+        else if (std::holds_alternative<FinishMessage>(message))
+            delegate->connectionDidFinishLoading(this);
+        else if (auto* m = std::get_if<FailMessage>(&message))
+            delegate->connectionDidFailWithError(this, m->error);
+    }
+}
+
+void NSURLConnection::cancel() {
+    Transfer& t = *transfer_;
+    if (t.cancelled)
+        return;
+    auto self = retained(this);
+    t.cancelled = true;
+    endTransfer();
+    t.queue.clear();
+    t.self.reset();
+    t.delegate.reset();
 }
