@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analytics/RQKNConnect/RQKNRequest.h"
@@ -19,6 +17,7 @@
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSXMLParser.h"
 #include "tests/analytics/AnalyticsTestHome.h"
+#include "tests/analytics/LoopbackHTTPServer.h"
 
 namespace {
 
@@ -119,124 +118,23 @@ class RecordingDelegate : public RQKNRequestDelegate {
     }
 };
 
-struct Seen {
-    std::string method;
-    std::string target;
-    std::string userAgent;
-    std::string contentType;
-    std::string body;
-};
-
-// A loopback HTTP server that keeps each request exactly as it came (a multipart body is not
-// taken apart) and answers every one with the same status and XML text, one connection at a
-// time, closing each.
-class RawServer {
-  public:
-    RawServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        ::listen(fd_, 8);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~RawServer() {
-        ::shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        ::close(fd_);
-    }
-    int port() const { return port_; }
-    void answer(std::string xml, int status) {
-        std::lock_guard lock(mutex_);
-        answer_ = std::move(xml);
-        status_ = status;
-    }
-    Seen seen() {
-        std::lock_guard lock(mutex_);
-        return seen_;
-    }
-
-  private:
-    void serve() {
-        for (;;) {
-            int client = ::accept(fd_, nullptr, nullptr);
-            if (client < 0)
-                return;
-            handle(client);
-            ::close(client);
-        }
-    }
-    static std::string header(const std::string& head, const std::string& name) {
-        std::smatch match;
-        if (std::regex_search(head, match,
-                              std::regex("\r\n" + name + ": *([^\r]*)", std::regex::icase)))
-            return match[1];
-        return "";
-    }
-    void handle(int client) {
-        std::string data;
-        char buffer[65536];
-        size_t headEnd;
-        while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return;
-            data.append(buffer, static_cast<size_t>(n));
-        }
-        const std::string head = data.substr(0, headEnd);
-        const size_t length = std::strtoul(header(head, "Content-Length").c_str(), nullptr, 10);
-        while (data.size() < headEnd + 4 + length) {
-            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return;
-            data.append(buffer, static_cast<size_t>(n));
-        }
-        std::string answer;
-        int status;
-        {
-            std::lock_guard lock(mutex_);
-            const size_t space = head.find(' ');
-            seen_ = {head.substr(0, space),
-                     head.substr(space + 1, head.find(' ', space + 1) - space - 1),
-                     header(head, "User-Agent"), header(head, "Content-Type"),
-                     data.substr(headEnd + 4, length)};
-            answer = answer_;
-            status = status_;
-        }
-        const std::string response = "HTTP/1.1 " + std::to_string(status) +
-                                     " Answer\r\nContent-Type: text/xml\r\nContent-Length: " +
-                                     std::to_string(answer.size()) +
-                                     "\r\nConnection: close\r\n\r\n" + answer;
-        ::send(client, response.data(), response.size(), MSG_NOSIGNAL);
-    }
-
-    int fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::string answer_ = "<ok/>";
-    int status_ = 200;
-    Seen seen_;
-};
+using Seen = LoopbackHTTPServer::Request;
 
 class RQKNRequestTest : public AnalyticsTestHome {
   protected:
     RQKNRequestTest() {
         DeviceSettings settings = DeviceSettings::fromEnvironment();
         settings.restURL = url("/restserver.php");
+        server_.answer("/plain", "<ok/>");
         DeviceSettings::install(settings);
     }
     ~RQKNRequestTest() override { DeviceSettings::uninstall(); }
 
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(server_.port()) + path;
+    std::string url(const std::string& path) const { return server_.url(path); }
+    void answer(std::string xml, int status = 200) {
+        server_.answer("/restserver.php", std::move(xml), status);
     }
-    void answer(std::string xml, int status = 200) { server_.answer(std::move(xml), status); }
-    Seen seen() { return server_.seen(); }
+    Seen seen() { return server_.last(); }
     // A session of its own for each call, so that pacing never holds one back.
     std::shared_ptr<RQKNSession> session(std::optional<std::string> apiSecret,
                                          std::optional<std::string> sessionSecret) {
@@ -249,7 +147,7 @@ class RQKNRequestTest : public AnalyticsTestHome {
     static void runToEnd() { NSRunLoop::currentRunLoop()->run(); }
 
   private:
-    RawServer server_;
+    LoopbackHTTPServer server_;
     std::vector<std::shared_ptr<RQKNSession>> sessions_;
 };
 
