@@ -2,12 +2,15 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
 #include "analytics/Classes/Utils/SystemControl.h"
+#include "analytics/RQKNConnect/RQKNSession.h"
 #include "platform/Foundation/NSDate.h"
+#include "platform/Foundation/NSDateFormatter.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSString.h"
@@ -247,8 +250,81 @@ void Beacon::attemptToSendBeaconsAsync(bool /*async*/) {
     // The upload of the cached sessions comes with the collection endpoint's client.
 }
 
-void Beacon::setKNConnectSession(const std::shared_ptr<RQKNSession>& /*session*/) {
-    // The demographics hand-over comes with the social-network REST client.
+std::optional<Value> objectOrNilForNullForKey(const ValueDictionary& dictionary,
+                                              std::string_view key) {
+    const Value* value = dictionary.find(key);
+    if (!value || value->isNull())
+        return std::nullopt;
+    return *value;
+}
+
+void Beacon::setKNConnectSession(const std::shared_ptr<RQKNSession>& session) {
+    if (statsDisabled())
+        return;
+    if (!session) {
+        log("Notice: KNConnect session sent to Beacon is invalid.");
+        return;
+    }
+    // No cache when the facade was made without the start; nothing to store into then.
+    if (!cache() || cache()->hasUserData())
+        return;
+    if (!session->isConnected()) {
+        log("Notice: KNConnect session sent to Beacon is not logged in.");
+        return;
+    }
+    const std::string query = stringWithFormat("select sex,birthday from user where uid == %lld",
+                                               static_cast<long long>(session->uid()));
+    // The REST client keeps the request alive until its answer has been delivered.
+    RQKNRequest::requestWithSession(session, weakly(this))
+        ->call("kinnet.kql.query", {{"query", query}});
+    log("KNConnect: demographic KQL query has been issued for the current user");
+}
+
+void Beacon::requestDidLoad(RQKNRequest& /*request*/, const Value& result) {
+    if (statsDisabled())
+        return;
+    if (!result.isArray() || result.arrayRef().empty()) {
+        log("KNConnect: request:didLoad: returned no users. Demographics will not be saved for "
+            "this session.");
+        return;
+    }
+    const Value& user = result.arrayRef().front();
+    const ValueDictionary noEntries;
+    const ValueDictionary& entries = user.isDictionary() ? user.dictionaryRef() : noEntries;
+    const auto sex = objectOrNilForNullForKey(entries, "sex");
+    const auto birthday = objectOrNilForNullForKey(entries, "birthday");
+
+    std::string gender;
+    if (sex && sex->isString() && sex->string() == "male")
+        gender = "m";
+    else if (sex && sex->isString() && sex->string() == "female")
+        gender = "f";
+
+    // A text that is missing or no number reads as 0, as the platform's integer reading does.
+    std::string monthText = "-1";
+    std::string yearText = "-1";
+    if (birthday) {
+        NSDateFormatter formatter;
+        formatter.setDateFormat("MMMM d, yyyy");
+        std::optional<NSDate> date;
+        if (birthday->isString())
+            date = formatter.dateFromString(birthday->string());
+        monthText.clear();
+        yearText.clear();
+        if (date) {
+            formatter.setDateFormat("M");
+            monthText = formatter.stringFromDate(*date);
+            formatter.setDateFormat("y");
+            yearText = formatter.stringFromDate(*date);
+        }
+    }
+    cache()->saveUserWithGender(gender, std::atoi(monthText.c_str()),
+                                std::atoi(yearText.c_str()));
+    log("KNConnect: Demographics data from KNConnect have been saved.");
+}
+
+void Beacon::requestDidFailWithError(RQKNRequest& /*request*/, const NSErrorPtr& /*error*/) {
+    log("Notice: Beacon KNRequest failed. Demographic data will not be saved for this session.");
 }
 
 std::optional<std::string> Beacon::deviceModel() const {

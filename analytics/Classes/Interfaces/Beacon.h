@@ -14,13 +14,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "analytics/RQKNConnect/RQKNRequest.h"
 #include "platform/CoreLocation/CLLocationManager.h"
 #include "platform/Foundation/NSObject.h"
+#include "platform/Foundation/Value.h"
 
 class RQKNSession;
 
-class Beacon : public NSObject, public CLLocationManagerDelegate {
+// The dictionary reading of the demographics answer (category RQNSNullCheck): the value for
+// `key`, or nullopt when the key is missing or its value is null.
+std::optional<Value> objectOrNilForNullForKey(const ValueDictionary& dictionary,
+                                              std::string_view key);
+
+class Beacon : public NSObject, public CLLocationManagerDelegate, public RQKNRequestDelegate {
   public:
     // The facade, or null before the start (with an alert in the platform log).
     static std::shared_ptr<Beacon> shared();
@@ -78,8 +86,17 @@ class Beacon : public NSObject, public CLLocationManagerDelegate {
 
     // The upload of cached sessions (asynchronous at start-up, synchronous at the end).
     void attemptToSendBeaconsAsync(bool async);
-    // The hand-over of a logged-in social-network session for demographics.
+    // The hand-over of a logged-in social-network session for demographics: unless analytics
+    // is off, the cache already has its user row, or the session is null or not logged in, one
+    // KQL query for the user's sex and birthday goes out through the session; its answer is
+    // stored in the user row (gender "m", "f" or "", birth month and year from "MMMM d, yyyy"
+    // in the user's locale; -1 without a birthday, 0 for one in another form).
     void setKNConnectSession(const std::shared_ptr<RQKNSession>& session);
+    // The answer of that query (the request is not looked at) and its failure (only logged).
+    bool respondsToRequestDidLoad() const override { return true; }
+    void requestDidLoad(RQKNRequest& request, const Value& result) override;
+    bool respondsToRequestDidFailWithError() const override { return true; }
+    void requestDidFailWithError(RQKNRequest& request, const NSErrorPtr& error) override;
 
     // The hardware model identifier ("hw.machine"), or nullopt when it cannot be read.
     std::optional<std::string> deviceModel() const;
