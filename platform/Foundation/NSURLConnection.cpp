@@ -15,6 +15,7 @@
 #include <variant>
 
 #include "platform/Foundation/Clock.h"
+#include "platform/Foundation/NSHTTPCookieStorage.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSTimer.h"
 
@@ -124,6 +125,13 @@ void setMethodAndBody(CURL* curl, const NSURLRequest& request) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
 }
 
+// The cookies an answer sets go to the shared store, whoever asked.
+void storeCookies(const HTTPHeaderFields& fields, const std::string& URL) {
+    auto cookies = NSHTTPCookie::cookiesWithResponseHeaderFields(fields, URL);
+    if (!cookies.empty())
+        NSHTTPCookieStorage::sharedHTTPCookieStorage()->setCookies(cookies);
+}
+
 long timeoutMilliseconds(NSTimeInterval seconds) {
     return static_cast<long>(std::ceil(seconds * 1000.0));
 }
@@ -142,7 +150,13 @@ std::unique_ptr<curl_slist, CurlFree> configure(CURL* c, const NSURLRequest& req
 
     // curl adds "Expect: 100-continue" to large bodies, which some servers never answer.
     curl_slist* list = curl_slist_append(nullptr, "Expect:");
-    for (const auto& [name, value] : request.allHTTPHeaderFields())
+    HTTPHeaderFields fields = request.allHTTPHeaderFields();
+    // The stored cookies for this URL, unless the caller wrote its own "Cookie" field.
+    if (request.valueForHTTPHeaderField("Cookie").empty())
+        for (auto& field : NSHTTPCookie::requestHeaderFieldsWithCookies(
+                 NSHTTPCookieStorage::sharedHTTPCookieStorage()->cookiesForURL(request.URL())))
+            fields.push_back(std::move(field));
+    for (const auto& [name, value] : fields)
         if (curl_slist* longer = curl_slist_append(list, (name + ": " + value).c_str()))
             list = longer;
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
@@ -239,6 +253,7 @@ std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& 
     }
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    storeCookies(exchange.headers, request.URL());
     if (response)
         *response = NSHTTPURLResponse(request.URL(), status, std::move(exchange.headers));
     return std::move(exchange.body);
@@ -305,9 +320,11 @@ struct NSURLConnection::Transfer {
             t->status = statusOf(line);
             t->fields.clear();
         } else if (line == "\r\n" || line == "\n") {
-            if (t->status >= 200)
+            if (t->status >= 200) {
+                storeCookies(t->fields, t->URL);
                 t->queue.push_back(
                     ResponseMessage{NSHTTPURLResponse(t->URL, t->status, std::move(t->fields))});
+            }
             t->fields.clear();
         } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
             t->fields.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));

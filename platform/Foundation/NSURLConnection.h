@@ -1,7 +1,9 @@
 #pragma once
 // URL loading over libcurl. Only HTTP and HTTPS; redirects are not followed (a 3xx answer comes
 // back as the response). Answers of any status come back as data; a failure to get an answer is
-// an NSError in NSURLErrorDomain.
+// an NSError in NSURLErrorDomain. Both kinds share the cookies of NSHTTPCookieStorage: what an
+// answer sets is stored, and a request without a "Cookie" field of its own carries the stored
+// cookies that match its URL.
 
 #include <memory>
 #include <optional>
@@ -72,7 +74,7 @@ class NSURLConnection : public NSObject {
     // time-out has passed on the Clock (or on real time, whichever comes first) or the exchange
     // failed; a time-out is NSURLErrorTimedOut. On an answer: fills `response` (when not null)
     // and returns the body, possibly empty. On a failure: leaves `response` untouched, sets
-    // `*error` (when not null) and returns nullopt. Safe from any thread; cookies are not kept.
+    // `*error` (when not null) and returns nullopt. Safe from any thread.
     static std::optional<Data> sendSynchronousRequest(const NSURLRequest& request,
                                                       NSHTTPURLResponse* response,
                                                       NSErrorPtr* error);

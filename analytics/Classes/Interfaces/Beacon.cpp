@@ -318,8 +318,7 @@ void Beacon::requestDidLoad(RQKNRequest& /*request*/, const Value& result) {
             yearText = formatter.stringFromDate(*date);
         }
     }
-    cache()->saveUserWithGender(gender, std::atoi(monthText.c_str()),
-                                std::atoi(yearText.c_str()));
+    cache()->saveUserWithGender(gender, std::atoi(monthText.c_str()), std::atoi(yearText.c_str()));
     log("KNConnect: Demographics data from KNConnect have been saved.");
 }
 
