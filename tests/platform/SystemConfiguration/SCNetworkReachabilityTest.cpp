@@ -2,15 +2,13 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 
-#include <cstdlib>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Foundation/NSRunLoop.h"
+#include "tests/support/NetworkNamespace.h"
 
 namespace {
 
@@ -35,29 +33,6 @@ std::optional<SCNetworkReachabilityFlags> flagsOf(const SCNetworkReachabilityRef
     if (!SCNetworkReachabilityGetFlags(target, &flags))
         return std::nullopt;
     return flags;
-}
-
-// Runs `body` on a thread of its own inside a network namespace made for it, so that it may
-// change interfaces and routes freely. False when no namespace can be made here.
-bool inOwnNetworkNamespace(const std::function<void()>& body) {
-    bool made = false;
-    std::thread thread([&] {
-        if (::unshare(CLONE_NEWNET) != 0)
-            return;
-        made = true;
-        body();
-    });
-    thread.join();
-    return made;
-}
-
-// Runs `ip` commands; only ever called inside a namespace of the test's own (the child process
-// inherits the calling thread's namespace).
-bool ip(const std::vector<std::string>& commands) {
-    for (const auto& command : commands)
-        if (std::system(("ip " + command + " >/dev/null 2>&1").c_str()) != 0)
-            return false;
-    return true;
 }
 
 TEST(SCNetworkReachabilityTest, LoopbackIsReachableDirectlyByAddressAndByName) {
@@ -160,7 +135,7 @@ TEST(SCNetworkReachabilityNamespaceTest, RoutesAndInterfacesDecideTheFlags) {
     for (const Case& c : cases) {
         bool built = true;
         bool made = inOwnNetworkNamespace([&] {
-            if (!ip(c.setup)) {
+            if (!runIp(c.setup)) {
                 built = false;
                 return;
             }
@@ -199,19 +174,19 @@ TEST(SCNetworkReachabilityNamespaceTest, ScheduledTargetHearsLoopbackChangesUnti
         EXPECT_TRUE(heard.flags.empty()) << "nothing changed yet";
 
         // The kernel has queued its notices by the time the command returns.
-        if (!(built = ip({"link set lo up"})))
+        if (!(built = runIp({"link set lo up"})))
             return;
         loop->runPending();
         EXPECT_EQ(heard.flags, std::vector<SCNetworkReachabilityFlags>{kDirect});
         EXPECT_EQ(heard.target, target.get());
 
-        if (!(built = ip({"link set lo down"})))
+        if (!(built = runIp({"link set lo down"})))
             return;
         loop->runPending();
         EXPECT_EQ(heard.flags, (std::vector<SCNetworkReachabilityFlags>{kDirect, 0}));
 
         ASSERT_TRUE(SCNetworkReachabilityUnscheduleFromRunLoop(target, loop));
-        if (!(built = ip({"link set lo up"})))
+        if (!(built = runIp({"link set lo up"})))
             return;
         loop->runPending();
         EXPECT_EQ(heard.flags.size(), 2u) << "not after unscheduling";
