@@ -135,6 +135,7 @@ class RQKNRequestTest : public AnalyticsTestHome {
         server_.answer("/restserver.php", std::move(xml), status);
     }
     Seen seen() { return server_.last(); }
+    size_t serverRequests() { return server_.requests().size(); }
     // A session of its own for each call, so that pacing never holds one back.
     std::shared_ptr<RQKNSession> session(std::optional<std::string> apiSecret,
                                          std::optional<std::string> sessionSecret) {
@@ -511,4 +512,66 @@ TEST_F(RQKNRequestTest, ADelegateHearsOnlyWhatItAnswers) {
     runToEnd();
     EXPECT_EQ(delegate->loads, 1);
     EXPECT_EQ(delegate->others, 0);
+}
+
+TEST_F(RQKNRequestTest, OnlyTheBytesAfterTheLastResponseAreRead) {
+    // The connection's messages, as a connection with a second response sends them.
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto request = RQKNRequest::requestWithSession(session("a", "s"), delegate);
+    const NSHTTPURLResponse interim(url("/restserver.php"), 200, {});
+    const NSHTTPURLResponse final(url("/restserver.php"), 200, {});
+    const std::string junk = "<broken", answer = "<r>x</r>";
+    request->connectionDidReceiveResponse(nullptr, interim);
+    request->connectionDidReceiveData(nullptr, Data(junk.begin(), junk.end()));
+    request->connectionDidReceiveResponse(nullptr, final);
+    request->connectionDidReceiveData(nullptr, Data(answer.begin(), answer.begin() + 3));
+    request->connectionDidReceiveData(nullptr, Data(answer.begin() + 3, answer.end()));
+    request->connectionDidFinishLoading(nullptr);
+    EXPECT_EQ(delegate->messages, (Names{"response 200", "response 200", "load"}));
+    EXPECT_EQ(delegate->result, Value("x"));
+}
+
+TEST_F(RQKNRequestTest, ACallThatCannotBeSignedFailsWithoutBeingSent) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> apiKey;
+        std::optional<std::string> sessionKey;
+        std::string method;
+    };
+    const std::vector<Case> cases = {
+        {"no session key for a plain method", "key", {}, "kinnet.kql.query"},
+        {"no API key", {}, "sk", "kinnet.kql.query"},
+        {"no method name", "key", "sk", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto s = RQKNSession::initWithKey(c.apiKey, "secret", {});
+        s->begin(1, c.sessionKey, {}, {});
+        auto delegate = std::make_shared<RecordingDelegate>();
+        const size_t before = serverRequests();
+        RQKNRequest::requestWithSession(s, delegate)->call(c.method, {});
+        EXPECT_TRUE(delegate->messages.empty()) << "told from the run loop, not during the call";
+        runToEnd();
+        EXPECT_EQ(delegate->messages, (Names{"fail"}));
+        EXPECT_EQ(serverRequests(), before);
+        EXPECT_EQ(s->requestBurstCount(), 0);
+    }
+    // A special method needs no session key.
+    auto s = RQKNSession::initWithKey("key", "secret", {});
+    auto delegate = std::make_shared<RecordingDelegate>();
+    RQKNRequest::requestWithSession(s, delegate)->call("kinnet.auth.createToken", {});
+    runToEnd();
+    EXPECT_EQ(delegate->messages.back(), "load while loading");
+}
+
+TEST_F(RQKNRequestTest, RequestsWithoutASessionUseTheSharedOne) {
+    auto shared = session("a", "s");
+    RQKNSession::setSession(shared);
+    auto delegate = std::make_shared<RecordingDelegate>();
+    RQKNRequest::requestWithDelegate(delegate)->call("kinnet.kql.query", {});
+    EXPECT_EQ(shared->requestBurstCount(), 1);
+    runToEnd();
+    EXPECT_EQ(delegate->messages.back(), "load while loading");
+    EXPECT_NE(seen().body.find("name=\"session_key\"\r\n\r\nsessionkey456"), std::string::npos);
+    RQKNSession::setSession(nullptr);
 }
