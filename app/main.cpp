@@ -2,6 +2,7 @@
 // then the application.
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "platform/Automation/AutomationScript.h"
 #include "platform/Device/DeviceHome.h"
 #include "platform/Device/DeviceSettings.h"
+#include "platform/Device/Microphone.h"
 #include "platform/Foundation/NSBundle.h"
 #include "platform/UIKit/UIApplicationMain.h"
 
@@ -77,14 +79,19 @@ int main(int argc, char** argv) {
     }
 
     DeviceSettings::install(parsed.settings);
+    Microphone::setDeviceInput(parsed.settings.microphone);
     NSErrorPtr error;
     if (!DeviceHome::prepare(parsed.settings.home, &error)) {
         std::fprintf(stderr, "tilvex: %s\n", error->localizedDescription().c_str());
         return 1;
     }
     registerAppClasses();
-    return UIApplicationMain(argc, argv, [&script](UIApplication& application) {
+    int status = UIApplicationMain(argc, argv, [&script](UIApplication& application) {
         if (script)
             script->start(retained(&application));
     });
+    // The process ends here, as on the phone: work still under way on other threads (a report
+    // to the ad network waiting for its answer) is dropped, not raced by the static destructors.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }

@@ -1,45 +1,24 @@
 // Runs the built tilvex program.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/PropertyList.h"
+#include "tests/app/TilvexProgram.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-};
-
 class TilvexProgramTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!NSFileManager::defaultManager().fileExistsAtPath(program_))
-            GTEST_SKIP() << program_ << " is not built";
+    void SetUp() override { SKIP_UNLESS_TILVEX_IS_BUILT(); }
+    ProgramOutcome run(const std::string& env, const std::string& args) {
+        return runTilvex(env, args);
     }
-
-    // `env` and `args` go through the shell as written.
-    Outcome run(const std::string& env, const std::string& args) {
-        std::string command = "env " + env + " " + program_ + " " + args + " 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return {-1, ""};
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        int status = ::pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-    }
-
-    const std::string program_ = std::string(TILVEX_BINARY_DIR) + "/app/tilvex";
 };
 
 TEST_F(TilvexProgramTest, VersionComesFromInfoPlist) {
@@ -48,17 +27,17 @@ TEST_F(TilvexProgramTest, VersionComesFromInfoPlist) {
     info.set("CFBundleShortVersionString", Value("9.8.7"));
     ASSERT_TRUE(NSData::writeToFile(*PropertyList::writeXML(Value(std::move(info))),
                                     resources / "Info.plist", true));
-    Outcome r = run("TILVEX_RESOURCES=" + resources.path(), "--version");
+    ProgramOutcome r = run("TILVEX_RESOURCES=" + resources.path(), "--version");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "tilvex 9.8.7\n");
 
-    Outcome real = run("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources", "--version");
+    ProgramOutcome real = run("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources", "--version");
     EXPECT_EQ(real.out, "tilvex 0.1.0\n");
 }
 
 TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
     TemporaryFolder home;
-    Outcome r = run("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env",
+    ProgramOutcome r = run("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env",
                     "--rest-url http://127.0.0.1:1/option --home " + home.path() + " --help");
     EXPECT_EQ(r.status, 0);
     for (const char* text :
@@ -73,17 +52,18 @@ TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
 }
 
 TEST_F(TilvexProgramTest, BadArgumentsFailWithAMessage) {
-    Outcome unknown = run("", "--bogus");
+    ProgramOutcome unknown = run("", "--bogus");
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.out.find("--bogus"), std::string::npos);
-    Outcome missing = run("", "--camera");
+    ProgramOutcome missing = run("", "--camera");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.out.find("--camera needs a value"), std::string::npos);
 }
 
 TEST_F(TilvexProgramTest, StartingMakesTheHomeFolder) {
     TemporaryFolder dir;
-    Outcome r = run("TILVEX_HOME=" + dir / "home", "");
+    std::ofstream(dir / "quit.txt") << "quit\n";
+    ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + dir / "quit.txt");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home/Library/Preferences"));
 }

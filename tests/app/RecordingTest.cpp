@@ -1,0 +1,227 @@
+// The recording road end to end: the tilvex program driven by touch scripts in a home folder of
+// its own, then its files and its store read back.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/CoreGraphics/CGImage.h"
+#include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSKeyedArchiver.h"
+#include "platform/UIKit/UIImage.h"
+#include "tests/app/TilvexProgram.h"
+
+namespace {
+
+struct Row {
+    std::string videoPath, soundPath, thumbPath, title;
+    double creationDate = 0;
+};
+
+std::vector<Row> storedRows(const std::string& storePath) {
+    std::vector<Row> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(storePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return rows;
+    }
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT ZVIDEOPATH, ZSOUNDPATH, ZTHUMBPATH, ZTITLE, ZCREATIONDATE "
+                       "FROM ZVIDEO ORDER BY ZCREATIONDATE",
+                       -1, &statement, nullptr);
+    auto text = [&](int column) {
+        auto* chars = sqlite3_column_text(statement, column);
+        return chars ? std::string(reinterpret_cast<const char*>(chars)) : std::string();
+    };
+    while (statement && sqlite3_step(statement) == SQLITE_ROW)
+        rows.push_back({text(0), text(1), text(2), text(3), sqlite3_column_double(statement, 4)});
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+// The mean of one colour channel (0 blue, 1 green, 2 red) over a rectangle of an opaque picture.
+double channelMean(const CGImageRef& image, int channel, int x0, int y0, int width, int height) {
+    double sum = 0;
+    for (int y = y0; y < y0 + height; ++y) {
+        const uint8_t* row = image->data() + static_cast<size_t>(y) * image->bytesPerRow();
+        for (int x = x0; x < x0 + width; ++x) sum += row[x * 4 + channel];
+    }
+    return sum / (width * height);
+}
+
+std::shared_ptr<UIImage> imageInFile(const std::string& path) {
+    auto bytes = NSData::dataWithContentsOfFile(path);
+    return bytes ? UIImage::initWithData(*bytes) : nullptr;
+}
+
+class RecordingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { SKIP_UNLESS_TILVEX_IS_BUILT(); }
+
+    bool exists(const std::string& name) const {
+        return NSFileManager::defaultManager().fileExistsAtPath(phone_.document(name));
+    }
+    std::vector<std::string> recordingFiles() const {
+        std::vector<std::string> names;
+        auto all = NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.documents());
+        for (const auto& name : all.value_or(std::vector<std::string>{}))
+            if (name.starts_with("Video_") || name.starts_with("Audio_") ||
+                name.starts_with("Thumbnail_"))
+                names.push_back(name);
+        return names;
+    }
+
+    TilvexHome phone_;
+};
+
+TEST_F(RecordingTest, StoresTheFramesTheSoundTheThumbnailAndOneRow) {
+    ProgramOutcome run = phone_.runScript(
+        "expect button.title Record\n"
+        "expect albumButton.enabled YES\n"
+        "tap button\n"
+        "expect button.title Stop\n"
+        "expect albumButton.enabled NO\n"
+        "wait 1.3\n"
+        "tap title:Stop\n"
+        "expect button.title Record\n"
+        "expect button.titleColor 0 0 0 1\n"
+        "expect albumButton.enabled YES\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Recording"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Stopped"), std::string::npos) << run.out;
+
+    EXPECT_EQ(recordingFiles(),
+              (std::vector<std::string>{"Audio_0001.caf", "Thumbnail_0001.jpg", "Video_0001"}));
+    auto rows = storedRows(phone_.document("Videos.sqlite"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].videoPath, "Video_0001");
+    EXPECT_EQ(rows[0].soundPath, "Audio_0001.caf");
+    EXPECT_EQ(rows[0].thumbPath, "Thumbnail_0001.jpg");
+    EXPECT_EQ(rows[0].title, "0:01");
+    // Recorded a moment ago (seconds since 2001-01-01).
+    double now = static_cast<double>(std::time(nullptr)) - 978307200.0;
+    EXPECT_NEAR(rows[0].creationDate, now, 60);
+
+    auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(phone_.document("Video_0001"));
+    ASSERT_TRUE(frames.has_value());
+    const ValueArray& list = frames->arrayRef();
+    // A display link at 60 refreshes a second over about 1.3 s.
+    EXPECT_GT(list.size(), 20u);
+    std::shared_ptr<UIImage> first;
+    for (const Value& frame : list) {
+        auto image = UIImage::initWithData(frame.data());
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->size().width, 320);
+        EXPECT_EQ(image->size().height, 480);
+        if (!first)
+            first = image;
+    }
+
+    // The thumbnail is the square from row 53 of the first frame: its colours follow that
+    // square's, column band by column band (the test pattern has vertical colour bars).
+    auto thumbnail = imageInFile(phone_.document("Thumbnail_0001.jpg"));
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->size().width, 320);
+    EXPECT_EQ(thumbnail->size().height, 320);
+    for (int band = 0; band < 4; ++band) {
+        for (int channel = 0; channel < 3; ++channel) {
+            double expected = channelMean(first->CGImage(), channel, band * 80, 53, 80, 320);
+            double found = channelMean(thumbnail->CGImage(), channel, band * 80, 0, 80, 320);
+            EXPECT_NEAR(found, expected, 24) << "band " << band << " channel " << channel;
+        }
+    }
+}
+
+TEST_F(RecordingTest, NumbersEachKindOfFileOnItsOwn) {
+    // A sound file left by a recording that the end of the process cut off.
+    NSFileManager::defaultManager().createDirectoryAtPath(phone_.documents(), true);
+    std::ofstream(phone_.document("Audio_0001.caf")) << "left over";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 0.3\ntap button\n"
+        "tap button\nwait 0.3\ntap button\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(recordingFiles(),
+              (std::vector<std::string>{"Audio_0001.caf", "Audio_0002.caf", "Audio_0003.caf",
+                                        "Thumbnail_0001.jpg", "Thumbnail_0002.jpg", "Video_0001",
+                                        "Video_0002"}));
+    auto rows = storedRows(phone_.document("Videos.sqlite"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].soundPath, "Audio_0002.caf");
+    EXPECT_EQ(rows[1].soundPath, "Audio_0003.caf");
+    EXPECT_EQ(rows[1].videoPath, "Video_0002");
+}
+
+// Leaving the foreground or terminating stores a running recording; while idle nothing happens.
+TEST_F(RecordingTest, ARunningRecordingIsStoredWhenTheApplicationLeaves) {
+    struct Case {
+        const char* name;
+        const char* script;
+        size_t rows;
+    };
+    const Case cases[] = {
+        {"background while idle", "background\nexpect button.title Record\n", 0},
+        {"background while recording",
+         "tap button\nwait 0.4\nbackground\nexpect button.title Record\n"
+         "expect albumButton.enabled YES\n",
+         1},
+        {"quit while recording", "tap button\nwait 0.4\nquit\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TilvexHome phone;
+        ProgramOutcome run = phone.runScript(c.script);
+        ASSERT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), c.rows);
+    }
+}
+
+TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
+    ProgramOutcome quit =
+        phone_.runScript("alert Quit\nexpect button.title never-reached\n", "--camera none");
+    EXPECT_EQ(quit.status, 0) << quit.out;
+
+    // The overlay never shows, so its button cannot be tapped: the script fails and says where.
+    ProgramOutcome tap = phone_.runScript("tap button\n", "--camera none");
+    EXPECT_EQ(tap.status, 1);
+    EXPECT_NE(tap.out.find("script-2.txt:1: expected a control button on screen, found none"),
+              std::string::npos)
+        << tap.out;
+}
+
+TEST_F(RecordingTest, WithoutAMicrophoneNoRecordingStarts) {
+    ProgramOutcome run = phone_.runScript(
+        "tap button\n"
+        "expect button.title Record\n"
+        "expect albumButton.enabled YES\n"
+        "alert OK\n",
+        "--microphone none");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(recordingFiles().empty());
+    EXPECT_TRUE(storedRows(phone_.document("Videos.sqlite")).empty());
+}
+
+TEST_F(RecordingTest, AStoreThatCannotBeOpenedEndsTheProgram) {
+    NSFileManager::defaultManager().createDirectoryAtPath(phone_.documents(), true);
+    std::ofstream(phone_.document("Videos.sqlite")) << std::string(4096, 'x');
+    ProgramOutcome run = phone_.runScript("quit\n");
+    EXPECT_EQ(run.signal, SIGABRT) << run.out;
+    EXPECT_NE(run.out.find("Unresolved error "), std::string::npos) << run.out;
+}
+
+TEST_F(RecordingTest, AFailedExpectationNamesTheLineAndWhatWasFound) {
+    ProgramOutcome run = phone_.runScript("# a comment\n\nexpect button.title Stop\n");
+    EXPECT_EQ(run.status, 1) << "signal " << run.signal << "\n" << run.out;
+    EXPECT_NE(run.out.find("script-1.txt:3: expected button.title to read \"Stop\", found "
+                           "\"Record\""),
+              std::string::npos)
+        << run.out;
+}
+
+}  // namespace

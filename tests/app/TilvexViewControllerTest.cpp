@@ -1,0 +1,147 @@
+// The recording screen in this process, under the manual clock: the record/stop state machine,
+// the title blink and the album button, with a real store in a temporary home.
+
+#include <gtest/gtest.h>
+
+#include "app/Classes/TilvexAppDelegate.h"
+#include "app/Classes/TilvexViewController.h"
+#include "app/Video.h"
+#include "platform/Device/Compositor.h"
+#include "platform/Device/DeviceHome.h"
+#include "platform/Device/DeviceSettings.h"
+#include "platform/Device/Microphone.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSPathUtilities.h"
+#include "tests/support/RunLoopTesting.h"
+#include "tests/support/TemporaryFolder.h"
+
+namespace {
+
+class TilvexViewControllerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(DeviceHome::prepare(home_.path()));
+        Microphone::setDeviceInput("lavfi:sine=frequency=440:sample_rate=44100");
+        // Something on screen to grab.
+        Compositor().compose(nullptr);
+        delegate_ = std::make_shared<TilvexAppDelegate>();
+        controller_ = std::make_shared<TilvexViewController>();
+        controller_->setNibName("TilvexViewController");
+        controller_->setManagedObjectContext(delegate_->managedObjectContext().get());
+        controller_->view();
+    }
+    void TearDown() override { NSSetHomeDirectory(""); }
+
+    UIButton& button() { return *controller_->button(); }
+    std::string title() { return button().titleForState(UIControlStateNormal); }
+    UIColor titleColor() { return button().titleColorForState(UIControlStateNormal); }
+    size_t storedRecordings() {
+        NSFetchRequest request;
+        request.setEntity(delegate_->managedObjectContext()->entityForName("Video"));
+        return delegate_->managedObjectContext()->executeFetchRequest(request, nullptr)->size();
+    }
+    std::shared_ptr<Video> onlyRecording() {
+        NSFetchRequest request;
+        request.setEntity(delegate_->managedObjectContext()->entityForName("Video"));
+        auto rows = *delegate_->managedObjectContext()->executeFetchRequest(request, nullptr);
+        return rows.size() == 1 ? std::static_pointer_cast<Video>(rows[0]) : nullptr;
+    }
+
+    TemporaryFolder home_;
+    ManualClockScope time_;
+    std::shared_ptr<TilvexAppDelegate> delegate_;
+    std::shared_ptr<TilvexViewController> controller_;
+};
+
+TEST_F(TilvexViewControllerTest, TheTitleBlinksRedAndBlackEveryHalfSecondWhileRecording) {
+    const UIColor black = UIColor::blackColor();
+    const UIColor red = TilvexViewController::kBlinkRed;
+    EXPECT_EQ(red.description(), "0.482353 0.0705882 0.0705882 1");
+    controller_->buttonPressed();
+    ASSERT_EQ(title(), "Stop");
+    // (seconds since the press, colour then)
+    const std::pair<double, UIColor> steps[] = {
+        {0.49, black}, {0.5, red}, {0.99, red}, {1.0, black}, {1.5, red}, {2.0, black},
+    };
+    double now = 0;
+    for (const auto& [at, colour] : steps) {
+        time_.advance(at - now);
+        now = at;
+        EXPECT_EQ(titleColor(), colour) << "at " << at << " s";
+    }
+    time_.advance(0.6);  // red again
+    controller_->buttonPressed();
+    EXPECT_EQ(title(), "Record");
+    EXPECT_EQ(titleColor(), black);
+    time_.advance(3);
+    EXPECT_EQ(titleColor(), black) << "a blink survived the stop";
+}
+
+TEST_F(TilvexViewControllerTest, AStopWithinTheFirstHalfSecondCancelsTheRed) {
+    controller_->buttonPressed();
+    time_.advance(0.3);
+    controller_->buttonPressed();
+    time_.advance(2);
+    EXPECT_EQ(titleColor(), UIColor::blackColor());
+    EXPECT_EQ(storedRecordings(), 1u);
+}
+
+TEST_F(TilvexViewControllerTest, TheAlbumButtonIsDisabledFromThePressToTheEndOfTheStop) {
+    auto album = controller_->albumButton();
+    EXPECT_TRUE(album->isEnabled());
+    controller_->buttonPressed();
+    EXPECT_FALSE(album->isEnabled());
+    time_.advance(1);
+    EXPECT_FALSE(album->isEnabled());
+    controller_->buttonPressed();
+    EXPECT_TRUE(album->isEnabled());
+}
+
+TEST_F(TilvexViewControllerTest, AnyOtherTitleMakesTheButtonDoNothing) {
+    button().setTitle("Wait", UIControlStateNormal);
+    controller_->buttonPressed();
+    controller_->saveUnfinished(
+        NSNotification("UIApplicationWillResignActiveNotification", nullptr, Value()));
+    EXPECT_EQ(title(), "Wait");
+    EXPECT_TRUE(controller_->albumButton()->isEnabled());
+    auto documents =
+        NSFileManager::defaultManager().contentsOfDirectoryAtPath(DeviceHome::documents());
+    for (const auto& name : *documents) EXPECT_FALSE(name.starts_with("Audio_")) << name;
+}
+
+TEST_F(TilvexViewControllerTest, TheTitleIsTheDurationAndTheRowIsSavedAtOnce) {
+    controller_->buttonPressed();
+    NSDate started = NSDate::date();
+    time_.advance(75.5);
+    controller_->buttonPressed();
+    auto video = onlyRecording();
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->title(), "1:15");
+    EXPECT_EQ(video->creationDate(), started);
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    for (const auto& name : {video->videoPath(), video->soundPath(), video->thumbPath()})
+        EXPECT_TRUE(
+            NSFileManager::defaultManager().fileExistsAtPath(DeviceHome::documents() + "/" + name))
+            << name;
+}
+
+TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWhy) {
+    Screen::mainScreen().setLastComposed(nullptr);
+    controller_->buttonPressed();
+    time_.advance(1);
+    controller_->buttonPressed();
+    EXPECT_EQ(storedRecordings(), 0u);
+    auto alert = UIAlertView::topAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Error");
+    EXPECT_NE(alert->message().find("no picture"), std::string::npos) << alert->message();
+    alert->pressButtonWithTitle("OK");
+    auto documents =
+        NSFileManager::defaultManager().contentsOfDirectoryAtPath(DeviceHome::documents());
+    for (const auto& name : *documents)
+        EXPECT_TRUE(name == "Videos.sqlite" || name == "Videos.sqlite-journal") << name;
+    EXPECT_EQ(title(), "Record");
+    EXPECT_TRUE(controller_->albumButton()->isEnabled());
+}
+
+}  // namespace
