@@ -1,10 +1,18 @@
 #include "tests/analytics/AnalyticsTestHome.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
 
 #include "analytics/Classes/Interfaces/Beacon.h"
 #include "platform/CoreLocation/CLLocationManager.h"
+#include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSUserDefaults.h"
 
@@ -16,9 +24,19 @@ AnalyticsTestHome::AnalyticsTestHome() {
     NSUserDefaults::resetStandardUserDefaults();
     Beacon::resetForTesting();
     CLLocationManager::resetDeviceLocation();
+    refusingSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(refusingSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    DeviceSettings settings = DeviceSettings::fromEnvironment();
+    settings.analyticsURL = refusingURL();
+    DeviceSettings::install(settings);
 }
 
 AnalyticsTestHome::~AnalyticsTestHome() {
+    DeviceSettings::uninstall();
+    ::close(refusingSocket_);
     Beacon::resetForTesting();
     CLLocationManager::resetDeviceLocation();
     NSUserDefaults::resetStandardUserDefaults();
@@ -62,4 +80,25 @@ void AnalyticsTestHome::execute(const std::string& sql, const std::string& code)
 
 void AnalyticsTestHome::setStatsCollection(bool enabled) {
     NSUserDefaults::standardUserDefaults()->setBool(enabled, "kEnableHalvornStatsCollection");
+}
+
+std::vector<std::string> AnalyticsTestHome::debugLines(const std::function<void()>& work) {
+    testing::internal::CaptureStdout();
+    work();
+    std::istringstream out(testing::internal::GetCapturedStdout());
+    static const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 libRQAnalytics: (.*))");
+    std::vector<std::string> messages;
+    for (std::string text; std::getline(out, text);) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_match(text, match, line)) << text;
+        messages.push_back(match.size() > 1 ? match[1].str() : text);
+    }
+    return messages;
+}
+
+std::string AnalyticsTestHome::refusingURL() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    ::getsockname(refusingSocket_, reinterpret_cast<sockaddr*>(&address), &length);
+    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
 }

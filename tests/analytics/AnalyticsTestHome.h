@@ -1,11 +1,13 @@
 #pragma once
 // A fixture for the analytics tests: a fresh temporary home folder (with Documents/) for the
 // platform, fresh user defaults, a facade and cache never started, no location fix, a manual
-// clock; and a second SQLite connection to read back what the cache wrote.
+// clock, an analytics endpoint on loopback that refuses connections (so no upload leaves the
+// machine or waits); and a second SQLite connection to read back what the cache wrote.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,8 +36,14 @@ class AnalyticsTestHome : public testing::Test {
 
     void setStatsCollection(bool enabled);
 
+    // The debug-log messages written while `work` runs, without their date prefix.
+    std::vector<std::string> debugLines(const std::function<void()>& work);
+    // "http://127.0.0.1:<port>/" where nothing listens.
+    std::string refusingURL() const;
+
     ManualClockScope time;
 
   private:
     std::filesystem::path home_;
+    int refusingSocket_ = -1;  // bound, never listening
 };

@@ -1,20 +1,28 @@
 #include "analytics/Classes/Interfaces/Beacon.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
+#include "analytics/Classes/RQReachability.h"
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
+#include "analytics/Classes/Utils/RQJSONUtils.h"
 #include "analytics/Classes/Utils/SystemControl.h"
 #include "analytics/RQKNConnect/RQKNSession.h"
+#include "platform/Device/DeviceSettings.h"
+#include "platform/Foundation/NSBundle.h"
 #include "platform/Foundation/NSDate.h"
 #include "platform/Foundation/NSDateFormatter.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSString.h"
+#include "platform/Foundation/NSURLRequest.h"
 #include "platform/Foundation/NSUserDefaults.h"
+#include "platform/UIKit/UIDevice.h"
 
 namespace {
 
@@ -26,6 +34,8 @@ struct BeaconState {
     bool useCoreLocation = false;
     bool useWiFi = false;
     bool uploading = false;
+    std::shared_ptr<NSURLConnection> connection;  // the asynchronous upload, until its end
+    std::optional<Data> receivedData;              // its answer; made once, then reused
     std::shared_ptr<CLLocationManager> locationManager;
     bool debugModeEnabled = false;
     int initialStatsEnabledState = -1;  // -1 not read yet, 0 off, 1 on
@@ -45,6 +55,62 @@ const char* describe(const std::optional<std::string>& text) {
 
 std::shared_ptr<BeaconDatabase> cache() {
     return BeaconDatabase::shared();
+}
+
+constexpr NSTimeInterval kUploadTimeout = 10.0;
+constexpr NSTimeInterval kSynchronousUploadTimeout = 5.0;
+
+// The facade's lock, held by the upload and its connection messages. Recursive, so that a
+// message may run what also takes it.
+std::recursive_mutex& facadeLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+// One header member of the upload document, `"key":"value",`. The value goes through the JSON
+// writer's string escaping, so that a quotation mark in it cannot break the document; a missing
+// value is the formatter's (null), as a string too.
+std::string headerMember(const char* key, const std::optional<std::string>& value) {
+    return RQJSONUtils::jsonStringForString(key) + ":" +
+           RQJSONUtils::jsonStringForString(value.value_or("(null)")) + ",";
+}
+
+// The upload document: device, system and application, demographics when known, then every
+// session record in the cache's order. Written without blanks; the records are the writer's.
+std::string uploadDocument(const ValueArray& beacons, const ValueDictionary& user,
+                           const std::optional<std::string>& hardwareModel) {
+    auto device = UIDevice::currentDevice();
+    const std::string model = device->model();
+    std::optional<std::string> version;
+    if (auto bundle = NSBundle::mainBundle()) {
+        Value entry = bundle->objectForInfoDictionaryKey("CFBundleVersion");
+        if (entry.isString())
+            version = entry.string();
+    }
+    std::string document = "{";
+    document += headerMember("did", device->uniqueIdentifier());
+    document += headerMember("dm", model.find("iPhone Simulator") != std::string::npos
+                                       ? std::optional<std::string>(model)
+                                       : hardwareModel);
+    document += headerMember("dos", device->systemVersion());
+    document += headerMember("ac", state.applicationCode);
+    document += headerMember("av", version);
+    if (const Value* gender = user.find("gender"))
+        document += headerMember("g", gender->string());
+    const Value* year = user.find("birth_year");
+    const Value* month = user.find("birth_month");
+    if (year && month)
+        document += headerMember("bd", stringWithFormat("%d-%02d-01",
+                                                        static_cast<int>(year->integerValue()),
+                                                        static_cast<int>(month->integerValue())));
+    document += "\"b\":[";
+    for (size_t i = 0; i < beacons.size(); ++i) {
+        if (i > 0)
+            document += ",";
+        document += RQJSONUtils::NSDictionaryToJSONString(beacons[i].dictionaryRef());
+    }
+    document += "]}";
+    return document;
 }
 
 }  // namespace
@@ -133,6 +199,8 @@ void Beacon::log(const char* format, ...) {
 void Beacon::resetForTesting() {
     // Moved out first: the facade's destructor writes to the class-level values.
     BeaconState old = std::exchange(state, BeaconState{});
+    if (old.connection)
+        old.connection->cancel();  // it would call back into a facade that is gone
     old.shared.reset();
     BeaconDatabase::resetSharedForTesting();
 }
@@ -246,8 +314,109 @@ void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
     log("SubBeacons: Ended timed sub-beacon named '%s'.", describe(name));
 }
 
-void Beacon::attemptToSendBeaconsAsync(bool /*async*/) {
-    // The upload of the cached sessions comes with the collection endpoint's client.
+void Beacon::attemptToSendBeaconsAsync(bool async) {
+    if (statsDisabled() || state.uploading)
+        return;
+    if (state.useWiFi) {
+        log("useOnlyWifi: useOnlyWifi is enabled. Checking connection status...");
+        if (RQReachability::internetConnectionStatus() != NetworkStatusViaWiFi) {
+            log("useOnlyWifi: ...not connected via wi-fi. Leaving analytics data in SQLite "
+                "cache.");
+            return;
+        }
+        log("useOnlyWifi: ...connected via wi-fi. Continue.");
+    }
+    std::lock_guard lock(facadeLock());
+    auto database = cache();
+    if (!database)
+        return;  // a facade made without the start has no cache
+    const ValueArray beacons = database->beaconsToSend();
+    if (beacons.empty())
+        return;
+    log("Networking: building request to send %d beacon session%s...",
+        static_cast<int>(beacons.size()), beacons.size() == 1 ? "" : "s");
+    // UTF-8, not ASCII: one non-ASCII sub-beacon name must not keep every later upload from
+    // succeeding.
+    const std::string body =
+        "beacons=" + uploadDocument(beacons, database->userData(), deviceModel());
+    auto request = NSMutableURLRequest::requestWithURL(
+        DeviceSettings::current().analyticsURL, NSURLRequestReloadIgnoringLocalCacheData,
+        kUploadTimeout);
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(Data(body.begin(), body.end()));
+    state.uploading = true;
+
+    if (async) {
+        if (state.receivedData)
+            state.receivedData->clear();
+        else
+            state.receivedData.emplace();
+        log("Networking: sending beacons in a background thread with a 10-second timeout "
+            "interval...");
+        state.connection = NSURLConnection::connectionWithRequest(request, retained(this));
+        if (!state.connection) {
+            state.uploading = false;
+            log("Networking: connection failed with error '%s'.", "unsupported URL");
+        }
+        return;
+    }
+    request.setTimeoutInterval(kSynchronousUploadTimeout);
+    log("Networking: sending beacons synchronously (blocking main thread!) with a 5-second "
+        "timeout interval...");
+    // Cleared also when the purge raises, or no later upload could ever start.
+    struct ClearUploading {
+        ~ClearUploading() { state.uploading = false; }
+    } clearUploading;
+    examineResponse(NSURLConnection::sendSynchronousRequest(request, nullptr, nullptr));
+}
+
+void Beacon::connectionDidReceiveResponse(NSURLConnection* /*connection*/,
+                                          const NSHTTPURLResponse& /*response*/) {
+    std::lock_guard lock(facadeLock());
+    if (state.receivedData)
+        state.receivedData->clear();
+}
+
+void Beacon::connectionDidReceiveData(NSURLConnection* /*connection*/, const Data& data) {
+    std::lock_guard lock(facadeLock());
+    if (!state.receivedData)
+        state.receivedData.emplace();
+    state.receivedData->insert(state.receivedData->end(), data.begin(), data.end());
+    log("Networking: ... negotiating with server ...");
+}
+
+void Beacon::connectionDidFailWithError(NSURLConnection* connection, const NSErrorPtr& error) {
+    std::lock_guard lock(facadeLock());
+    state.uploading = false;
+    if (state.connection.get() == connection)
+        state.connection.reset();
+    log("Networking: connection failed with error '%s'.",
+        error ? error->localizedDescription().c_str() : "(null)");
+}
+
+void Beacon::connectionDidFinishLoading(NSURLConnection* connection) {
+    std::lock_guard lock(facadeLock());
+    state.uploading = false;
+    if (state.connection.get() == connection)
+        state.connection.reset();
+    log("Networking: connection finished.");
+    examineResponse(state.receivedData);
+}
+
+void Beacon::examineResponse(const std::optional<Data>& body) {
+    std::lock_guard lock(facadeLock());
+    // Only the exact bytes count: no line end, no other case, whatever the HTTP status.
+    static const std::string kSuccess = "success";
+    auto database = cache();
+    if (!body || !std::equal(body->begin(), body->end(), kSuccess.begin(), kSuccess.end()) ||
+        !database) {
+        log("Networking: did not receive successful response from the server. Analytics data "
+            "will remain cached in SQLite.");
+        return;
+    }
+    log("Networking: beacons were successfully transmitted. Purging the local SQLite cache...");
+    database->deleteBeaconsWithBeaconRunning(state.beaconStarted);
+    log("Networking: ...local SQLite cache purged.");
 }
 
 std::optional<Value> objectOrNilForNullForKey(const ValueDictionary& dictionary,

@@ -19,6 +19,7 @@
 #include "analytics/RQKNConnect/RQKNRequest.h"
 #include "platform/CoreLocation/CLLocationManager.h"
 #include "platform/Foundation/NSObject.h"
+#include "platform/Foundation/NSURLConnection.h"
 #include "platform/Foundation/Value.h"
 
 class RQKNSession;
@@ -28,7 +29,10 @@ class RQKNSession;
 std::optional<Value> objectOrNilForNullForKey(const ValueDictionary& dictionary,
                                               std::string_view key);
 
-class Beacon : public NSObject, public CLLocationManagerDelegate, public RQKNRequestDelegate {
+class Beacon : public NSObject,
+               public CLLocationManagerDelegate,
+               public RQKNRequestDelegate,
+               public NSURLConnectionDelegate {
   public:
     // The facade, or null before the start (with an alert in the platform log).
     static std::shared_ptr<Beacon> shared();
@@ -84,8 +88,24 @@ class Beacon : public NSObject, public CLLocationManagerDelegate, public RQKNReq
     // A fix from a host that runs its own location services; overwrites an earlier one.
     void setBeaconLocation(const std::shared_ptr<CLLocation>& location);
 
-    // The upload of cached sessions (asynchronous at start-up, synchronous at the end).
+    // The upload of cached sessions: every cached session with its sub-beacons as one JSON
+    // document, POSTed as the UTF-8 body "beacons=<document>" to the device setting
+    // TILVEX_ANALYTICS_URL; the exact answer "success" purges the cache (but for the running
+    // session). Nothing happens with analytics off, while an upload is in flight, in wi-fi-only
+    // mode without wi-fi, or with an empty cache. Asynchronous: starts a connection whose
+    // messages arrive on the calling thread's run loop (10 s time-out). Synchronous: returns
+    // when the exchange has ended (5 s time-out). Holds the facade's recursive lock, as do the
+    // connection messages.
     void attemptToSendBeaconsAsync(bool async);
+    // Purges the cache when `body` is exactly "success"; otherwise only logs.
+    void examineResponse(const std::optional<Data>& body);
+    // The upload connection's messages: each response restarts the body, the pieces are
+    // collected, the end examines them; a failure leaves the cache as it is.
+    void connectionDidReceiveResponse(NSURLConnection* connection,
+                                      const NSHTTPURLResponse& response) override;
+    void connectionDidReceiveData(NSURLConnection* connection, const Data& data) override;
+    void connectionDidFailWithError(NSURLConnection* connection, const NSErrorPtr& error) override;
+    void connectionDidFinishLoading(NSURLConnection* connection) override;
     // The hand-over of a logged-in social-network session for demographics: unless analytics
     // is off, the cache already has its user row, or the session is null or not logged in, one
     // KQL query for the user's sex and birthday goes out through the session; its answer is
