@@ -182,6 +182,33 @@ TEST_F(RecordingTest, ARunningRecordingIsStoredWhenTheApplicationLeaves) {
     }
 }
 
+TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
+    for (const char* signal : {"TERM", "INT"}) {
+        SCOPED_TRACE(signal);
+        TilvexHome phone;
+        // The signal comes once the recording runs (its sound file exists).
+        std::string launcher = phone.folder() / "signal-when-recording.sh";
+        std::ofstream(launcher) << "\"$@\" & pid=$!\n"
+                                << "while [ ! -e '" << phone.document("Audio_0001.caf")
+                                << "' ]; do sleep 0.05; done\n"
+                                << "sleep 0.3; kill -" << signal << " $pid; wait $pid\n";
+        ProgramOutcome run = phone.runScript("tap button\nwait 60\n", "", "sh " + launcher);
+        EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+        EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), 1u);
+    }
+}
+
+// The analytics cache cannot be opened (its folder's name is taken by a file): the application
+// says so in its log and records as usual.
+TEST_F(RecordingTest, TheApplicationGoesOnWhenTheAnalyticsFail) {
+    NSFileManager::defaultManager().createDirectoryAtPath(phone_.documents(), true);
+    std::ofstream(phone_.document("halvorn")) << "not a folder";
+    ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Analytics start failed"), std::string::npos) << run.out;
+    EXPECT_EQ(storedRows(phone_.document("Videos.sqlite")).size(), 1u);
+}
+
 TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
     ProgramOutcome quit =
         phone_.runScript("alert Quit\nexpect button.title never-reached\n", "--camera none");

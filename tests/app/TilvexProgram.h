@@ -50,10 +50,12 @@ class TilvexHome {
     std::string documents() const { return home() + "/Documents"; }
     std::string document(const std::string& name) const { return documents() + "/" + name; }
 
-    ProgramOutcome runScript(const std::string& script, const std::string& settings = "") {
+    // `launcher` runs the program (for example "timeout --preserve-status -s TERM 2").
+    ProgramOutcome runScript(const std::string& script, const std::string& settings = "",
+                             const std::string& launcher = "") {
         std::string path = folder_ / ("script-" + std::to_string(++runs_) + ".txt");
         std::ofstream(path) << script;
-        return runTilvex("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources",
+        return runTilvex("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources " + launcher,
                          "--home " + home() + " " + settings + " --script " + path);
     }
     const TemporaryFolder& folder() const { return folder_; }
