@@ -213,6 +213,27 @@ bool CGContext::coversWholly(CGRect rect, const CGImage& image) const {
            rect == CGRectMake(0, 0, static_cast<CGFloat>(width_), static_cast<CGFloat>(height_));
 }
 
+void CGContext::setFillColorSpace(const CGColorSpaceRef& space) {
+    // Every space is device RGB: the components keep their meaning.
+    (void)space;
+}
+
+void CGContext::setRGBFillColor(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
+    // cairo's source is saved and restored with its state, as CG's fill colour is.
+    cairo_set_source_rgba(cr_, red, green, blue, alpha);
+}
+
+void CGContext::addPath(const CGPath& path) {
+    path.addToCairo(cr_);
+}
+
+void CGContext::fillPath() {
+    draw([](cairo_t* cr) {
+        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+        cairo_fill(cr);
+    });
+}
+
 CGImageRef CGContext::makeImage() const {
     return CGImage::make(static_cast<int>(width_), static_cast<int>(height_), opaque(),
                          [this](uint8_t* rows, size_t stride) { toNative(rows, stride); });
@@ -270,4 +291,25 @@ void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform
 void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image) {
     if (context && image)
         context->drawImage(rect, *image);
+}
+
+void CGContextSetFillColorSpace(const CGContextRef& context, const CGColorSpaceRef& space) {
+    if (context && space)
+        context->setFillColorSpace(space);
+}
+
+void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green,
+                              CGFloat blue, CGFloat alpha) {
+    if (context)
+        context->setRGBFillColor(red, green, blue, alpha);
+}
+
+void CGContextAddPath(const CGContextRef& context, const CGPathRef& path) {
+    if (context && path)
+        context->addPath(*path);
+}
+
+void CGContextFillPath(const CGContextRef& context) {
+    if (context)
+        context->fillPath();
 }

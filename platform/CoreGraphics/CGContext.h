@@ -21,6 +21,7 @@
 #include "platform/CoreGraphics/CGColorSpace.h"
 #include "platform/CoreGraphics/CGGeometry.h"
 #include "platform/CoreGraphics/CGImage.h"
+#include "platform/CoreGraphics/CGPath.h"
 
 using CGBitmapInfo = uint32_t;
 
@@ -67,6 +68,14 @@ class CGContext {
 
     // Draws `image` upright, scaled to fill `rect` (user space).
     void drawImage(CGRect rect, const CGImage& image);
+
+    // Filling. The fill colour is part of the graphics state (opaque black at first); the
+    // current path is not: points are added in user space under the CTM of that moment, and a
+    // fill paints the enclosed area (non-zero winding) and empties the path.
+    void setFillColorSpace(const CGColorSpaceRef& space);
+    void setRGBFillColor(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha);
+    void addPath(const CGPath& path);
+    void fillPath();
 
     // A new image of the pixels as they are now; nullptr when memory is short.
     CGImageRef makeImage() const;
@@ -136,3 +145,9 @@ void CGContextScaleCTM(const CGContextRef& context, CGFloat sx, CGFloat sy);
 void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform);
 // Draws `image` upright into `rect`; nothing for a null context or image.
 void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image);
+// Only RGB spaces exist; nothing for a null context or space.
+void CGContextSetFillColorSpace(const CGContextRef& context, const CGColorSpaceRef& space);
+void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green,
+                              CGFloat blue, CGFloat alpha);
+void CGContextAddPath(const CGContextRef& context, const CGPathRef& path);
+void CGContextFillPath(const CGContextRef& context);

@@ -18,17 +18,7 @@ std::shared_ptr<NSUserDefaults> shared;
 
 // Arrays and dictionaries are shared by reference; the defaults keep their own.
 Value deepCopy(const Value& v) {
-    if (v.isArray()) {
-        ValueArray out;
-        for (const Value& item : v.arrayRef()) out.push_back(deepCopy(item));
-        return Value(std::move(out));
-    }
-    if (v.isDictionary()) {
-        ValueDictionary out;
-        for (const auto& [key, item] : v.dictionaryRef()) out.set(key, deepCopy(item));
-        return Value(std::move(out));
-    }
-    return v;
+    return v.deepCopy();
 }
 
 std::string standardPath() {

@@ -182,6 +182,22 @@ bool Value::operator==(const Value& other) const {
     }
 }
 
+Value Value::deepCopy() const {
+    if (isArray()) {
+        ValueArray out;
+        for (const Value& item : arrayRef())
+            out.push_back(item.deepCopy());
+        return Value(std::move(out));
+    }
+    if (isDictionary()) {
+        ValueDictionary out;
+        for (const auto& [key, item] : dictionaryRef())
+            out.set(key, item.deepCopy());
+        return Value(std::move(out));
+    }
+    return *this;
+}
+
 std::string Value::description() const {
     switch (type()) {
         case Type::Null:

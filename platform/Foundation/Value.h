@@ -107,6 +107,9 @@ class Value {
     // Deep equality; numbers compare by value across kinds.
     bool operator==(const Value& other) const;
 
+    // A copy that shares no array or dictionary with this value (for keepers of snapshots).
+    Value deepCopy() const;
+
     // A short human-readable form, for logs and messages.
     std::string description() const;
 

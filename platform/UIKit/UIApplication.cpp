@@ -8,6 +8,7 @@
 
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIWindow.h"
 
@@ -104,6 +105,7 @@ void UIApplication::refreshScreen() {
     auto window = UIWindow::keyWindow();
     compositor_->compose([&](cairo_t* cr) {
         if (window) window->drawHierarchy(cr);
+        UIActionSheet::drawVisibleSheets(cr);
         UIAlertView::drawVisibleAlerts(cr);
     });
 }
@@ -116,6 +118,12 @@ void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
 void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
     (void)animated;
     statusBarStyle_ = style;
+}
+
+void UIApplication::endIgnoringInteractionEvents() {
+    int count = ignoringInteraction_.load();
+    while (count > 0 && !ignoringInteraction_.compare_exchange_weak(count, count - 1)) {
+    }
 }
 
 void UIApplication::keepAlive(std::vector<std::shared_ptr<NSObject>> objects) {

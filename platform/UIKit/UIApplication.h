@@ -10,6 +10,7 @@
 // Threads: main thread only, except that a termination signal may arrive on any thread (it is
 // handled on the main run loop). The application retains its delegate.
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -71,6 +72,14 @@ public:
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
     void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
 
+    // Touches are ignored from a begin until its matching end (the calls nest). While ignoring,
+    // a person's taps and presses (UIControl::tap, sheet and composer buttons) are refused.
+    // Safe from any thread.
+    void beginIgnoringInteractionEvents() { ignoringInteraction_.fetch_add(1); }
+    // An end without a begin does nothing.
+    void endIgnoringInteractionEvents();
+    bool isIgnoringInteractionEvents() const { return ignoringInteraction_.load() > 0; }
+
     // Objects that live as long as the application (the main interface file's).
     void keepAlive(std::vector<std::shared_ptr<NSObject>> objects);
     // Set by UIApplicationMain while its main loop runs; termination ends that loop.
@@ -90,4 +99,5 @@ private:
     bool statusBarHidden_ = false;
     UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
     bool idleTimerDisabled_ = false;
+    std::atomic<int> ignoringInteraction_{0};
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/UIKit/UIApplication.h"
+
 unsigned UIControl::state() const {
     if (!enabled_) return UIControlStateDisabled;
     return highlighted_ ? UIControlStateHighlighted : UIControlStateNormal;
@@ -34,6 +36,7 @@ void UIControl::sendActionsForControlEvents(unsigned events) {
 
 bool UIControl::tap() {
     if (!enabled_ || !isVisibleOnScreen()) return false;
+    if (UIApplication::sharedApplication()->isIgnoringInteractionEvents()) return false;
     auto self = retained(this);
     highlighted_ = true;
     sendActionsForControlEvents(UIControlEventTouchDown);

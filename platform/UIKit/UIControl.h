@@ -49,7 +49,7 @@ public:
     void sendActionsForControlEvents(unsigned events);
 
     // A person's tap: touch down, then touch up inside. Ignored (false) while the control is
-    // disabled or not visible.
+    // disabled or not visible, or while the application ignores interaction events.
     bool tap();
 
     // "enabled" besides the view's properties.

@@ -20,6 +20,8 @@ void UILabel::setNibProperties(const Value& properties) {
     if (alignment == "right") alignment_ = UITextAlignmentRight;
 }
 
+void UILabel::sizeToFit() { setFrame(CGRect{frame().origin, sizeWithFont(text_, font_)}); }
+
 void UILabel::drawContent(cairo_t* cr) {
     UIView::drawContent(cr);
     drawStringInRect(cr, text_, bounds(), font_, textColor_, alignment_);

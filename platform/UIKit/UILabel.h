@@ -22,6 +22,8 @@ public:
     void setFont(UIFont font) { font_ = font; }
     UITextAlignment textAlignment() const { return alignment_; }
     void setTextAlignment(UITextAlignment alignment) { alignment_ = alignment; }
+    // Resizes the frame to the text in the label's font (sizeWithFont), keeping its origin.
+    void sizeToFit();
 
     // "text", "textColor" [r, g, b, a], "fontSize", "bold", "textAlignment" ("left", "center",
     // "right"), besides the view's properties.

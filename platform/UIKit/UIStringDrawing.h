@@ -23,3 +23,7 @@ struct UIFont {
 // says, in `color`. Text wider than the rect overflows it.
 void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont font,
                       UIColor color, UITextAlignment alignment);
+
+// The size of `text` on one line in `font`: its advance width and the font's line height
+// (ascent plus descent), as drawStringInRect lays it out.
+CGSize sizeWithFont(const std::string& text, UIFont font);

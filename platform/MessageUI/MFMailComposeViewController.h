@@ -1,0 +1,106 @@
+#pragma once
+// The mail composer: a screen, presented modally, on which a person writes a message and sends
+// it, saves it as a draft or cancels it. The sender of the message is the phone's owner
+// (kMFMailComposeSender); the program sets what it needs (here: attachments) before presenting
+// it, and hears how it ended through the mail-compose delegate. The composer never dismisses
+// itself: the delegate does.
+//
+// Sending writes the message as one new file "Message_NNNN.eml" (the first free number from
+// 0001) in the home's Mail/Outbox/: RFC 5322 headers (Date, From, Message-ID, MIME-Version) and a
+// multipart/mixed body — an empty text/plain part, then each attachment base64-encoded under its
+// MIME type and file name — with CRLF line ends. The file appears whole or not at all.
+//
+// Threads: main thread only. The composer keeps its attachments; the delegate is not retained.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Foundation/NSError.h"
+#include "platform/Foundation/Value.h"
+#include "platform/UIKit/UIViewController.h"
+
+enum MFMailComposeResult {
+    MFMailComposeResultCancelled = 0,
+    MFMailComposeResultSaved = 1,
+    MFMailComposeResultSent = 2,
+    MFMailComposeResultFailed = 3,
+};
+
+inline constexpr const char* MFMailComposeErrorDomain = "MFMailComposeErrorDomain";
+enum MFMailComposeErrorCode {
+    MFMailComposeErrorCodeSaveFailed = 0,
+    MFMailComposeErrorCodeSendFailed = 1,
+};
+
+inline constexpr const char* kMFMailComposeSender = "Phone Owner <owner@phone.invalid>";
+
+class MFMailComposeViewController;
+
+class MFMailComposeViewControllerDelegate {
+  public:
+    virtual ~MFMailComposeViewControllerDelegate() = default;
+    // `error` is null unless the result is MFMailComposeResultFailed.
+    virtual void mailComposeControllerDidFinishWithResult(MFMailComposeViewController* controller,
+                                                          MFMailComposeResult result,
+                                                          const NSErrorPtr& error) {
+        (void)controller;
+        (void)result;
+        (void)error;
+    }
+};
+
+class MFMailComposeViewController : public UIViewController {
+  public:
+    struct Attachment {
+        std::shared_ptr<const Data> data;
+        std::string mimeType;
+        std::string fileName;
+    };
+
+    MFMailComposeViewController() = default;
+    static std::shared_ptr<MFMailComposeViewController> init();
+
+    std::shared_ptr<MFMailComposeViewControllerDelegate> mailComposeDelegate() const {
+        return delegate_.lock();
+    }
+    void setMailComposeDelegate(std::weak_ptr<MFMailComposeViewControllerDelegate> delegate) {
+        delegate_ = std::move(delegate);
+    }
+
+    // Adds an attachment after the ones already there. An empty MIME type counts as
+    // "application/octet-stream"; line breaks in the type or the name are dropped.
+    void addAttachmentData(Data data, std::string mimeType, std::string fileName);
+    const std::vector<Attachment>& attachments() const { return attachments_; }
+
+    // A person's answer on the composer's screen; each tells the delegate its result once.
+    // False (and nothing happens) while the composer is not presented, after it has already been
+    // answered, or while the application ignores interaction events.
+    // send: writes the message to the outbox; the result is Sent, or Failed with an error (code
+    // MFMailComposeErrorCodeSendFailed) when the message cannot be written.
+    bool send();
+    // save: the result Saved (the draft stays with the mail program; nothing is written).
+    bool save();
+    // cancel: the result Cancelled.
+    bool cancel();
+    bool isFinished() const { return finished_; }
+    // The path of the message that `send` wrote; "" before.
+    const std::string& sentMessagePath() const { return sentPath_; }
+
+    // The topmost composer on the key window (presented and not yet dismissed), or null.
+    static std::shared_ptr<MFMailComposeViewController> visibleComposer();
+
+    void loadView() override;
+
+  private:
+    bool mayAnswer() const;
+    void finish(MFMailComposeResult result, const NSErrorPtr& error);
+    // The whole message as it goes to the outbox.
+    std::string messageText() const;
+    NSErrorPtr writeToOutbox();
+
+    std::weak_ptr<MFMailComposeViewControllerDelegate> delegate_;
+    std::vector<Attachment> attachments_;
+    bool finished_ = false;
+    std::string sentPath_;
+};
