@@ -56,8 +56,14 @@ void UIButton::setNibProperties(const Value& properties) {
 }
 
 void UIButton::drawContent(cairo_t* cr) {
+    // A disabled button shows faded.
+    if (!isEnabled()) cairo_push_group(cr);
     UIView::drawContent(cr);
     if (auto image = currentBackgroundImage()) drawImageInRect(cr, *image, bounds());
     drawStringInRect(cr, currentTitle(), bounds(), UIFont::boldSystemFontOfSize(15),
                      currentTitleColor(), UITextAlignmentCenter);
+    if (!isEnabled()) {
+        cairo_pop_group_to_source(cr);
+        cairo_paint_with_alpha(cr, kDisabledAlpha);
+    }
 }

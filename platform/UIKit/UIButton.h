@@ -1,7 +1,8 @@
 #pragma once
 // A push button: per control state a title, a title colour and a background image; a state
 // without its own value shows the normal state's. Drawn as its background colour, then its
-// background image filling the bounds, then its title centred in bold 15-point type.
+// background image filling the bounds, then its title centred in bold 15-point type; faded while
+// disabled.
 //
 // Threads: main thread only.
 
@@ -17,6 +18,9 @@ enum UIButtonType { UIButtonTypeCustom = 0, UIButtonTypeRoundedRect = 1 };
 
 class UIButton : public UIControl {
 public:
+    // How opaque a disabled button is drawn.
+    static constexpr double kDisabledAlpha = 0.45;
+
     UIButton() = default;
     // A custom button is transparent until given a title or images; a rounded-rect one has a
     // white background and a blue title colour.

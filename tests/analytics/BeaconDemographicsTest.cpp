@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <regex>
 #include <string>
@@ -226,4 +227,37 @@ TEST_F(BeaconDemographicsTest, AnAnswerThatArrivesWithAnalyticsOffIsDropped) {
     NSRunLoop::currentRunLoop()->run();
     EXPECT_EQ(restCalls(), 1u);
     EXPECT_TRUE(userRows().empty());
+}
+
+TEST_F(BeaconDemographicsTest, TheNextUploadCarriesTheStoredDemographics) {
+    struct Case {
+        const char* name;
+        std::string answer;
+        nlohmann::json g, bd;  // null: the member is left out
+    };
+    const std::vector<Case> cases = {
+        {"gender and birth month",
+         users("<user><sex>male</sex><birthday>March 3, 1975</birthday>"
+               "</user>"),
+         "m", "1975-03-01"},
+        {"no birthday", users("<user><sex>female</sex></user>"), "f", nullptr},
+        {"neither", users("<user><sex>Male</sex><birthday>3/3/1975</birthday></user>"), nullptr,
+         nullptr},
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        execute("DELETE FROM user");
+        server.answer("/restserver.php", c.answer);
+        handOver(loggedIn());
+        Beacon::shared()->attemptToSendBeaconsAsync(false);
+        auto uploads = server.requests();
+        ASSERT_FALSE(uploads.empty());
+        ASSERT_EQ(uploads.back().target, "/");
+        const std::string body = uploads.back().body;
+        ASSERT_TRUE(body.starts_with("beacons=")) << body;
+        const auto document = nlohmann::json::parse(body.substr(8));
+        EXPECT_EQ(document.value("g", nlohmann::json()), c.g) << body;
+        EXPECT_EQ(document.value("bd", nlohmann::json()), c.bd) << body;
+    }
 }
