@@ -1,0 +1,171 @@
+// Faults end to end: the program killed at bad moments, a full disk during the stop, the
+// analytics cache left mid-write. After each, a normal launch finds everything stored before,
+// and every row it shows is whole.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSKeyedArchiver.h"
+#include "tests/app/TilvexProgram.h"
+
+namespace {
+
+struct Row {
+    std::string videoPath, soundPath, thumbPath;
+};
+
+std::vector<Row> storedRows(const std::string& storePath) {
+    std::vector<Row> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(storePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT ZVIDEOPATH, ZSOUNDPATH, ZTHUMBPATH FROM ZVIDEO", -1,
+                           &statement, nullptr);
+        auto text = [&](int column) {
+            auto* chars = sqlite3_column_text(statement, column);
+            return chars ? std::string(reinterpret_cast<const char*>(chars)) : std::string();
+        };
+        while (statement && sqlite3_step(statement) == SQLITE_ROW)
+            rows.push_back({text(0), text(1), text(2)});
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+class FaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override { SKIP_UNLESS_TILVEX_IS_BUILT(); }
+
+    // Records one recording normally; it must be there, whole, after whatever follows.
+    void recordOneNormally() {
+        ProgramOutcome run = phone_.runScript("tap button\nwait 0.5\ntap button\n");
+        ASSERT_EQ(run.status, 0) << run.out;
+        ASSERT_EQ(storedRows(store()).size(), 1u);
+        before_ = storedRows(store())[0];
+    }
+    // Runs the program with a script, and a shell line that runs once the recording's sound file
+    // `soundFile` exists, with $pid the program's process.
+    ProgramOutcome runAndThen(const std::string& script, const std::string& soundFile,
+                              const std::string& then) {
+        std::string launcher = phone_.folder() / "launcher.sh";
+        std::ofstream(launcher) << "\"$@\" & pid=$!\n"
+                                << "while [ ! -e '" << phone_.document(soundFile)
+                                << "' ]; do sleep 0.02; done\n"
+                                << then << "\nwait $pid\n";
+        return phone_.runScript(script, "", "sh " + launcher);
+    }
+    std::string store() const { return phone_.document("Videos.sqlite"); }
+    bool exists(const std::string& name) const {
+        return NSFileManager::defaultManager().fileExistsAtPath(phone_.document(name));
+    }
+    // Every row names three files that exist, and its frames read back.
+    void expectEveryRowWhole() {
+        for (const Row& row : storedRows(store())) {
+            SCOPED_TRACE(row.videoPath);
+            EXPECT_TRUE(exists(row.soundPath));
+            EXPECT_TRUE(exists(row.thumbPath));
+            auto frames =
+                NSKeyedUnarchiver::unarchiveObjectWithFile(phone_.document(row.videoPath));
+            ASSERT_TRUE(frames.has_value());
+            EXPECT_FALSE(frames->arrayRef().empty());
+        }
+    }
+    void expectTheFirstRecordingIntact() {
+        auto rows = storedRows(store());
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0].videoPath, before_.videoPath);
+        EXPECT_EQ(rows[0].soundPath, before_.soundPath);
+        expectEveryRowWhole();
+    }
+
+    TilvexHome phone_;
+    Row before_;
+};
+
+TEST_F(FaultTest, KilledWhileRecordingLeavesASoundFileWithoutARow) {
+    recordOneNormally();
+    ProgramOutcome killed =
+        runAndThen("tap button\nwait 60\n", "Audio_0002.caf", "sleep 0.5; kill -KILL $pid");
+    EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;  // as the launcher saw it
+    EXPECT_EQ(storedRows(store()).size(), 1u);
+
+    ProgramOutcome next = phone_.runScript(
+        "expect button.title Record\nexpect albumButton.enabled YES\n"
+        "tap button\nwait 0.4\ntap button\n");
+    ASSERT_EQ(next.status, 0) << next.out;
+    auto rows = storedRows(store());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(exists("Audio_0002.caf")) << "the cut-off recording's sound file stays";
+    EXPECT_EQ(rows[1].soundPath, "Audio_0003.caf");
+    EXPECT_EQ(rows[1].videoPath, "Video_0002");
+    expectTheFirstRecordingIntact();
+}
+
+// The kill lands somewhere in or after the stop: whatever it cut, no row names a missing or
+// half-written file, and the next launch records as usual.
+TEST_F(FaultTest, KilledDuringTheStopNeverShowsAHalfStoredRecording) {
+    recordOneNormally();
+    for (const char* delay : {"0", "0.004", "0.012", "0.03", "0.08"}) {
+        SCOPED_TRACE(delay);
+        int rowsBefore = static_cast<int>(storedRows(store()).size());
+        // The stop comes 2 s after the sound file appears; the kill a moment after that.
+        std::string sound = "Audio_000" + std::to_string(rowsBefore + 1) + ".caf";
+        // Earlier cut-off recordings leave sound files too: wait for the newest number.
+        for (int n = rowsBefore + 1; exists(sound); ++n)
+            sound = "Audio_000" + std::to_string(n + 1) + ".caf";
+        ProgramOutcome killed =
+            runAndThen("tap button\nwait 2\ntap button\nwait 60\n", sound,
+                       std::string("sleep 2; sleep ") + delay + "; kill -KILL $pid");
+        EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;  // as the launcher saw it
+        expectTheFirstRecordingIntact();
+    }
+    ProgramOutcome next = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+    EXPECT_EQ(next.status, 0) << next.out;
+    expectTheFirstRecordingIntact();
+}
+
+// The disk fills during the stop (a file-size limit the launcher sets): the recording is not
+// stored, an alert says so, its files are gone, and the earlier recording is intact.
+TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
+    recordOneNormally();
+    std::string launcher = phone_.folder() / "small-disk.sh";
+    // 600 KiB: room for the sound of 2 s, not for its frames.
+    std::ofstream(launcher) << "trap '' XFSZ\nulimit -f 600\nexec \"$@\"\n";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 2\ntap button\n"
+        "expect button.title Record\nexpect albumButton.enabled YES\nalert OK\n",
+        "", "sh " + launcher);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(storedRows(store()).size(), 1u);
+    EXPECT_FALSE(exists("Video_0002"));
+    EXPECT_FALSE(exists("Thumbnail_0002.jpg"));
+    EXPECT_FALSE(exists("Audio_0002.caf"));
+    expectTheFirstRecordingIntact();
+}
+
+// A write of the analytics cache cut off by the end of the process leaves its journal behind;
+// the next launch wipes the cache folder and goes on.
+TEST_F(FaultTest, ALeftoverAnalyticsJournalIsRepairedAtLaunch) {
+    recordOneNormally();
+    auto cache =
+        NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.document("halvorn"));
+    ASSERT_TRUE(cache && !cache->empty());
+    std::string database = phone_.document("halvorn/" + cache->front());
+    std::ofstream(database + "-journal") << "a journal of a write that never finished";
+    std::ofstream(phone_.document("halvorn/stale.sql")) << "another code's cache";
+
+    ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_FALSE(exists("halvorn/stale.sql")) << "the whole folder is wiped";
+    EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(database + "-journal"));
+    EXPECT_EQ(storedRows(store()).size(), 2u);
+    expectTheFirstRecordingIntact();
+}
+
+}  // namespace
