@@ -119,15 +119,6 @@ class RQKNRequest : public NSObject, public NSURLConnectionDelegate {
     // A connection is running.
     bool loading() const { return connection_ != nullptr; }
 
-    // The parts of the call, for the request itself and for tests: "kinnet.auth.getSession"
-    // and "kinnet.auth.createToken" are special; the call id is the time in whole seconds.
-    bool isSpecialMethod() const;
-    static std::string generateCallId();
-    std::string generateSig() const;
-    static std::string md5HexDigest(const std::string& text);
-    std::string generateGetURL() const;
-    Data generatePostBody() const;
-
     // NSURLConnectionDelegate.
     void connectionDidReceiveResponse(NSURLConnection* connection,
                                       const NSHTTPURLResponse& response) override;
@@ -140,6 +131,14 @@ class RQKNRequest : public NSObject, public NSURLConnectionDelegate {
     void setTimestamp(NSDate timestamp) { timestamp_ = timestamp; }
 
   private:
+    // "kinnet.auth.getSession" and "kinnet.auth.createToken" are special; the call id is the
+    // time in whole seconds.
+    bool isSpecialMethod() const;
+    static std::string generateCallId();
+    std::string generateSig() const;
+    static std::string md5HexDigest(const std::string& text);
+    std::string generateGetURL() const;
+    Data generatePostBody() const;
     // The session's endpoint; every method goes to the same URL.
     std::string urlForMethod(const std::string& method) const;
     // The host of the REST endpoint, the domain of API errors.
