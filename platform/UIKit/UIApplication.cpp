@@ -6,10 +6,12 @@
 
 #include <cerrno>
 
+#include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UIStatusBar.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
@@ -105,14 +107,29 @@ void UIApplication::refreshScreen() {
     auto window = UIWindow::keyWindow();
     compositor_->compose([&](cairo_t* cr) {
         if (window) window->drawHierarchy(cr);
+        drawStatusBar(cr, statusBarStyle_, statusBarOpacity());
         UIActionSheet::drawVisibleSheets(cr);
         UIAlertView::drawVisibleAlerts(cr);
     });
 }
 
 void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
-    (void)animated;
+    if (hidden == statusBarHidden_) return;
+    statusBarFading_ = animated;
+    if (animated) {
+        statusBarFadeFrom_ = statusBarOpacity();
+        statusBarFadeStart_ = Clock::current().now();
+    }
     statusBarHidden_ = hidden;
+}
+
+double UIApplication::statusBarOpacity() const {
+    const double target = statusBarHidden_ ? 0 : 1;
+    if (!statusBarFading_) return target;
+    const double progress =
+        (Clock::current().now() - statusBarFadeStart_) / kStatusBarFadeDuration;
+    if (progress >= 1 || progress < 0) return target;
+    return statusBarFadeFrom_ + (target - statusBarFadeFrom_) * progress;
 }
 
 void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {

@@ -62,11 +62,17 @@ public:
     // Composes the screen at every display refresh on the main run loop, until stopped.
     void startScreenRefresh();
     void stopScreenRefresh();
-    // Composes the screen now: the key window, then the alerts on screen.
+    // Composes the screen now: the key window, the status bar, then the sheets and alerts on
+    // screen.
     void refreshScreen();
 
+    // The model state changes at once; animated, the screen fades the bar in or out over
+    // kStatusBarFadeDuration.
+    static constexpr double kStatusBarFadeDuration = 0.3;
     bool isStatusBarHidden() const { return statusBarHidden_; }
     void setStatusBarHidden(bool hidden, bool animated);
+    // How opaque the screen shows the status bar now: 0 hidden, 1 shown, between while fading.
+    double statusBarOpacity() const;
     UIStatusBarStyle statusBarStyle() const { return statusBarStyle_; }
     void setStatusBarStyle(UIStatusBarStyle style, bool animated);
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
@@ -97,6 +103,9 @@ private:
     bool runsMainLoop_ = false;
     int exitStatus_ = 0;
     bool statusBarHidden_ = false;
+    double statusBarFadeFrom_ = 1;
+    double statusBarFadeStart_ = 0;
+    bool statusBarFading_ = false;
     UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
     bool idleTimerDisabled_ = false;
     std::atomic<int> ignoringInteraction_{0};

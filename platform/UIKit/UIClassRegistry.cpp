@@ -1,8 +1,12 @@
 #include "platform/UIKit/UIClassRegistry.h"
 
+#include "platform/UIKit/UIBarButtonItem.h"
 #include "platform/UIKit/UIButton.h"
 #include "platform/UIKit/UIImageView.h"
 #include "platform/UIKit/UILabel.h"
+#include "platform/UIKit/UIProgressView.h"
+#include "platform/UIKit/UISlider.h"
+#include "platform/UIKit/UIToolbar.h"
 #include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
 
@@ -18,6 +22,10 @@ UIClassRegistry::UIClassRegistry() {
     registerClass<UILabel>("UILabel");
     registerClass<UIImageView>("UIImageView");
     registerClass<UIViewController>("UIViewController");
+    registerClass<UIToolbar>("UIToolbar");
+    registerClass<UIBarButtonItem>("UIBarButtonItem");
+    registerClass<UISlider>("UISlider");
+    registerClass<UIProgressView>("UIProgressView");
 }
 
 void UIClassRegistry::registerClass(const std::string& name, Factory factory) {

@@ -1,5 +1,7 @@
 #pragma once
-// Shows an image scaled to fill its bounds, over its background colour.
+// Shows an image scaled to fill its bounds, over its background colour. A transform applies
+// about the view's centre: the frame becomes the transformed bounds' enclosing rectangle, and
+// the picture is drawn transformed.
 //
 // Threads: main thread only.
 
@@ -17,6 +19,10 @@ public:
     const std::shared_ptr<UIImage>& image() const { return image_; }
     void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
 
+    CGAffineTransform transform() const { return transform_; }
+    // About the centre and size that the frame had under the identity transform.
+    void setTransform(CGAffineTransform transform);
+
     // "image" (a resource name) besides the view's properties.
     void setNibProperties(const Value& properties) override;
 
@@ -25,4 +31,8 @@ protected:
 
 private:
     std::shared_ptr<UIImage> image_;
+    CGAffineTransform transform_ = CGAffineTransformIdentity;
+    // The frame's size and centre under the identity.
+    CGSize untransformedSize_{};
+    CGPoint untransformedCenter_{};
 };

@@ -4,6 +4,7 @@
 
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/PropertyList.h"
+#include "platform/UIKit/UIBarButtonItem.h"
 #include "platform/UIKit/UIClassRegistry.h"
 #include "platform/UIKit/UIControl.h"
 #include "platform/UIKit/UINibConnectable.h"
@@ -87,11 +88,17 @@ private:
         }
         std::string actionName = connection["action"].string();
         auto control = std::dynamic_pointer_cast<UIControl>(source);
-        if (!control) fail("\"" + connection["source"].string() + "\" is not a control");
+        auto item = std::dynamic_pointer_cast<UIBarButtonItem>(source);
+        if (!control && !item)
+            fail("\"" + connection["source"].string() + "\" is not a control");
         auto* target = dynamic_cast<UINibConnectable*>(destination.get());
         UINibConnectable::Action action = target ? target->actionNamed(actionName) : nullptr;
         if (!action) fail("no action \"" + actionName + "\"");
-        control->addTarget(destination, std::move(action), eventNamed(connection["event"]));
+        // A bar button item has one action, sent when it is pressed.
+        if (item)
+            item->setTarget(destination, std::move(action));
+        else
+            control->addTarget(destination, std::move(action), eventNamed(connection["event"]));
     }
 
     unsigned eventNamed(const Value& event) {

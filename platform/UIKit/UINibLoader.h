@@ -8,7 +8,7 @@
 //                setNibProperties)
 //   connections  array of dictionaries, either an outlet
 //                  {"source": ID, "outlet": NAME, "destination": ID}
-//                or an action, sent by a control to a target
+//                or an action, sent by a control or a bar button item to a target
 //                  {"source": CONTROL ID, "action": NAME, "destination": ID,
 //                   "event": "touchUpInside" | "touchDown" | "touchUpOutside" | "valueChanged"}
 //                (the event defaults to touchUpInside). The id "File's Owner" is the owner.

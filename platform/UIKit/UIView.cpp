@@ -96,10 +96,11 @@ CGRect UIView::frameInWindow() {
 }
 
 void UIView::drawHierarchy(cairo_t* cr) {
-    if (hidden_ || alpha_ <= 0) return;
+    const double alpha = presentationAlpha();
+    if (hidden_ || alpha <= 0) return;
     cairo_save(cr);
     cairo_translate(cr, frame_.origin.x, frame_.origin.y);
-    bool translucent = alpha_ < 1;
+    bool translucent = alpha < 1;
     if (translucent) cairo_push_group(cr);
     cairo_save(cr);
     drawContent(cr);
@@ -107,7 +108,7 @@ void UIView::drawHierarchy(cairo_t* cr) {
     for (const auto& subview : subviewsToDraw()) subview->drawHierarchy(cr);
     if (translucent) {
         cairo_pop_group_to_source(cr);
-        cairo_paint_with_alpha(cr, alpha_);
+        cairo_paint_with_alpha(cr, alpha);
     }
     cairo_restore(cr);
 }

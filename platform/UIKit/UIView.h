@@ -35,8 +35,12 @@ public:
     void setBackgroundColor(UIColor color) { backgroundColor_ = color; }
     bool isHidden() const { return hidden_; }
     void setHidden(bool hidden) { hidden_ = hidden; }
+    // The model value: it changes at once, also inside an animation block.
     double alpha() const { return alpha_; }
-    void setAlpha(double alpha) { alpha_ = alpha; }
+    void setAlpha(double alpha);
+    // The alpha the screen shows now: the model value, or on its way there while an animation
+    // of it runs (on the Clock).
+    double presentationAlpha() const;
     int tag() const { return tag_; }
     void setTag(int tag) { tag_ = tag; }
     const std::string& name() const { return name_; }
@@ -71,6 +75,19 @@ public:
     UIViewController* viewController() const;
     void setViewController(const std::weak_ptr<UIViewController>& controller);
 
+    // A text that tells assistive technologies and the automation driver the view's current
+    // value ("" for none).
+    const std::string& accessibilityValue() const { return accessibilityValue_; }
+    void setAccessibilityValue(std::string value) { accessibilityValue_ = std::move(value); }
+
+    // Animation blocks: alpha changes made between beginAnimations and the matching
+    // commitAnimations take effect in the model at once; the screen shows each view's alpha going
+    // from its shown value to the new one over the block's duration (0.2 s unless set), from the
+    // commit on. Blocks nest; the outermost commit starts them. Main thread only.
+    static void beginAnimations(const std::string& animationId, void* context = nullptr);
+    static void setAnimationDuration(double duration);
+    static void commitAnimations();
+
     // "frame" [x, y, width, height], "backgroundColor" [r, g, b, a], "hidden", "alpha", "tag".
     void setNibProperties(const Value& properties) override;
 
@@ -93,6 +110,14 @@ private:
     double alpha_ = 1.0;
     int tag_ = 0;
     std::string name_;
+    std::string accessibilityValue_;
+    // The running alpha animation: from `from` at clock time `start` to alpha_ at start +
+    // duration; none when duration is 0.
+    struct AlphaAnimation {
+        double from = 0;
+        double start = 0;
+        double duration = 0;
+    } alphaAnimation_;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::weak_ptr<UIView> superview_;
     std::weak_ptr<UIViewController> viewController_;

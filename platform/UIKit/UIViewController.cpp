@@ -2,6 +2,8 @@
 
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSException.h"
+#include "platform/UIKit/UIBarButtonItem.h"
+#include "platform/UIKit/UINavigationItem.h"
 #include "platform/UIKit/UINibLoader.h"
 #include "platform/UIKit/UIWindow.h"
 
@@ -9,6 +11,39 @@ std::shared_ptr<UIViewController> UIViewController::initWithNibName(const std::s
     auto controller = std::make_shared<UIViewController>();
     controller->setNibName(nibName);
     return controller;
+}
+
+void UIViewController::setTitle(std::string title) {
+    title_ = std::move(title);
+    if (navigationItem_) navigationItem_->setTitle(title_);
+}
+
+std::shared_ptr<UINavigationItem> UIViewController::navigationItem() {
+    if (!navigationItem_) navigationItem_ = UINavigationItem::initWithTitle(title_);
+    return navigationItem_;
+}
+
+std::shared_ptr<UIBarButtonItem> UIViewController::editButtonItem() {
+    if (!editButtonItem_) {
+        std::weak_ptr<UIViewController> weak = weakly(this);
+        editButtonItem_ = UIBarButtonItem::initWithTitle(
+            "Edit", UIBarButtonItemStyleBordered, weak, [weak] {
+                if (auto controller = weak.lock())
+                    controller->setEditing(!controller->isEditing(), true);
+            });
+        editButtonItem_->setName("edit");
+    }
+    return editButtonItem_;
+}
+
+void UIViewController::setEditing(bool editing, bool animated) {
+    (void)animated;
+    editing_ = editing;
+    if (editButtonItem_) {
+        editButtonItem_->setTitle(editing ? "Done" : "Edit");
+        editButtonItem_->setStyle(editing ? UIBarButtonItemStyleDone
+                                          : UIBarButtonItemStyleBordered);
+    }
 }
 
 std::shared_ptr<UIView> UIViewController::view() {

@@ -13,6 +13,10 @@
 #include "platform/UIKit/UINibConnectable.h"
 #include "platform/UIKit/UIView.h"
 
+class UIBarButtonItem;
+class UINavigationController;
+class UINavigationItem;
+
 class UIViewController : public NSObject, public UINibConnectable {
 public:
     UIViewController() = default;
@@ -23,7 +27,28 @@ public:
     const std::string& nibName() const { return nibName_; }
     void setNibName(std::string nibName) { nibName_ = std::move(nibName); }
     const std::string& title() const { return title_; }
-    void setTitle(std::string title) { title_ = std::move(title); }
+    // Also the title of the controller's navigation item.
+    void setTitle(std::string title);
+
+    // What a navigation bar shows for this controller, made on first use with its title.
+    std::shared_ptr<UINavigationItem> navigationItem();
+    // The navigation controller whose stack holds this controller, or null. Not retained; set by
+    // the navigation controller.
+    std::shared_ptr<UINavigationController> navigationController() const {
+        return navigationController_.lock();
+    }
+    void setNavigationController(std::weak_ptr<UINavigationController> controller) {
+        navigationController_ = std::move(controller);
+    }
+    // The standard Edit/Done item, made on first use: titled "Edit" (named "edit"), it turns
+    // edit mode on; titled "Done" while editing, it turns it off (setEditing, animated).
+    std::shared_ptr<UIBarButtonItem> editButtonItem();
+    bool isEditing() const { return editing_; }
+    // Edit mode on or off; the edit button item follows.
+    virtual void setEditing(bool editing, bool animated);
+    // The view goes under the status bar too, when a container lays it out.
+    bool wantsFullScreenLayout() const { return wantsFullScreenLayout_; }
+    void setWantsFullScreenLayout(bool wants) { wantsFullScreenLayout_ = wants; }
 
     // Loads the view on the first call. Raises NSInternalInconsistencyException when the
     // interface file cannot be loaded or sets no view.
@@ -58,6 +83,11 @@ public:
 private:
     std::string nibName_;
     std::string title_;
+    std::shared_ptr<UINavigationItem> navigationItem_;
+    std::weak_ptr<UINavigationController> navigationController_;
+    std::shared_ptr<UIBarButtonItem> editButtonItem_;
+    bool editing_ = false;
+    bool wantsFullScreenLayout_ = false;
     std::shared_ptr<UIView> view_;
     std::shared_ptr<UIViewController> modal_;
     std::weak_ptr<UIViewController> parent_;

@@ -1,0 +1,47 @@
+#pragma once
+// A bar of bar button items, laid out from the left: a fixed space takes its width, flexible
+// spaces share what is left, other items the width of their content.
+//
+// Threads: main thread only. The bar retains its items.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/UIKit/UIBarButtonItem.h"
+#include "platform/UIKit/UINavigationBar.h"
+#include "platform/UIKit/UIView.h"
+
+class UIToolbar : public UIView {
+  public:
+    UIBarStyle barStyle() const { return barStyle_; }
+    void setBarStyle(UIBarStyle style) { barStyle_ = style; }
+
+    const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
+    // Animated or not, the new items show at once.
+    void setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated = false);
+    // The items' names joined by blanks ("exportButton fixedSpace pauseButton").
+    std::string itemNames() const;
+    // The item called `name` among the items, or null.
+    std::shared_ptr<UIBarButtonItem> itemNamed(const std::string& name) const;
+    // A person's press of that item: false when the bar is not on screen or the application
+    // ignores interaction events, when there is no such item, or when the item refuses
+    // (UIBarButtonItem::press).
+    bool pressItemNamed(const std::string& name);
+    // Each item's rectangle in the bar, in the order of the items.
+    std::vector<CGRect> itemRects() const;
+
+    // "barStyle" ("default", "black", "blackTranslucent") besides the view's properties.
+    void setNibProperties(const Value& properties) override;
+    // The outlet "items": each connection appends one item, in the file's order.
+    bool setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) override;
+
+  protected:
+    void drawContent(cairo_t* cr) override;
+
+  private:
+    std::vector<CGRect> layOut(cairo_t* cr) const;
+
+    UIBarStyle barStyle_ = UIBarStyleDefault;
+    std::vector<std::shared_ptr<UIBarButtonItem>> items_;
+};

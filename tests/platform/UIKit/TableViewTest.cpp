@@ -1,0 +1,167 @@
+#include "platform/UIKit/UITableView.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Foundation/NSException.h"
+
+namespace {
+
+// Rows of texts; commits delete the row from the texts (or, when `forgetful`, do not).
+class Rows : public UITableViewDataSource, public UITableViewDelegate {
+  public:
+    int tableViewNumberOfRowsInSection(UITableView*, int) override {
+        return static_cast<int>(texts.size());
+    }
+    std::shared_ptr<UITableViewCell> tableViewCellForRowAtIndexPath(UITableView* table,
+                                                                    NSIndexPath path) override {
+        ++cellsAsked;
+        auto cell = table->dequeueReusableCellWithIdentifier("Cell");
+        if (!cell) {
+            cell = UITableViewCell::initWithStyle(UITableViewCellStyleSubtitle, "Cell");
+            ++cellsMade;
+        }
+        cell->textLabel()->setText(texts.at(static_cast<size_t>(path.row)));
+        return cell;
+    }
+    bool tableViewCanEditRowAtIndexPath(UITableView*, NSIndexPath path) override {
+        return path.row != lockedRow;
+    }
+    bool respondsToCommitEditingStyle() const override { return takesCommits; }
+    void tableViewCommitEditingStyleForRowAtIndexPath(UITableView* table,
+                                                      UITableViewCellEditingStyle style,
+                                                      NSIndexPath path) override {
+        commits.push_back(path.row);
+        EXPECT_EQ(style, UITableViewCellEditingStyleDelete);
+        if (!forgetful)
+            texts.erase(texts.begin() + path.row);
+        table->deleteRowsAtIndexPaths({path}, UITableViewRowAnimationRight);
+    }
+    void tableViewDidSelectRowAtIndexPath(UITableView*, NSIndexPath path) override {
+        selected.push_back(path.row);
+    }
+
+    std::vector<std::string> texts;
+    int lockedRow = -1;
+    bool takesCommits = true;
+    bool forgetful = false;
+    int cellsAsked = 0;
+    int cellsMade = 0;
+    std::vector<int> commits;
+    std::vector<int> selected;
+};
+
+// A full-screen table of 60-point rows under a 64-point bar: rows 0 to 6 are on screen.
+class TableViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < 20; ++i) rows->texts.push_back("row " + std::to_string(i));
+        table->setDataSource(rows);
+        table->setDelegate(rows);
+        table->setRowHeight(60);
+        table->setContentInsetTop(64);
+    }
+    std::string textOf(int row) {
+        auto cell = table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+        return cell ? cell->textLabel()->text() : "(not on screen)";
+    }
+
+    std::shared_ptr<Rows> rows = std::make_shared<Rows>();
+    std::shared_ptr<UITableView> table =
+        UITableView::initWithFrame(CGRectMake(0, 0, 320, 480), UITableViewStylePlain);
+};
+
+TEST_F(TableViewTest, OnlyRowsOnScreenHaveCellsAndCellsAreReused) {
+    EXPECT_EQ(table->numberOfRowsInSection(0), 20);
+    EXPECT_EQ(table->visibleCells().size(), 7u);
+    EXPECT_EQ(textOf(0), "row 0");
+    EXPECT_EQ(table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(0, 0))->frame().origin.y,
+              64);
+    EXPECT_EQ(textOf(7), "(not on screen)");
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(12, 0));
+    EXPECT_EQ(textOf(12), "row 12");
+    EXPECT_EQ(textOf(0), "(not on screen)");
+    EXPECT_EQ(table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(12, 0))->frame(),
+              CGRectMake(0, 420, 320, 60));
+    const int made = rows->cellsMade;
+    EXPECT_LE(made, 8);
+    // Scrolling and reloading take cells from the pool instead of making new ones.
+    table->reloadData();
+    EXPECT_EQ(rows->cellsMade, made);
+    EXPECT_EQ(textOf(12), "row 12");
+}
+
+TEST_F(TableViewTest, SelectingARowTellsTheDelegate) {
+    EXPECT_TRUE(table->selectRow(15));
+    EXPECT_EQ(rows->selected, std::vector<int>{15});
+    EXPECT_EQ(table->indexPathForSelectedRow(), 15);
+    EXPECT_EQ(textOf(15), "row 15");
+
+    struct Refusal {
+        const char* why;
+        std::function<void()> arrange;
+        int row;
+    };
+    const Refusal refusals[] = {
+        {"past the end", [] {}, 20},
+        {"negative", [] {}, -1},
+        {"edit mode", [&] { table->setEditing(true, false); }, 1},
+        {"hidden", [&] { table->setHidden(true); }, 1},
+    };
+    for (const auto& r : refusals) {
+        r.arrange();
+        EXPECT_FALSE(table->selectRow(r.row)) << r.why;
+    }
+    EXPECT_EQ(rows->selected, std::vector<int>{15});
+}
+
+TEST_F(TableViewTest, DeletingRowsRefillsTheScreen) {
+    EXPECT_TRUE(table->commitDeleteOnRow(1));
+    EXPECT_EQ(rows->commits, std::vector<int>{1});
+    EXPECT_EQ(table->numberOfRowsInSection(0), 19);
+    EXPECT_EQ(textOf(1), "row 2");
+    EXPECT_EQ(textOf(6), "row 7");
+}
+
+TEST_F(TableViewTest, DeleteIsRefusedWhereTheDataSourceSaysSo) {
+    rows->lockedRow = 3;
+    EXPECT_FALSE(table->commitDeleteOnRow(3));
+    EXPECT_FALSE(table->commitDeleteOnRow(20));
+    rows->takesCommits = false;
+    EXPECT_FALSE(table->commitDeleteOnRow(0));
+    EXPECT_TRUE(rows->commits.empty());
+    EXPECT_EQ(table->numberOfRowsInSection(0), 20);
+}
+
+TEST_F(TableViewTest, ADeleteTheDataSourceDidNotMakeIsAnInconsistency) {
+    rows->forgetful = true;
+    EXPECT_THROW(table->commitDeleteOnRow(0), NSException);
+}
+
+TEST_F(TableViewTest, EditModeReachesTheCellsOnScreen) {
+    table->setEditing(true, true);
+    for (const auto& cell : table->visibleCells()) EXPECT_TRUE(cell->isEditing());
+    table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(19, 0));
+    for (const auto& cell : table->visibleCells()) EXPECT_TRUE(cell->isEditing());
+    table->setEditing(false, true);
+    for (const auto& cell : table->visibleCells()) EXPECT_FALSE(cell->isEditing());
+}
+
+TEST(TableViewCellTest, SubtitleStyleHasADetailLabelAndTheImageMovesTheTexts) {
+    auto plain = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "A");
+    EXPECT_EQ(plain->detailTextLabel(), nullptr);
+    auto cell = UITableViewCell::initWithStyle(UITableViewCellStyleSubtitle, "B");
+    ASSERT_NE(cell->detailTextLabel(), nullptr);
+    cell->setFrame(CGRectMake(0, 0, 320, 60));
+    cell->layoutSubviews();
+    const double without = cell->textLabel()->frame().origin.x;
+    cell->imageView()->setImage(UIImage::imageWithCGImage(CGImage::make(
+        8, 8, true, [](uint8_t* rows, size_t stride) { std::fill(rows, rows + 8 * stride, 0); })));
+    cell->layoutSubviews();
+    EXPECT_EQ(cell->imageView()->frame(), CGRectMake(0, 0, 60, 60));
+    EXPECT_EQ(cell->textLabel()->frame().origin.x, without + 60);
+}
+
+}  // namespace
