@@ -1,0 +1,70 @@
+#pragma once
+// The album: a table of the stored recordings, newest first, each row showing the duration, the
+// date and the thumbnail. A row can be deleted (its three files, then its Video row, saved at
+// once); selecting one pushes the player on that recording. The rows are fetched once, when the
+// list is made; a new list is made at every opening of the album.
+//
+// A row whose file names are not bare names (empty, holding a "/", or "." or "..": a damaged
+// store) is never joined to the Documents path: it shows no thumbnail, its delete removes the row
+// only, and opening it shows the alert "Error" like a frame archive that is missing or cannot be
+// read, without pushing a player.
+//
+// Threads: main thread only. The context is not retained: the application delegate that owns it
+// outlives the list. The player is not kept after the push: the navigation controller holds it.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Classes/VideoPlayerViewController.h"
+#include "app/Video.h"
+#include "platform/CoreData/NSManagedObjectContext.h"
+#include "platform/UIKit/UIBarButtonItem.h"
+#include "platform/UIKit/UITableViewController.h"
+
+class VideoListViewController : public UITableViewController {
+  public:
+    static constexpr const char* kCellIdentifier = "Cell";
+    static constexpr double kRowHeight = 60.0;
+
+    // The list of every Video row of `context`, newest first (none when the fetch fails).
+    static std::shared_ptr<VideoListViewController> initWithContext(
+        NSManagedObjectContext* context);
+
+    // The Edit/Done item as the left bar button.
+    void viewDidLoad() override;
+
+    int numberOfSectionsInTableView(UITableView* tableView) override;
+    int tableViewNumberOfRowsInSection(UITableView* tableView, int section) override;
+    std::shared_ptr<UITableViewCell> tableViewCellForRowAtIndexPath(UITableView* tableView,
+                                                                    NSIndexPath indexPath) override;
+    bool tableViewCanEditRowAtIndexPath(UITableView* tableView, NSIndexPath indexPath) override;
+    bool respondsToCommitEditingStyle() const override { return true; }
+    // The delete style removes the recording's files, its row and its table row, then saves.
+    void tableViewCommitEditingStyleForRowAtIndexPath(UITableView* tableView,
+                                                      UITableViewCellEditingStyle style,
+                                                      NSIndexPath indexPath) override;
+    // Opens the player on the row's recording.
+    void tableViewDidSelectRowAtIndexPath(UITableView* tableView, NSIndexPath indexPath) override;
+    // Edit mode sets the right bar button aside (in doneButtonItem) and brings it back after.
+    void setEditing(bool editing, bool animated) override;
+
+    const std::shared_ptr<UIBarButtonItem>& doneButtonItem() const { return doneButtonItem_; }
+    void setDoneButtonItem(std::shared_ptr<UIBarButtonItem> item) {
+        doneButtonItem_ = std::move(item);
+    }
+    const std::vector<std::shared_ptr<Video>>& eventsArray() const { return eventsArray_; }
+    // The player opened last, while the navigation controller keeps it.
+    std::shared_ptr<VideoPlayerViewController> videoPlayer() const { return videoPlayer_.lock(); }
+
+    // A file name that may be joined to the Documents path.
+    static bool isBareFileName(const std::string& name);
+
+  private:
+    void showOpenError();
+
+    std::vector<std::shared_ptr<Video>> eventsArray_;
+    NSManagedObjectContext* managedObjectContext_ = nullptr;
+    std::weak_ptr<VideoPlayerViewController> videoPlayer_;
+    std::shared_ptr<UIBarButtonItem> doneButtonItem_;
+};

@@ -1,0 +1,43 @@
+#pragma once
+// Recordings stored as the recording screen stores them, for the tests of the album and the
+// player: a temporary home with the store "Videos.sqlite" in Documents, and per recording a
+// frame archive, a sound file made by the audio recorder, a thumbnail and a saved Video row.
+
+#include <memory>
+#include <string>
+
+#include "app/Video.h"
+#include "platform/CoreData/NSManagedObjectContext.h"
+#include "platform/Foundation/Value.h"
+#include "tests/support/RunLoopTesting.h"
+#include "tests/support/TemporaryFolder.h"
+
+class StoredRecordings {
+  public:
+    // Prepares the home and opens the store; the microphone plays a sine tone.
+    StoredRecordings();
+    ~StoredRecordings();
+    StoredRecordings(const StoredRecordings&) = delete;
+    StoredRecordings& operator=(const StoredRecordings&) = delete;
+
+    NSManagedObjectContext* context() const { return context_.get(); }
+    // A context of its own on the same store file, to see what was saved.
+    std::shared_ptr<NSManagedObjectContext> freshContext() const;
+
+    // `count` frames: the same small JPEG picture each time.
+    static ValueArray frames(int count);
+    // Writes a sound file of `seconds` through the recorder (moving `clock` on), a frame archive
+    // of `frameCount` frames and a 320 x 320 thumbnail, with the next free numbers, then inserts
+    // and saves their row, created at `created`.
+    std::shared_ptr<Video> add(NSDate created, int frameCount, double seconds, ManualClock& clock);
+    // A sound file of `seconds` at `path`.
+    static void recordSound(const std::string& path, double seconds, ManualClock& clock);
+
+    std::string documents() const;
+    bool exists(const std::string& name) const;
+
+  private:
+    TemporaryFolder home_;
+    std::string savedMicrophone_;
+    std::shared_ptr<NSManagedObjectContext> context_;
+};
