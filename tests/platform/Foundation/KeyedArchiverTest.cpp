@@ -238,7 +238,8 @@ struct ObjectTable {
     }
 };
 
-const std::vector<Data> kFrames = {{0xff, 0xd8, 0x00, 0x01, 0xff, 0xd9}, {}, {0x00}, {1, 2, 3}};
+// The first frame's bytes happen to be a whole object: the string "$null".
+const std::vector<Data> kFrames = {{0x55, '$', 'n', 'u', 'l', 'l'}, {}, {0x00}, {1, 2, 3}};
 
 std::vector<Data> numberedFrames(size_t count, size_t size) {
     std::vector<Data> frames;
@@ -620,6 +621,11 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"OffsetIntoTable", [](Data& b) { setOffset(b, 3, trailerField(b, kTableAt)); }},
         Damage{"TwoObjectsAtOneOffset", [](Data& b) { setOffset(b, 3, offsetOf(b, 2)); }},
         Damage{"ObjectInsideAnother", [](Data& b) { setOffset(b, 2, offsetOf(b, 0) + 1); }},
+        Damage{"ObjectInsideAFrame",
+               [](Data& b) {
+                   const ObjectTable t = ObjectTable::of(b);
+                   setOffset(b, t.string("$null"), offsetOf(b, t.archived(2)) + 1);
+               }},
         Damage{"DataLongerThanTheFile", onObjects([](ObjectTable& t) {
                    Data& head = t.objects[t.archived(2)].head;
                    head = {0x4F, 0x13, 0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF};
