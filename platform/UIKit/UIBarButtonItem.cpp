@@ -173,7 +173,7 @@ void UIBarButtonItem::drawInRect(cairo_t* cr, CGRect rect) const {
 
 void UIBarButtonItem::setNibProperties(const Value& properties) {
     if (properties["systemItem"].isString()) {
-        const std::string& wanted = properties["systemItem"].string();
+        const std::string wanted = properties["systemItem"].string();
         for (const auto& [item, info] : systemItems()) {
             if (wanted == info.name)
                 setSystemItem(static_cast<UIBarButtonSystemItem>(item));
@@ -184,7 +184,7 @@ void UIBarButtonItem::setNibProperties(const Value& properties) {
         if (name_.empty())
             name_ = title_;
     }
-    const std::string& style = properties["style"].string();
+    const std::string style = properties["style"].string();
     if (style == "plain")
         style_ = UIBarButtonItemStylePlain;
     if (style == "bordered")

@@ -1,5 +1,6 @@
 #include "platform/UIKit/UINavigationBar.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/UIKit/UIApplication.h"
@@ -96,8 +97,18 @@ void UINavigationBar::drawContent(cairo_t* cr) {
     }
     // The title centred on the bar, within what the items leave.
     double half = std::min(w / 2 - left, right - w / 2) - kMargin;
-    if (half > 0)
-        drawStringInRect(cr, top->title(), CGRectMake(w / 2 - half, 0, 2 * half, h),
-                         UIFont::boldSystemFontOfSize(18), UIColor::whiteColor(),
-                         UITextAlignmentCenter);
+    if (half <= 0)
+        return;
+    // A long title gets smaller type, down to 11 points, to stay between the items.
+    UIFont font = UIFont::boldSystemFontOfSize(18);
+    cairo_save(cr);
+    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, font.pointSize);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, top->title().c_str(), &extents);
+    cairo_restore(cr);
+    if (extents.x_advance > 2 * half)
+        font.pointSize = std::max(11.0, std::floor(font.pointSize * 2 * half / extents.x_advance));
+    drawStringInRect(cr, top->title(), CGRectMake(w / 2 - half, 0, 2 * half, h), font,
+                     UIColor::whiteColor(), UITextAlignmentCenter);
 }

@@ -129,8 +129,13 @@ std::shared_ptr<UIViewController> UINavigationController::popViewControllerAnima
 }
 
 void UINavigationController::viewWillAppear(bool animated) {
-    if (auto top = topViewController())
-        top->viewWillAppear(animated);
+    auto top = topViewController();
+    if (!top)
+        return;
+    // The bar's style may have changed since the view was made.
+    if (bar_)
+        layOut(*top);
+    top->viewWillAppear(animated);
 }
 
 void UINavigationController::viewDidAppear(bool animated) {

@@ -17,7 +17,7 @@ void UIProgressView::setProgress(float progress) {
 
 void UIProgressView::setNibProperties(const Value& properties) {
     UIView::setNibProperties(properties);
-    const std::string& style = properties["progressViewStyle"].string();
+    const std::string style = properties["progressViewStyle"].string();
     if (style == "default")
         style_ = UIProgressViewStyleDefault;
     if (style == "bar")

@@ -98,7 +98,7 @@ void UIToolbar::drawContent(cairo_t* cr) {
 
 void UIToolbar::setNibProperties(const Value& properties) {
     UIView::setNibProperties(properties);
-    const std::string& style = properties["barStyle"].string();
+    const std::string style = properties["barStyle"].string();
     if (style == "default")
         barStyle_ = UIBarStyleDefault;
     if (style == "black")

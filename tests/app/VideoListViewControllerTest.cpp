@@ -67,6 +67,9 @@ TEST_F(VideoListViewControllerTest, AnEmptyStoreGivesNoRowsAndAnEditButton) {
     EXPECT_EQ(list->title(), "Videos");
     EXPECT_EQ(table().numberOfRowsInSection(0), 0);
     EXPECT_EQ(table().rowHeight(), 60.0);
+    // Full screen under the translucent bars, the first row below the navigation bar.
+    EXPECT_EQ(table().frame(), CGRectMake(0, 0, 320, 480));
+    EXPECT_EQ(table().contentInsetTop(), 64.0);
     EXPECT_EQ(list->navigationItem()->leftBarButtonItem(), list->editButtonItem());
     EXPECT_EQ(navigation->navigationBar()->itemNamed("edit"), list->editButtonItem());
 }

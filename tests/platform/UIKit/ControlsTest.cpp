@@ -123,7 +123,8 @@ TEST(ToolbarTest, InterfaceFileItemsKeepTheirOrderNamesAndActions) {
     const std::string nib = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
 <key>objects</key><array>
-  <dict><key>id</key><string>bar</string><key>class</key><string>UIToolbar</string></dict>
+  <dict><key>id</key><string>bar</string><key>class</key><string>UIToolbar</string>
+        <key>barStyle</key><string>blackTranslucent</string></dict>
   <dict><key>id</key><string>exportButton</string><key>class</key><string>UIBarButtonItem</string>
         <key>systemItem</key><string>action</string></dict>
   <dict><key>id</key><string>fixedSpace</string><key>class</key><string>UIBarButtonItem</string>
@@ -150,6 +151,7 @@ TEST(ToolbarTest, InterfaceFileItemsKeepTheirOrderNamesAndActions) {
         << error->localizedDescription();
     ASSERT_NE(owner->bar, nullptr);
     EXPECT_EQ(owner->bar->itemNames(), "exportButton fixedSpace playButton");
+    EXPECT_EQ(owner->bar->barStyle(), UIBarStyleBlackTranslucent);
     EXPECT_EQ(owner->bar->itemNamed("fixedSpace")->width(), 78);
     EXPECT_TRUE(owner->bar->pressItemNamed("playButton"));
     // Nothing connected to the export item; a space is never pressed.
