@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the demo: the application records about 3 s in a fresh home folder
-# under the build folder, driven by app/Resources/demo.script; then it shows what was stored.
+# under the build folder, opens the album and plays the recording, driven by
+# app/Resources/demo.script; then it shows what was stored.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TILVEX_BUILD_DIR:-$root/build}
@@ -27,4 +28,5 @@ echo "The sound file:"
 ffprobe -v error -show_entries stream=codec_name,sample_rate,channels:format=duration \
     -of default=noprint_wrappers=1 "$home"/Documents/Audio_*.caf
 echo
-echo "Screenshots: $home/recording.png (while recording), $home/stopped.png (after the stop)"
+echo "Screenshots in $home: recording.png (while recording), stopped.png (after the stop),"
+echo "album.png (the list of recordings), player.png (the recording playing)"

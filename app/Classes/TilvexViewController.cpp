@@ -6,6 +6,7 @@
 #include "app/AnalyticsCalls.h"
 #include "app/NSString-PathAdditions.h"
 #include "app/Video.h"
+#include "app/VideoListViewController.h"
 #include "platform/AVFoundation/AVAudioSession.h"
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
@@ -14,8 +15,10 @@
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/UIKit/UIApplication.h"
+#include "platform/UIKit/UIBarButtonItem.h"
 #include "platform/UIKit/UIGetScreenImage.h"
 #include "platform/UIKit/UIImageDrawing.h"
+#include "platform/UIKit/UINavigationController.h"
 #include "platform/UIKit/UIStretchableImage.h"
 
 namespace {
@@ -121,9 +124,27 @@ void TilvexViewController::changeTitleToBlack() {
     performSelector(retained(this), &TilvexViewController::changeTitleToRed, kBlinkInterval);
 }
 
-void TilvexViewController::showVideos() {}
+void TilvexViewController::showVideos() {
+    if (!picker_) return;  // the album button lives on the picker's overlay
+    if (!picker_)
+        return;  // the album button is on the picker's overlay
+    auto list = VideoListViewController::initWithContext(managedObjectContext_);
+    list->setWantsFullScreenLayout(true);
+    auto navigation = UINavigationController::initWithRootViewController(list);
+    navigation->navigationBar()->setBarStyle(UIBarStyleBlackTranslucent);
+    list->navigationItem()->setRightBarButtonItem(UIBarButtonItem::initWithBarButtonSystemItem(
+        UIBarButtonSystemItemDone, retained(this), &TilvexViewController::cancelVideos));
+    auto application = UIApplication::sharedApplication();
+    application->setStatusBarStyle(UIStatusBarStyleBlackTranslucent, true);
+    application->setStatusBarHidden(false, true);
+    picker_->presentModalViewController(navigation, true);
+    recordAnalyticsEvent("Video Roll");
+}
 
-void TilvexViewController::cancelVideos() {}
+void TilvexViewController::cancelVideos() {
+    picker_->dismissModalViewControllerAnimated(true);
+    UIApplication::sharedApplication()->setStatusBarHidden(true, true);
+}
 
 void TilvexViewController::startRecording() {
     NSLog("Recording");

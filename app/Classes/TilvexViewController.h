@@ -73,7 +73,8 @@ class TilvexViewController : public UIViewController,
     void saveUnfinished(const NSNotification& notification);
     void changeTitleToRed();
     void changeTitleToBlack();
-    // The album button: the list of recordings.
+    // The album button: the list of recordings in a navigation controller over the picker, with
+    // the status bar shown; its Done button closes the album and hides the status bar again.
     void showVideos();
     void cancelVideos();
 

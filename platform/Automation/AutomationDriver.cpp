@@ -8,7 +8,14 @@
 #include "platform/Device/Screen.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIButton.h"
+#include "platform/UIKit/UIImageView.h"
 #include "platform/UIKit/UILabel.h"
+#include "platform/UIKit/UINavigationBar.h"
+#include "platform/UIKit/UIProgressView.h"
+#include "platform/UIKit/UISlider.h"
+#include "platform/UIKit/UITableView.h"
+#include "platform/UIKit/UITableViewCell.h"
+#include "platform/UIKit/UIToolbar.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
@@ -25,17 +32,44 @@ std::string number(double value) {
     return text;
 }
 
-// The first view (depth first, in order) for which `match` holds.
-std::shared_ptr<UIView> findIn(const std::shared_ptr<UIView>& root,
-                               const std::function<bool(UIView&)>& match) {
-    if (!root)
-        return nullptr;
-    if (match(*root))
-        return root;
-    for (const auto& child : root->subviews())
-        if (auto found = findIn(child, match))
-            return found;
+constexpr std::string_view kRowPrefix = "row:";
+
+// The views of the key window and of the alerts in drawing order (depth first, bottom first),
+// hidden or faded ones too when `all` is set.
+std::vector<std::shared_ptr<UIView>> viewsOnScreen(bool all) {
+    std::vector<std::shared_ptr<UIView>> views;
+    std::function<void(const std::shared_ptr<UIView>&)> visit = [&](const auto& view) {
+        if (!view || (!all && !view->isVisibleOnScreen()))
+            return;
+        views.push_back(view);
+        for (const auto& child : view->subviews()) visit(child);
+    };
+    visit(UIWindow::keyWindow());
+    for (const auto& alert : UIAlertView::visibleAlerts()) visit(alert);
+    return views;
+}
+
+// The topmost visible view of class T for which `match` holds; else the topmost hidden or faded
+// one (its properties can still be read).
+template <class T>
+std::shared_ptr<T> topmost(const std::function<bool(T&)>& match = [](T&) { return true; }) {
+    for (bool all : {false, true}) {
+        auto views = viewsOnScreen(all);
+        for (auto it = views.rbegin(); it != views.rend(); ++it) {
+            auto typed = std::dynamic_pointer_cast<T>(*it);
+            if (typed && match(*typed))
+                return typed;
+        }
+    }
     return nullptr;
+}
+
+std::optional<int> rowNumberIn(const std::string& text) {
+    char* end = nullptr;
+    long row = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || row < 0)
+        return std::nullopt;
+    return static_cast<int>(row);
 }
 
 using Reader = std::function<std::optional<std::string>(UIView&)>;
@@ -57,9 +91,38 @@ const std::map<std::string, std::vector<Reader>>& readers() {
         {"enabled", {readerOf<UIControl>([](UIControl& c) { return yesNo(c.isEnabled()); })}},
         {"hidden", {readerOf<UIView>([](UIView& v) { return yesNo(v.isHidden()); })}},
         {"alpha", {readerOf<UIView>([](UIView& v) { return number(v.alpha()); })}},
-        {"text", {readerOf<UILabel>([](UILabel& l) { return l.text(); })}},
+        {"text",
+         {readerOf<UILabel>([](UILabel& l) { return l.text(); }),
+          readerOf<UITableViewCell>([](UITableViewCell& c) { return c.textLabel()->text(); })}},
+        {"detail", {readerOf<UITableViewCell>([](UITableViewCell& c) {
+             return c.detailTextLabel()->text();
+         })}},
+        {"value", {readerOf<UISlider>([](UISlider& s) { return number(s.value()); })}},
+        {"progress",
+         {readerOf<UIProgressView>([](UIProgressView& p) { return number(p.progress()); })}},
+        {"rows", {readerOf<UITableView>([](UITableView& t) {
+             return std::to_string(t.numberOfRowsInSection(0));
+         })}},
+        {"items", {readerOf<UIToolbar>([](UIToolbar& t) { return t.itemNames(); })}},
+        // The image view's owner keeps the index of the picture it shows as its accessibility
+        // value; none shown is -1.
+        {"frameIndex", {readerOf<UIImageView>([](UIImageView& v) {
+             return v.accessibilityValue().empty() ? std::string("-1") : v.accessibilityValue();
+         })}},
     };
     return table;
+}
+
+// The application's own state, under the names statusBar and idleTimer.
+std::optional<std::string> applicationProperty(UIApplication& application, const std::string& name,
+                                               const std::string& property) {
+    if (name == "statusBar" && property == "hidden")
+        return yesNo(application.isStatusBarHidden());
+    if (name == "statusBar" && property == "style")
+        return std::to_string(static_cast<int>(application.statusBarStyle()));
+    if (name == "idleTimer" && property == "disabled")
+        return yesNo(application.isIdleTimerDisabled());
+    return std::nullopt;
 }
 
 }  // namespace
@@ -68,31 +131,74 @@ AutomationDriver::AutomationDriver(std::shared_ptr<UIApplication> application)
     : application_(std::move(application)) {}
 
 std::shared_ptr<UIView> AutomationDriver::findView(const std::string& name) const {
-    std::function<bool(UIView&)> match;
+    if (name == "table")
+        return topmost<UITableView>();
+    if (name.starts_with(kRowPrefix)) {
+        auto table = topmost<UITableView>();
+        auto row = rowNumberIn(name.substr(kRowPrefix.size()));
+        if (!table || !row || *row >= table->numberOfRowsInSection(0))
+            return nullptr;
+        return table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(*row, 0));
+    }
     if (name.starts_with(kTitlePrefix)) {
         std::string title = name.substr(kTitlePrefix.size());
-        match = [title](UIView& view) {
-            auto* button = dynamic_cast<UIButton*>(&view);
-            return button && button->isVisibleOnScreen() && button->currentTitle() == title;
-        };
-    } else {
-        match = [&name](UIView& view) { return view.name() == name; };
+        return topmost<UIButton>([&title](UIButton& b) { return b.currentTitle() == title; });
     }
-    if (auto found = findIn(UIWindow::keyWindow(), match))
-        return found;
-    for (const auto& alert : UIAlertView::visibleAlerts())
-        if (auto found = findIn(alert, match))
-            return found;
-    return nullptr;
+    return topmost<UIView>([&name](UIView& view) { return view.name() == name; });
 }
 
 std::string AutomationDriver::tap(const std::string& name) {
-    auto control = std::dynamic_pointer_cast<UIControl>(findView(name));
-    if (!control)
-        return "expected a control " + name + " on screen, found none";
-    if (!control->tap())
-        return "expected " + name + " to take a tap, found it " +
-               (control->isEnabled() ? "not visible" : "disabled");
+    if (auto control = std::dynamic_pointer_cast<UIControl>(findView(name))) {
+        if (!control->tap())
+            return "expected " + name + " to take a tap, found it " +
+                   (control->isEnabled() ? "not visible" : "disabled");
+        return "";
+    }
+    // A bar item: on the topmost navigation bar or toolbar that has one of that name.
+    auto bar =
+        topmost<UINavigationBar>([&name](UINavigationBar& b) { return !!b.itemNamed(name); });
+    auto toolbar = topmost<UIToolbar>([&name](UIToolbar& t) { return !!t.itemNamed(name); });
+    if (!bar && !toolbar)
+        return "expected a control or bar item " + name + " on screen, found none";
+    bool pressed = bar ? bar->pressItemNamed(name) : toolbar->pressItemNamed(name);
+    return pressed ? "" : "expected the bar item " + name + " to take a press, found it disabled";
+}
+
+std::string AutomationDriver::selectRow(int row) {
+    auto table = topmost<UITableView>();
+    if (!table)
+        return "expected a table on screen, found none";
+    if (!table->selectRow(row))
+        return "expected row " + std::to_string(row) + " to be selectable, found " +
+               std::to_string(table->numberOfRowsInSection(0)) + " rows";
+    return "";
+}
+
+std::string AutomationDriver::deleteRow(int row) {
+    auto table = topmost<UITableView>();
+    if (!table)
+        return "expected a table on screen, found none";
+    if (!table->commitDeleteOnRow(row))
+        return "expected row " + std::to_string(row) + " to be deletable, found " +
+               std::to_string(table->numberOfRowsInSection(0)) + " rows";
+    return "";
+}
+
+std::string AutomationDriver::back() {
+    auto bar = topmost<UINavigationBar>();
+    if (!bar)
+        return "expected a navigation bar on screen, found none";
+    if (!bar->pressBackButton())
+        return "expected a back button on the navigation bar, found none";
+    return "";
+}
+
+std::string AutomationDriver::slide(const std::string& name, float value) {
+    auto slider = std::dynamic_pointer_cast<UISlider>(findView(name));
+    if (!slider)
+        return "expected a slider " + name + " on screen, found none";
+    if (!slider->slide(value))
+        return "expected the slider " + name + " to take a touch";
     return "";
 }
 
@@ -113,6 +219,8 @@ std::string AutomationDriver::pressAlertButton(const std::string& title) {
 std::optional<std::string> AutomationDriver::readProperty(const std::string& name,
                                                           const std::string& property,
                                                           std::string* error) const {
+    if (auto text = applicationProperty(*application_, name, property))
+        return text;
     auto it = readers().find(property);
     if (it == readers().end()) {
         *error = "unknown property " + property;

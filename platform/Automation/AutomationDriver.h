@@ -1,16 +1,26 @@
 #pragma once
-// Operates the running application as a person would: taps controls, answers alerts, reads what
-// the screen shows, takes screenshots, sends the application to the background, quits. The
-// touch-script runner (AutomationScript) and end-to-end tests use it alike.
+// Operates the running application as a person would: taps controls and bar items, answers
+// alerts, picks and deletes table rows, goes back, drags sliders, reads what the screen shows,
+// takes screenshots, sends the application to the background, quits. The touch-script runner
+// (AutomationScript) and end-to-end tests use it alike.
 //
-// Controls and views are found by name: an outlet name (the view's id in its interface file,
-// such as `button` or `albumButton`), or "title:TEXT" for the control on screen whose title is
-// TEXT. The search covers the key window with what is presented on it, then the alerts on
-// screen.
+// Views are found by name, the topmost first: an outlet name (the view's id in its interface
+// file, such as `button` or `albumButton`), "title:TEXT" for the control on screen whose title is
+// TEXT, "table" for the table on screen, "row:N" for its cell of row N (from 0). The search covers
+// the key window with what is presented on it, then the alerts on screen. Bar button items (the
+// navigation bar's `done` and `edit`, a toolbar's items) are found by their names for `tap`.
 //
-// Property texts: YES or NO for booleans, numbers with up to 6 significant digits (%g), colours
-// as "red green blue alpha". Readable properties: title, titleColor, enabled, hidden, alpha,
-// text.
+// Properties and their texts: YES or NO for booleans, numbers with up to 6 significant digits
+// (%g), colours as "red green blue alpha".
+//   title, titleColor, enabled, hidden, alpha   buttons / controls / views
+//   text                                        labels; a table cell's text
+//   detail                                      a table cell's detail text
+//   value                                       sliders
+//   progress                                    progress views
+//   rows                                        the table: its number of rows
+//   items                                       toolbars: the items' names joined by blanks
+//   frameIndex                                  image views: the index of the picture shown
+//   statusBar.hidden, statusBar.style, idleTimer.disabled   the application
 //
 // Errors come back as texts ("" for success) saying what was expected and what was found.
 //
@@ -30,8 +40,16 @@ class AutomationDriver {
     // The view called `name` on screen, or null.
     std::shared_ptr<UIView> findView(const std::string& name) const;
 
-    // Touch down and up inside the control `name`.
+    // Touch down and up inside the control `name`, or a press of the bar item `name`.
     std::string tap(const std::string& name);
+    // Selects row `row` of the table on screen.
+    std::string selectRow(int row);
+    // Commits the delete editing style on row `row` of the table on screen.
+    std::string deleteRow(int row);
+    // The navigation bar's back button.
+    std::string back();
+    // Touch down on the slider `name`, its value changed to `value`, touch up inside.
+    std::string slide(const std::string& name, float value);
     // Presses the button titled `title` on the topmost alert.
     std::string pressAlertButton(const std::string& title);
     // The text of `property` of the view `name`, or nullopt with `*error`.

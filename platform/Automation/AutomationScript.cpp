@@ -17,9 +17,10 @@ constexpr NSTimeInterval kPollInterval = 0.01;
 // Each verb with the least and most words it takes (-1: any number).
 const std::map<std::string, std::pair<int, int>>& verbs() {
     static const std::map<std::string, std::pair<int, int>> table = {
-        {"tap", {1, 1}},        {"wait", {1, 1}},     {"wait-until", {2, -1}},
-        {"alert", {1, -1}},     {"expect", {2, -1}},  {"screenshot", {1, 1}},
-        {"background", {0, 0}}, {"location", {2, 2}}, {"quit", {0, 0}},
+        {"tap", {1, 1}},     {"wait", {1, 1}},       {"wait-until", {2, -1}}, {"alert", {1, -1}},
+        {"expect", {2, -1}}, {"screenshot", {1, 1}}, {"background", {0, 0}},  {"location", {2, 2}},
+        {"quit", {0, 0}},    {"select-row", {1, 1}}, {"delete-row", {1, 1}},  {"back", {0, 0}},
+        {"slide", {2, 2}},
     };
     return table;
 }
@@ -121,9 +122,11 @@ std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& nam
                      " argument(s), found " + std::to_string(count);
             return nullptr;
         }
-        bool numeric = command.verb == "wait" || command.verb == "location";
-        for (const auto& word : command.words) {
-            if (numeric && !numberIn(word)) {
+        bool numeric = command.verb == "wait" || command.verb == "location" ||
+                       command.verb == "select-row" || command.verb == "delete-row";
+        for (size_t i = 0; i < command.words.size(); ++i) {
+            const std::string& word = command.words[i];
+            if ((numeric || (command.verb == "slide" && i == 1)) && !numberIn(word)) {
                 *error = where + command.verb + " takes numbers, found " + word;
                 return nullptr;
             }
@@ -172,6 +175,14 @@ bool AutomationScript::run(const Command& command) {
         failure = driver_->tap(words[0]);
     } else if (command.verb == "wait") {
         resumeAfter(*numberIn(words[0]));
+    } else if (command.verb == "select-row") {
+        failure = driver_->selectRow(static_cast<int>(*numberIn(words[0])));
+    } else if (command.verb == "delete-row") {
+        failure = driver_->deleteRow(static_cast<int>(*numberIn(words[0])));
+    } else if (command.verb == "back") {
+        failure = driver_->back();
+    } else if (command.verb == "slide") {
+        failure = driver_->slide(words[0], static_cast<float>(*numberIn(words[1])));
     } else if (command.verb == "alert") {
         failure = driver_->pressAlertButton(command.rest);
     } else if (command.verb == "screenshot") {
@@ -213,7 +224,8 @@ bool AutomationScript::run(const Command& command) {
 void AutomationScript::resumeAfter(NSTimeInterval seconds) {
     std::weak_ptr<AutomationScript> weak = retained(this);
     auto resume = [weak](NSTimer&) {
-        if (auto script = weak.lock()) script->resume();
+        if (auto script = weak.lock())
+            script->resume();
     };
     NSRunLoop::mainRunLoop()->addTimer(
         NSTimer::timerWithTimeInterval(seconds, resume, Value(), false));

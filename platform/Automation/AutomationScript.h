@@ -5,6 +5,10 @@
 //   wait SECONDS                             let the application run that long
 //   wait-until NAME.PROP VALUE [SECONDS]     run until the property reads VALUE (limit 30 s)
 //   alert BUTTON                             press the button titled BUTTON on the alert on screen
+//   select-row N                             select row N (from 0) of the table on screen
+//   delete-row N                             commit the delete editing style on row N
+//   back                                     the navigation bar's back button
+//   slide NAME VALUE                         touch down, value changed to VALUE, touch up inside
 //   expect NAME.PROP VALUE                   the property must read VALUE (the rest of the line)
 //   screenshot FILE.png                      write the composed screen
 //   background                               the application resigns active
