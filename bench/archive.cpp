@@ -1,6 +1,8 @@
 // The frame archive of a recording: archiving the frame list at the stop, and reading it back
 // (from memory and from a file) when a recording is opened. Frames are 10.5 KB, as the
 // recording screen's JPEG grabs are; the argument is the number of frames (3600 is 60 s).
+// Reading back allocates every frame anew, so on a heap that has just given its memory back to
+// the system the first touch of those pages weighs more than the reading itself.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>

@@ -345,7 +345,9 @@ class BinaryPropertyList {
         const uint64_t tableEnd = length_ - kTrailerSize;
         if (tableOffset_ <= kMagicSize || tableOffset_ > tableEnd)
             return false;
-        if (objectCount == 0 || objectCount > (tableEnd - tableOffset_) / offsetSize_)
+        // Every object takes at least one byte before the table, and one offset in it.
+        if (objectCount == 0 || objectCount > (tableEnd - tableOffset_) / offsetSize_ ||
+            objectCount > tableOffset_ - kMagicSize)
             return false;
         if (top_ >= objectCount)
             return false;
