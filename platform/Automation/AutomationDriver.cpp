@@ -138,6 +138,8 @@ std::shared_ptr<UIView> AutomationDriver::findView(const std::string& name) cons
         auto row = rowNumberIn(name.substr(kRowPrefix.size()));
         if (!table || !row || *row >= table->numberOfRowsInSection(0))
             return nullptr;
+        // As a person would, scroll the row into view first.
+        table->scrollToRowAtIndexPath(NSIndexPath::indexPathForRow(*row, 0));
         return table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(*row, 0));
     }
     if (name.starts_with(kTitlePrefix)) {

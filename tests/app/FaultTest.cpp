@@ -3,7 +3,6 @@
 // and every row it shows is whole.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <fstream>
 #include <string>
@@ -14,29 +13,6 @@
 #include "tests/app/TilvexProgram.h"
 
 namespace {
-
-struct Row {
-    std::string videoPath, soundPath, thumbPath;
-};
-
-std::vector<Row> storedRows(const std::string& storePath) {
-    std::vector<Row> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(storePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db, "SELECT ZVIDEOPATH, ZSOUNDPATH, ZTHUMBPATH FROM ZVIDEO", -1,
-                           &statement, nullptr);
-        auto text = [&](int column) {
-            auto* chars = sqlite3_column_text(statement, column);
-            return chars ? std::string(reinterpret_cast<const char*>(chars)) : std::string();
-        };
-        while (statement && sqlite3_step(statement) == SQLITE_ROW)
-            rows.push_back({text(0), text(1), text(2)});
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return rows;
-}
 
 class FaultTest : public ::testing::Test {
   protected:
@@ -66,7 +42,7 @@ class FaultTest : public ::testing::Test {
     }
     // Every row names three files that exist, and its frames read back.
     void expectEveryRowWhole() {
-        for (const Row& row : storedRows(store())) {
+        for (const StoredRow& row : storedRows(store())) {
             SCOPED_TRACE(row.videoPath);
             EXPECT_TRUE(exists(row.soundPath));
             EXPECT_TRUE(exists(row.thumbPath));
@@ -85,7 +61,7 @@ class FaultTest : public ::testing::Test {
     }
 
     TilvexHome phone_;
-    Row before_;
+    StoredRow before_;
 };
 
 TEST_F(FaultTest, KilledWhileRecordingLeavesASoundFileWithoutARow) {

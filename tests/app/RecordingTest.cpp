@@ -2,7 +2,6 @@
 // its own, then its files and its store read back.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cmath>
 #include <fstream>
@@ -17,34 +16,6 @@
 #include "tests/app/TilvexProgram.h"
 
 namespace {
-
-struct Row {
-    std::string videoPath, soundPath, thumbPath, title;
-    double creationDate = 0;
-};
-
-std::vector<Row> storedRows(const std::string& storePath) {
-    std::vector<Row> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(storePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return rows;
-    }
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT ZVIDEOPATH, ZSOUNDPATH, ZTHUMBPATH, ZTITLE, ZCREATIONDATE "
-                       "FROM ZVIDEO ORDER BY ZCREATIONDATE",
-                       -1, &statement, nullptr);
-    auto text = [&](int column) {
-        auto* chars = sqlite3_column_text(statement, column);
-        return chars ? std::string(reinterpret_cast<const char*>(chars)) : std::string();
-    };
-    while (statement && sqlite3_step(statement) == SQLITE_ROW)
-        rows.push_back({text(0), text(1), text(2), text(3), sqlite3_column_double(statement, 4)});
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return rows;
-}
 
 // The mean of one colour channel (0 blue, 1 green, 2 red) over a rectangle of an opaque picture.
 double channelMean(const CGImageRef& image, int channel, int x0, int y0, int width, int height) {

@@ -3,11 +3,13 @@
 // and collects what it printed (standard output and error together).
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/Foundation/NSFileManager.h"
 #include "tests/support/TemporaryFolder.h"
@@ -64,6 +66,37 @@ class TilvexHome {
     TemporaryFolder folder_;
     int runs_ = 0;
 };
+
+// One Video row of a store, read straight from its table.
+struct StoredRow {
+    std::string videoPath, soundPath, thumbPath, title;
+    double creationDate = 0;  // seconds since 2001-01-01 UTC
+};
+
+// The rows of the store at `storePath`, oldest first; none when it cannot be read. Opened for
+// writing, as the application opens it, so that a journal left by a killed process is rolled
+// back rather than making the read fail.
+inline std::vector<StoredRow> storedRows(const std::string& storePath) {
+    std::vector<StoredRow> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(storePath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db,
+                           "SELECT ZVIDEOPATH, ZSOUNDPATH, ZTHUMBPATH, ZTITLE, ZCREATIONDATE "
+                           "FROM ZVIDEO ORDER BY ZCREATIONDATE",
+                           -1, &statement, nullptr);
+        auto text = [&](int column) {
+            auto* chars = sqlite3_column_text(statement, column);
+            return chars ? std::string(reinterpret_cast<const char*>(chars)) : std::string();
+        };
+        while (statement && sqlite3_step(statement) == SQLITE_ROW)
+            rows.push_back(
+                {text(0), text(1), text(2), text(3), sqlite3_column_double(statement, 4)});
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return rows;
+}
 
 #define SKIP_UNLESS_TILVEX_IS_BUILT()                                               \
     do {                                                                            \
