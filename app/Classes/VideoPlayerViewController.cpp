@@ -2,14 +2,34 @@
 
 #include <cstdint>
 
+#include "app/Classes/QvProgressHUD.h"
+#include "app/Classes/output.h"
 #include "app/NSString-PathAdditions.h"
 #include "platform/AVFoundation/AVAudioSession.h"
+#include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/Foundation/NSThread.h"
+#include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIImageDrawing.h"
 #include "platform/UIKit/UINavigationController.h"
+#include "platform/UIKit/UIPasteboard.h"
+#include "platform/UIKit/UISaveVideoAtPathToSavedPhotosAlbum.h"
 #include "platform/UIKit/UIStretchableImage.h"
+#include "platform/UIKit/UIWindow.h"
+
+namespace {
+
+using V = VideoPlayerViewController;
+
+// Past this share of the work the album and pasteboard roads hold the bar and say what follows.
+constexpr float kHoldProgress = 0.9f;
+constexpr double kExportDelay = 1.0;
+constexpr double kHideProgressDelay = 1.0;
+
+}  // namespace
 
 std::shared_ptr<VideoPlayerViewController> VideoPlayerViewController::initWithImages(
     const ValueArray& images, const std::string& soundFile) {
@@ -28,9 +48,14 @@ std::shared_ptr<VideoPlayerViewController> VideoPlayerViewController::initWithIm
     return controller;
 }
 
+VideoPlayerViewController::~VideoPlayerViewController() {
+    NSNotificationCenter::defaultCenter().removeObserver(this);
+}
+
 void VideoPlayerViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
     auto self = retained(this);
+    NSNotificationCenter::defaultCenter().addObserver(self, &V::setProgress, "progress", nullptr);
     auto session = AVAudioSession::sharedInstance();
     session->setCategory(AVAudioSessionCategoryPlayback);
     session->setActive(true);
@@ -97,8 +122,11 @@ void VideoPlayerViewController::viewWillDisappear(bool animated) {
         timer->invalidate();
     if (player_)
         player_->stop();
-    // A seek's pending resume would start the sound again behind the list.
-    cancelPreviousPerformRequestsWithTarget(this, &VideoPlayerViewController::restoreState);
+    // A seek's pending resume would start the sound again behind the list, and a pending export
+    // step would encode or present a composer for a screen that is gone.
+    for (auto step : {&V::restoreState, &V::email, &V::showComposer, &V::saveToCameraRoll,
+                      &V::saveVideo, &V::hideProgress})
+        cancelPreviousPerformRequestsWithTarget(this, step);
 }
 
 void VideoPlayerViewController::showFrame(int index) {
@@ -148,7 +176,226 @@ void VideoPlayerViewController::pause() {
     bottombar_->setItems({exportButton_, fixedSpace_, playButton_});
 }
 
-void VideoPlayerViewController::exportVideo() {}
+void VideoPlayerViewController::exportVideo() {
+    cancelPreviousPerformRequestsWithTarget(this, &V::hideOrShow);
+    if (exporting_)
+        return;
+    auto sheet = UIActionSheet::initWithTitle("", weakly(this), "Cancel", "",
+                                              {"Email", "Save to Camera Roll"});
+    sheet->showFromToolbar(bottombar_);
+}
+
+void VideoPlayerViewController::actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet,
+                                                                int buttonIndex) {
+    if (buttonIndex == actionSheet->cancelButtonIndex() || exporting_)
+        return;
+    pause();
+    progressLabel_->setText("Encoding...");
+    progressView_->setProgress(0.0f);
+    if (auto panel = progressPanel())
+        panel->setHidden(false);
+    if (buttonIndex != 0 && buttonIndex != 1)
+        return;
+    exporting_ = true;
+    exportButton_->setEnabled(false);
+    performSelector(retained(this), buttonIndex == 0 ? &V::email : &V::saveToCameraRoll,
+                    kExportDelay);
+}
+
+void VideoPlayerViewController::email() {
+    const std::string failure = output();
+    if (!failure.empty()) {
+        encodingFailed(failure);
+        return;
+    }
+    performSelector(retained(this), &V::showComposer, 0.0);
+}
+
+void VideoPlayerViewController::showComposer() {
+    auto composer = MFMailComposeViewController::init();
+    composer->setMailComposeDelegate(weakly(this));
+    composer->addAttachmentData(NSData::dataWithContentsOfFile(outputPath()).value_or(Data()),
+                                "video/quicktime", "Video.mov");
+    presentModalViewController(composer, true);
+    cancelPreviousPerformRequestsWithTarget(this, &V::hideOrShow);
+    auto application = UIApplication::sharedApplication();
+    application->setStatusBarStyle(UIStatusBarStyleDefault, false);
+    application->setStatusBarHidden(false, true);
+    if (auto panel = progressPanel())
+        panel->setHidden(true);
+    // The composer covers the player; the road is over.
+    endExport();
+}
+
+void VideoPlayerViewController::mailComposeControllerDidFinishWithResult(
+    MFMailComposeViewController* controller, MFMailComposeResult result, const NSErrorPtr& error) {
+    (void)controller;
+    (void)result;
+    if (error)
+        showError(error->localizedDescription());
+    dismissModalViewControllerAnimated(true);
+    UIApplication::sharedApplication()->setStatusBarStyle(UIStatusBarStyleBlackTranslucent, true);
+}
+
+void VideoPlayerViewController::saveToCameraRoll() {
+    saving_ = true;
+    const std::string failure = output();
+    if (!failure.empty()) {
+        encodingFailed(failure);
+        return;
+    }
+    performSelector(retained(this), &V::saveVideo, 0.0);
+}
+
+void VideoPlayerViewController::saveVideo() {
+    UISaveVideoAtPathToSavedPhotosAlbum(outputPath(), retained(this),
+                                        &V::videoDidFinishSavingWithError, nullptr);
+}
+
+void VideoPlayerViewController::videoDidFinishSavingWithError(const std::string& videoPath,
+                                                              const NSErrorPtr& error,
+                                                              void* contextInfo) {
+    (void)videoPath;
+    (void)contextInfo;
+    if (error) {
+        NSLogString(error->localizedDescription());
+        showError(error->localizedDescription());
+    }
+    saving_ = false;
+    updateProgress(1.0f);
+    performSelector(retained(this), &V::hideProgress, kHideProgressDelay);
+    NSLog("Finished Saving");
+    endExport();
+}
+
+void VideoPlayerViewController::setProgress(const NSNotification& notification) {
+    const float value = static_cast<float>(notification.userInfo()["progress"].doubleValue());
+    if (NSThread::isMainThread()) {
+        updateProgress(value);
+        return;
+    }
+    std::weak_ptr<V> weak = weakly(this);
+    NSRunLoop::mainRunLoop()->post([weak, value] {
+        if (auto self = weak.lock())
+            self->updateProgress(value);
+    });
+}
+
+void VideoPlayerViewController::updateProgress(float value) {
+    progressView_->setProgress(value);
+    if (progressView_->progress() > kHoldProgress && saving_) {
+        progressView_->setProgress(kHoldProgress);
+        progressLabel_->setText("Saving...");
+    }
+    if (progressView_->progress() > kHoldProgress && copying_) {
+        progressView_->setProgress(kHoldProgress);
+        progressLabel_->setText("Copying...");
+    }
+}
+
+void VideoPlayerViewController::hideProgress() {
+    if (auto panel = progressPanel())
+        panel->setHidden(true);
+}
+
+std::string VideoPlayerViewController::output() {
+    const std::string path = outputPath();
+    const char* const argv[] = {"tilvex", path.c_str()};
+    const float duration = static_cast<float>(soundDuration());
+    const std::string sound = player_ ? player_->url() : std::string();
+    if (::output(2, argv, images_, duration, sound, progressView_) == 0)
+        return {};
+    std::string message = output_error();
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    return message.empty() ? "The movie could not be written." : message;
+}
+
+std::string VideoPlayerViewController::outputPath() {
+    return PathAdditions::documentsDirectory() + "/temp.mov";
+}
+
+std::string VideoPlayerViewController::copyPath() {
+    return PathAdditions::documentsDirectory() + "/tempCopy.mov";
+}
+
+void VideoPlayerViewController::copyMovie() {
+    auto self = retained(this);
+    auto main = NSRunLoop::mainRunLoop();
+    auto application = UIApplication::sharedApplication();
+    copying_ = true;
+    main->postAndWait([&] { application->beginIgnoringInteractionEvents(); });
+    const std::string failure = output();
+    main->postAndWait([&] { application->endIgnoringInteractionEvents(); });
+    main->postAndWait([&] {
+        if (failure.empty())
+            addToPasteboard();
+        else
+            encodingFailed(failure);
+    });
+    copying_ = false;
+}
+
+void VideoPlayerViewController::addToPasteboard() {
+    NSFileManager::defaultManager().moveItemAtPath(outputPath(), copyPath());
+    ValueDictionary item;
+    item.set("public.utf8-plain-text", Value("Video.mov"));
+    item.set("public.url", Value("file://" + copyPath()));
+    auto pasteboard = UIPasteboard::generalPasteboard();
+    pasteboard->setItems({Value(std::move(item))});
+    NSLogString(Value(pasteboard->items()).description());
+    progressView_->setProgress(1.0f);
+    if (auto panel = progressPanel())
+        panel->setHidden(true);
+}
+
+void VideoPlayerViewController::videoEditorControllerDidSaveEditedVideoToPath(
+    UIViewController* editor, const std::string& editedVideoPath) {
+    (void)editor;
+    if (!UIVideoAtPathIsCompatibleWithSavedPhotosAlbum(editedVideoPath)) {
+        showError("Video cannot be exported to the photos album");
+        return;
+    }
+    auto hud = QvProgressHUD::initWithText(std::string("Saving"), true);
+    // Centred on the screen: (160, 240).
+    const CGRect frame = hud->frame();
+    hud->setFrame(CGRectMake(160 - frame.size.width / 2, 240 - frame.size.height / 2,
+                             frame.size.width, frame.size.height));
+    if (auto window = UIWindow::keyWindow())
+        window->addSubview(hud);
+    HUD_ = hud;
+    UISaveVideoAtPathToSavedPhotosAlbum(editedVideoPath, retained(this),
+                                        &V::videoDidFinishSavingWithError, nullptr);
+}
+
+void VideoPlayerViewController::videoEditorControllerDidFailWithError(UIViewController* editor,
+                                                                      const NSErrorPtr& error) {
+    (void)editor;
+    showError(error ? error->localizedDescription() : std::string());
+}
+
+void VideoPlayerViewController::videoEditorControllerDidCancel(UIViewController* editor) {
+    (void)editor;
+    dismissModalViewControllerAnimated(true);
+    UIApplication::sharedApplication()->setStatusBarHidden(false, true);
+}
+
+void VideoPlayerViewController::showError(const std::string& message) {
+    UIAlertView::initWithTitle("Error", message, {}, "OK", {})->show();
+}
+
+void VideoPlayerViewController::endExport() {
+    exporting_ = false;
+    exportButton_->setEnabled(true);
+}
+
+void VideoPlayerViewController::encodingFailed(const std::string& message) {
+    saving_ = false;
+    copying_ = false;
+    showError(message);
+    if (auto panel = progressPanel())
+        panel->setHidden(true);
+    endExport();
+}
 
 void VideoPlayerViewController::startSeek() {
     cancelPreviousPerformRequestsWithTarget(this, &VideoPlayerViewController::hideOrShow);
@@ -243,7 +490,6 @@ bool VideoPlayerViewController::setOutlet(const std::string& name,
 }
 
 UINibConnectable::Action VideoPlayerViewController::actionNamed(const std::string& name) {
-    using V = VideoPlayerViewController;
     if (name == "play")
         return bindAction(this, &V::play);
     if (name == "pause")

@@ -17,16 +17,35 @@
 // The image view's accessibility value is the index, in the frame list, of the frame it shows
 // ("-1" while it shows none).
 //
-// Threads: main thread only. Both timers are held by the main run loop, which keeps the
-// controller alive until viewWillDisappear invalidates them; delayed calls keep it alive until
-// they run or are cancelled.
+// Export: the export item opens a menu "Email" / "Save to Camera Roll" / "Cancel". Either road
+// pauses playback, shows the progress panel with "Encoding..." and an empty bar, and 1.0 s later
+// encodes the recording into "temp.mov" in Documents (rewritten by every export), with the
+// encoder's "progress" notifications on the bar; then, on the next run-loop pass, the e-mail road
+// presents a mail composer with the movie attached as "Video.mov" (video/quicktime) and hides the
+// panel, and the album road hands the movie to the photo album (the bar holds at 0.9 with
+// "Saving..." until the album reports, then fills and hides 1.0 s later). The export item is
+// disabled from the menu choice until the composer is up or the album has reported, so no second
+// export starts while one runs. An encoding that fails shows the alert "Error" with the encoder's
+// message and hides the panel; playback stays paused. Leaving the player cancels the export's
+// pending steps, and the album's report is dropped once the controller is gone.
+//
+// Threads: main thread only, the encoding included (it holds the main thread, so the bar is
+// redrawn only when it returns), except copyMovie, which runs on a thread of its own. Both
+// timers are held by the main run loop, which keeps the controller alive until
+// viewWillDisappear invalidates them; delayed calls keep it alive until they run or are
+// cancelled.
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "platform/AVFoundation/AVAudioPlayer.h"
+#include "platform/Foundation/NSError.h"
+#include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSTimer.h"
 #include "platform/Foundation/Value.h"
+#include "platform/MessageUI/MFMailComposeViewController.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIBarButtonItem.h"
 #include "platform/UIKit/UIButton.h"
 #include "platform/UIKit/UIImageView.h"
@@ -36,7 +55,12 @@
 #include "platform/UIKit/UIToolbar.h"
 #include "platform/UIKit/UIViewController.h"
 
-class VideoPlayerViewController : public UIViewController, public AVAudioPlayerDelegate {
+class QvProgressHUD;
+
+class VideoPlayerViewController : public UIViewController,
+                                  public AVAudioPlayerDelegate,
+                                  public UIActionSheetDelegate,
+                                  public MFMailComposeViewControllerDelegate {
   public:
     static constexpr const char* kNibName = "VideoPlayerViewController";
     // Seconds from play to the bars' fading out, and the fade's length.
@@ -49,17 +73,19 @@ class VideoPlayerViewController : public UIViewController, public AVAudioPlayerD
     // player. Never null.
     static std::shared_ptr<VideoPlayerViewController> initWithImages(const ValueArray& images,
                                                                      const std::string& soundFile);
+    ~VideoPlayerViewController() override;
 
     void viewDidLoad() override;
-    // Stops both timers and the sound, unless a modal controller is up.
+    // Stops both timers and the sound and cancels the export's pending steps, unless a modal
+    // controller is up.
     void viewWillDisappear(bool animated) override;
 
     // Actions: the play item (toggles), the pause item, the tap on the picture, and the seek
     // slider's touch down, value changed and touch up inside or outside.
     void play();
     void pause();
-    // The export item's action "export" (a keyword in C++, hence the name): the export menu is
-    // not built yet, so it does nothing.
+    // The export item's action "export" (a keyword in C++, hence the name): keeps the bars up
+    // and shows the export menu from the bottom bar. Nothing while an export runs.
     void exportVideo();
     void hideOrShow();
     void startSeek();
@@ -70,6 +96,59 @@ class VideoPlayerViewController : public UIViewController, public AVAudioPlayerD
     // The frame timer's step and the 1 s position display.
     void changeImage();
     void updateDuration();
+
+    // The menu's answer: "Cancel" changes nothing; "Email" (0) and "Save to Camera Roll" (1)
+    // start their road.
+    void actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet, int buttonIndex) override;
+    // The e-mail road's delayed steps: the encoding, then the composer.
+    void email();
+    void showComposer();
+    // The composer's end: an error is shown; the composer goes and the status bar turns black
+    // translucent again.
+    void mailComposeControllerDidFinishWithResult(MFMailComposeViewController* controller,
+                                                  MFMailComposeResult result,
+                                                  const NSErrorPtr& error) override;
+    // The album road's delayed steps: the encoding, then the album save of "temp.mov".
+    void saveToCameraRoll();
+    void saveVideo();
+    // The album's report (also of the video editor's save): an error is logged and shown, the
+    // bar fills, the panel hides 1.0 s later and "Finished Saving" is logged.
+    void videoDidFinishSavingWithError(const std::string& videoPath, const NSErrorPtr& error,
+                                       void* contextInfo);
+
+    // The "progress" observer: its value goes to updateProgress on the main thread (at once
+    // there, posted from another thread).
+    void setProgress(const NSNotification& notification);
+    // The bar to `value` (pinned to 0 ... 1); past 0.9 while saving or copying the bar holds at
+    // 0.9 with "Saving..." or "Copying...". Main thread.
+    void updateProgress(float value);
+    void hideProgress();
+
+    // Encodes the recording into outputPath on the calling thread. Returns "" once the movie is
+    // written, else the encoder's message.
+    std::string output();
+    // "temp.mov" and "tempCopy.mov" in Documents.
+    static std::string outputPath();
+    static std::string copyPath();
+
+    // The pasteboard road, which nothing in the application starts: run copyMovie on a thread of
+    // its own while the main run loop runs (the caller keeps the controller alive until it
+    // returns). It ignores touches around the encoding, then has addToPasteboard run on the main
+    // thread and waits for it. A failed encoding is shown as on the menu roads.
+    void copyMovie();
+    // Moves "temp.mov" to "tempCopy.mov" (a failure, such as an older copy in the way, is
+    // ignored), puts one item on the general pasteboard — "Video.mov" as
+    // "public.utf8-plain-text" and the copy's file URL as "public.url" — logs the items, fills
+    // the bar and hides the panel. Main thread.
+    void addToPasteboard();
+
+    // The video editor's delegate messages, which nothing in the application sends. A saved
+    // movie the album would take goes to the album under a "Saving" overlay on the key window
+    // (which nothing removes); one it would not take is refused with an alert.
+    void videoEditorControllerDidSaveEditedVideoToPath(UIViewController* editor,
+                                                       const std::string& editedVideoPath);
+    void videoEditorControllerDidFailWithError(UIViewController* editor, const NSErrorPtr& error);
+    void videoEditorControllerDidCancel(UIViewController* editor);
 
     bool respondsToAudioPlayerDidFinishPlaying() const override { return true; }
     // The end of the sound: the bars come back, the picture goes back to frame 0.
@@ -94,6 +173,16 @@ class VideoPlayerViewController : public UIViewController, public AVAudioPlayerD
     const std::shared_ptr<UIBarButtonItem>& exportButton() const { return exportButton_; }
     const std::shared_ptr<UIProgressView>& progressView() const { return progressView_; }
     const std::shared_ptr<UILabel>& progressLabel() const { return progressLabel_; }
+    // The superview of the bar and its label (view name "progressPanel").
+    std::shared_ptr<UIView> progressPanel() const {
+        return progressView_ ? progressView_->superview() : nullptr;
+    }
+    // The video editor's overlay, while its window holds it.
+    std::shared_ptr<QvProgressHUD> HUD() const { return HUD_.lock(); }
+    bool isSaving() const { return saving_; }
+    bool isCopying() const { return copying_; }
+    // From the menu choice until the composer is up or the album has reported.
+    bool isExporting() const { return exporting_; }
     // The transparent button over the picture, made by viewDidLoad; its view name is
     // "tapButton".
     const std::shared_ptr<UIButton>& tapButton() const { return tapButton_; }
@@ -111,6 +200,11 @@ class VideoPlayerViewController : public UIViewController, public AVAudioPlayerD
     void showFrame(int index);
     // The bars and the status bar to `alpha` in one fade.
     void fadeBars(double alpha);
+    static void showError(const std::string& message);
+    // The end of an export road: the export item works again.
+    void endExport();
+    // An encoding that failed with `message`: alert, panel hidden, export ended.
+    void encodingFailed(const std::string& message);
 
     std::shared_ptr<UIImageView> imageView_;
     std::weak_ptr<NSTimer> timer_;
@@ -130,6 +224,12 @@ class VideoPlayerViewController : public UIViewController, public AVAudioPlayerD
     std::shared_ptr<UIBarButtonItem> exportButton_;
     std::shared_ptr<UIProgressView> progressView_;
     std::shared_ptr<UILabel> progressLabel_;
+    // Held by the key window.
+    std::weak_ptr<QvProgressHUD> HUD_;
+    // Written by the thread of the road that sets them, read by updateProgress on the main one.
+    std::atomic<bool> saving_{false};
+    std::atomic<bool> copying_{false};
+    bool exporting_ = false;
 
     float frameInterval_ = 0;
     int frameOnScreen_ = -1;

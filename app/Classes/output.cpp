@@ -403,12 +403,24 @@ void encode(const char* path) {
 
 }  // namespace
 
+namespace {
+thread_local std::string lastError;
+}
+
+const std::string& output_error() {
+    return lastError;
+}
+
 int output(int argc, const char* const argv[], const ValueArray& images, float duration,
            const std::string& soundURL, const std::shared_ptr<UIProgressView>& progressView) {
     (void)progressView;
+    lastError.clear();
     reset(images, duration, soundURL);
     if (argc != 2) {
-        std::printf(kUsage, argc > 0 && argv[0] ? argv[0] : "output");
+        const char* name = argc > 0 && argv[0] ? argv[0] : "output";
+        std::printf(kUsage, name);
+        lastError.resize(static_cast<size_t>(std::snprintf(nullptr, 0, kUsage, name)));
+        std::snprintf(lastError.data(), lastError.size() + 1, kUsage, name);
         releaseAll();
         return 1;
     }
@@ -417,6 +429,7 @@ int output(int argc, const char* const argv[], const ValueArray& images, float d
         encode(path);
     } catch (const Failure& failure) {
         std::fputs(failure.message.c_str(), stderr);
+        lastError = failure.message;
         const bool partial = file_open;
         releaseAll();
         if (partial)

@@ -40,6 +40,10 @@ class UIProgressView;
 int output(int argc, const char* const argv[], const ValueArray& images, float duration,
            const std::string& soundURL, const std::shared_ptr<UIProgressView>& progressView);
 
+// What the last call on this thread wrote to standard error or standard output when it returned
+// 1 (the reason, ending in a line break); "" after a call that returned 0.
+const std::string& output_error();
+
 // A new frame of `pix_fmt` at width x height with planes of its own; nullptr when memory is short.
 // Freed with av_frame_free.
 AVFrame* alloc_picture(AVPixelFormat pix_fmt, int width, int height);
