@@ -1,6 +1,10 @@
 // The tilvex program: the simulated phone's settings from the environment and the command line,
 // then the application.
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -86,6 +90,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     registerAppClasses();
+    // FFmpeg's notes (a CAF file's duration estimated, say) are not the user's concern.
+    av_log_set_level(AV_LOG_ERROR);
     int status = UIApplicationMain(argc, argv, [&script](UIApplication& application) {
         if (script)
             script->start(retained(&application));
