@@ -23,6 +23,7 @@ function(tilvex_test name dir)
   target_link_libraries(${name} PRIVATE ${ARGN} tilvex_testsupport GTest::gtest_main GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     TILVEX_SOURCE_DIR="${PROJECT_SOURCE_DIR}" TILVEX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Each test is labelled with its program, so that a run can pick programs (ctest -L).
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TILVEX_RESOURCES=${PROJECT_SOURCE_DIR}/app/Resources")
+    PROPERTIES ENVIRONMENT "TILVEX_RESOURCES=${PROJECT_SOURCE_DIR}/app/Resources" LABELS ${name})
 endfunction()

@@ -1,7 +1,26 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test; then the same under sanitizers, then the fuzzers.
+# Everything is built below one folder: build/ (build/asan, build/tsan, build/fuzz).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${TILVEX_BUILD_DIR:-$root/build}
-"$root/scripts/build.sh"
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+export TILVEX_BUILD_DIR=$build
+
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "=== $name"
+  "$@"
+  echo "=== $name: passed in $((SECONDS - start)) s"
+}
+
+tests() {
+  "$root/scripts/build.sh"
+  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+}
+
+step "build and tests" tests
+step "AddressSanitizer + UndefinedBehaviorSanitizer, all tests" "$root/scripts/sanitize.sh" address
+step "ThreadSanitizer, the tests that use threads" "$root/scripts/sanitize.sh" thread
+step "fuzzing, ${TILVEX_FUZZ_SECONDS:-60} s per target" "$root/scripts/fuzz.sh"
+echo "=== all passed in $SECONDS s"

@@ -22,8 +22,9 @@ std::string ffmpegError(int code) {
 int64_t countSampleFrames(AVFormatContext* format, int stream) {
     AVStream* st = format->streams[stream];
     const int rate = st->codecpar->sample_rate;
-    const int frameBytes =
-        av_get_bits_per_sample(st->codecpar->codec_id) / 8 * st->codecpar->ch_layout.nb_channels;
+    // 64 bits: a damaged header may claim any channel count.
+    const int64_t frameBytes = int64_t{av_get_bits_per_sample(st->codecpar->codec_id)} / 8 *
+                               st->codecpar->ch_layout.nb_channels;
     if (frameBytes <= 0 && st->duration != AV_NOPTS_VALUE && st->duration > 0)
         return av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
     int64_t frames = 0;

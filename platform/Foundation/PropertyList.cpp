@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -63,11 +64,11 @@ Value fromPlist(plist_t node) {
         }
         case PLIST_STRING:
         case PLIST_KEY: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            Value v(s ? s : "");
-            std::free(s);
-            return v;
+            // By pointer and length: a string may hold NUL characters, on which
+            // plist_get_string_val aborts the process.
+            uint64_t length = 0;
+            const char* s = plist_get_string_ptr(node, &length);
+            return Value(s ? std::string(s, length) : std::string());
         }
         case PLIST_DATA: {
             char* bytes = nullptr;
@@ -162,10 +163,80 @@ plist_t toPlist(const Value& v) {
     return nullptr;
 }
 
+uint64_t bigEndian(const uint8_t* p, size_t bytes) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < bytes; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// libplist aborts the process (an assertion) on a dictionary key of a binary list that is no
+// string or holds a NUL character, as damaged bytes may have it; such lists are refused here.
+// Other lists, and every other kind of damage, are left to libplist.
+bool binaryKeysAreStrings(const Data& b) {
+    constexpr size_t kHeader = 8, kTrailer = 32;
+    if (b.size() < kHeader + kTrailer || std::memcmp(b.data(), "bplist00", kHeader) != 0)
+        return true;
+    const uint8_t* trailer = b.data() + b.size() - kTrailer;
+    const size_t offsetSize = trailer[6], refSize = trailer[7];
+    const uint64_t count = bigEndian(trailer + 8, 8), table = bigEndian(trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || table > b.size() ||
+        count > (b.size() - table) / offsetSize)
+        return false;
+    auto object = [&](uint64_t ref, size_t* at) {
+        if (ref >= count)
+            return false;
+        *at = bigEndian(b.data() + table + ref * offsetSize, offsetSize);
+        return *at < table;
+    };
+    // An object's count: the marker's low nibble, or an integer object after it when that is 0xF.
+    auto length = [&](size_t at, uint64_t* n, size_t* start) {
+        if ((b[at] & 0x0F) != 0x0F) {
+            *n = b[at] & 0x0F;
+            *start = at + 1;
+            return true;
+        }
+        if (at + 1 >= b.size() || (b[at + 1] & 0xF0) != 0x10 || (b[at + 1] & 0x0F) > 3)
+            return false;
+        const size_t bytes = size_t{1} << (b[at + 1] & 0x0F);
+        if (at + 2 + bytes > b.size())
+            return false;
+        *n = bigEndian(&b[at + 2], bytes);
+        *start = at + 2 + bytes;
+        return true;
+    };
+    for (uint64_t i = 0; i < count; ++i) {
+        size_t at = 0, refs = 0;
+        uint64_t entries = 0;
+        if (!object(i, &at))
+            return false;
+        if ((b[at] & 0xF0) != 0xD0)
+            continue;
+        if (!length(at, &entries, &refs) || refs > b.size() ||
+            entries > (b.size() - refs) / refSize)
+            return false;
+        for (uint64_t k = 0; k < entries; ++k) {
+            size_t key = 0, chars = 0;
+            uint64_t n = 0;
+            if (!object(bigEndian(&b[refs + k * refSize], refSize), &key) ||
+                !length(key, &n, &chars))
+                return false;
+            const uint8_t kind = b[key] & 0xF0;
+            const size_t unit = kind == 0x50 ? 1 : kind == 0x60 ? 2 : 0;
+            if (unit == 0 || chars > b.size() || n > (b.size() - chars) / unit)
+                return false;
+            for (uint64_t c = 0; c < n; ++c)
+                if (b[chars + c * unit] == 0 && (unit == 1 || b[chars + c * unit + 1] == 0))
+                    return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<Value> PropertyList::read(const Data& bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
+        !binaryKeysAreStrings(bytes))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(bytes.data()),

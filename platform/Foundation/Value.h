@@ -22,8 +22,9 @@ class ValueDictionary {
   public:
     using Entry = std::pair<std::string, Value>;
 
-    size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
+    // Defined below Value: clang needs the complete entry type for these.
+    size_t size() const;
+    bool empty() const;
     bool contains(std::string_view key) const;
     // nullptr when the key is absent.
     const Value* find(std::string_view key) const;
@@ -31,8 +32,8 @@ class ValueDictionary {
     // A new key goes to the end; an existing key keeps its place and takes the new value.
     void set(std::string key, Value value);
     void remove(std::string_view key);
-    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
   private:
     std::vector<Entry> entries_;
@@ -120,3 +121,16 @@ class Value {
                  std::shared_ptr<ValueDictionary>>
         v_;
 };
+
+inline size_t ValueDictionary::size() const {
+    return entries_.size();
+}
+inline bool ValueDictionary::empty() const {
+    return entries_.empty();
+}
+inline std::vector<ValueDictionary::Entry>::const_iterator ValueDictionary::begin() const {
+    return entries_.begin();
+}
+inline std::vector<ValueDictionary::Entry>::const_iterator ValueDictionary::end() const {
+    return entries_.end();
+}
