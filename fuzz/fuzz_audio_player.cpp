@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path =
-        "/tmp/tilvex-fuzz-sound-" + std::to_string(::getpid()) + ".caf";
+    static const std::string path = "/tmp/tilvex-fuzz-sound-" + std::to_string(::getpid()) + ".caf";
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         return 0;

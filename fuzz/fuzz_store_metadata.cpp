@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto coordinator = NSPersistentStoreCoordinator::initWithManagedObjectModel(model);
     NSErrorPtr error;
     if (coordinator->addPersistentStoreWithType(NSSQLiteStoreType, path, &error)) {
-        for (const auto& entity : model->entities())
-            (void)coordinator->fetchRows(*entity, &error);
+        for (const auto& entity : model->entities()) (void)coordinator->fetchRows(*entity, &error);
     } else if (!error) {
         __builtin_trap();  // a refused store always says why
     }
