@@ -6,6 +6,8 @@
 
 #include "platform/CoreLocation/CLLocationManager.h"
 #include "platform/Device/Screen.h"
+#include "platform/MessageUI/MFMailComposeViewController.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIButton.h"
 #include "platform/UIKit/UIImageView.h"
@@ -125,6 +127,24 @@ std::optional<std::string> applicationProperty(UIApplication& application, const
     return std::nullopt;
 }
 
+// The title or enabled state of the bar item `name` on the topmost bar that has one.
+std::optional<std::string> barItemProperty(const std::string& name, const std::string& property) {
+    std::shared_ptr<UIBarButtonItem> item;
+    if (auto bar =
+            topmost<UINavigationBar>([&name](UINavigationBar& b) { return !!b.itemNamed(name); }))
+        item = bar->itemNamed(name);
+    else if (auto toolbar =
+                 topmost<UIToolbar>([&name](UIToolbar& t) { return !!t.itemNamed(name); }))
+        item = toolbar->itemNamed(name);
+    if (!item)
+        return std::nullopt;
+    if (property == "enabled")
+        return yesNo(item->isEnabled());
+    if (property == "title")
+        return item->title();
+    return std::nullopt;
+}
+
 }  // namespace
 
 AutomationDriver::AutomationDriver(std::shared_ptr<UIApplication> application)
@@ -204,6 +224,36 @@ std::string AutomationDriver::slide(const std::string& name, float value) {
     return "";
 }
 
+std::string AutomationDriver::pressSheetButton(const std::string& title) {
+    auto sheet = UIActionSheet::topSheet();
+    if (!sheet)
+        return "expected an action sheet with the button " + title + ", found no sheet";
+    if (!sheet->pressButtonWithTitle(title)) {
+        std::string buttons;
+        for (int i = 0; i < sheet->numberOfButtons(); ++i)
+            buttons += (i ? ", " : "") + sheet->buttonTitleAtIndex(i);
+        return "expected the button " + title + " on the action sheet to take a press, found " +
+               buttons;
+    }
+    return "";
+}
+
+std::string AutomationDriver::answerMail(const std::string& answer) {
+    auto composer = MFMailComposeViewController::visibleComposer();
+    if (!composer)
+        return "expected a mail composer on screen, found none";
+    bool answered = false;
+    if (answer == "send")
+        answered = composer->send();
+    else if (answer == "save")
+        answered = composer->save();
+    else if (answer == "cancel")
+        answered = composer->cancel();
+    else
+        return "expected send, save or cancel for the mail composer, found " + answer;
+    return answered ? "" : "expected the mail composer to take " + answer + ", found it answered";
+}
+
 std::string AutomationDriver::pressAlertButton(const std::string& title) {
     auto alert = UIAlertView::topAlert();
     if (!alert)
@@ -230,6 +280,8 @@ std::optional<std::string> AutomationDriver::readProperty(const std::string& nam
     }
     auto view = findView(name);
     if (!view) {
+        if (auto text = barItemProperty(name, property))
+            return text;
         *error = "expected a view " + name + " on screen, found none";
         return std::nullopt;
     }

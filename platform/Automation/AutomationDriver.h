@@ -12,7 +12,8 @@
 //
 // Properties and their texts: YES or NO for booleans, numbers with up to 6 significant digits
 // (%g), colours as "red green blue alpha".
-//   title, titleColor, enabled, hidden, alpha   buttons / controls / views
+//   title, titleColor, enabled, hidden, alpha   buttons / controls / views; title and enabled
+//                                               also of bar items, by name
 //   text                                        labels; a table cell's text
 //   detail                                      a table cell's detail text
 //   value                                       sliders
@@ -52,6 +53,10 @@ class AutomationDriver {
     std::string slide(const std::string& name, float value);
     // Presses the button titled `title` on the topmost alert.
     std::string pressAlertButton(const std::string& title);
+    // Presses the button titled `title` on the topmost action sheet.
+    std::string pressSheetButton(const std::string& title);
+    // Answers the mail composer on screen: "send", "save" or "cancel".
+    std::string answerMail(const std::string& answer);
     // The text of `property` of the view `name`, or nullopt with `*error`.
     std::optional<std::string> readProperty(const std::string& name, const std::string& property,
                                             std::string* error) const;

@@ -20,7 +20,7 @@ const std::map<std::string, std::pair<int, int>>& verbs() {
         {"tap", {1, 1}},     {"wait", {1, 1}},       {"wait-until", {2, -1}}, {"alert", {1, -1}},
         {"expect", {2, -1}}, {"screenshot", {1, 1}}, {"background", {0, 0}},  {"location", {2, 2}},
         {"quit", {0, 0}},    {"select-row", {1, 1}}, {"delete-row", {1, 1}},  {"back", {0, 0}},
-        {"slide", {2, 2}},
+        {"slide", {2, 2}},   {"sheet", {1, -1}},     {"mail", {1, 1}},
     };
     return table;
 }
@@ -185,6 +185,10 @@ bool AutomationScript::run(const Command& command) {
         failure = driver_->slide(words[0], static_cast<float>(*numberIn(words[1])));
     } else if (command.verb == "alert") {
         failure = driver_->pressAlertButton(command.rest);
+    } else if (command.verb == "sheet") {
+        failure = driver_->pressSheetButton(command.rest);
+    } else if (command.verb == "mail") {
+        failure = driver_->answerMail(words[0]);
     } else if (command.verb == "screenshot") {
         failure = driver_->screenshot(words[0]);
     } else if (command.verb == "background") {

@@ -5,6 +5,8 @@
 //   wait SECONDS                             let the application run that long
 //   wait-until NAME.PROP VALUE [SECONDS]     run until the property reads VALUE (limit 30 s)
 //   alert BUTTON                             press the button titled BUTTON on the alert on screen
+//   sheet BUTTON                             press the button titled BUTTON on the action sheet
+//   mail send|save|cancel                    answer the mail composer on screen
 //   select-row N                             select row N (from 0) of the table on screen
 //   delete-row N                             commit the delete editing style on row N
 //   back                                     the navigation bar's back button
