@@ -299,11 +299,13 @@ void VideoPlayerViewController::hideProgress() {
 }
 
 std::string VideoPlayerViewController::output() {
+    return encode(static_cast<float>(soundDuration()), player_ ? player_->url() : std::string());
+}
+
+std::string VideoPlayerViewController::encode(float duration, const std::string& soundURL) {
     const std::string path = outputPath();
     const char* const argv[] = {"tilvex", path.c_str()};
-    const float duration = static_cast<float>(soundDuration());
-    const std::string sound = player_ ? player_->url() : std::string();
-    if (::output(2, argv, images_, duration, sound, progressView_) == 0)
+    if (::output(2, argv, images_, duration, soundURL, progressView_) == 0)
         return {};
     std::string message = output_error();
     while (!message.empty() && message.back() == '\n') message.pop_back();
@@ -323,8 +325,15 @@ void VideoPlayerViewController::copyMovie() {
     auto main = NSRunLoop::mainRunLoop();
     auto application = UIApplication::sharedApplication();
     copying_ = true;
-    main->postAndWait([&] { application->beginIgnoringInteractionEvents(); });
-    const std::string failure = output();
+    // The audio player belongs to the main thread: its duration and file are read there.
+    float duration = 0;
+    std::string sound;
+    main->postAndWait([&] {
+        application->beginIgnoringInteractionEvents();
+        duration = static_cast<float>(soundDuration());
+        sound = player_ ? player_->url() : std::string();
+    });
+    const std::string failure = encode(duration, sound);
     main->postAndWait([&] { application->endIgnoringInteractionEvents(); });
     main->postAndWait([&] {
         if (failure.empty())

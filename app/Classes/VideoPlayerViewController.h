@@ -201,6 +201,8 @@ class VideoPlayerViewController : public UIViewController,
     // The bars and the status bar to `alpha` in one fade.
     void fadeBars(double alpha);
     static void showError(const std::string& message);
+    // The encoder on the calling thread; "" or its message (one line).
+    std::string encode(float duration, const std::string& soundURL);
     // The end of an export road: the export item works again.
     void endExport();
     // An encoding that failed with `message`: alert, panel hidden, export ended.
