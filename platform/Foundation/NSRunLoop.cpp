@@ -49,11 +49,12 @@ std::shared_ptr<NSRunLoop> NSRunLoop::currentRunLoop() {
 
 void NSRunLoop::addTimer(const std::shared_ptr<NSTimer>& timer) {
     {
+        // The loop's lock before the timer's, in the order runDueTimers takes them.
+        std::lock_guard lock(mutex_);
         std::lock_guard timerLock(timer->mutex_);
         if (!timer->action_ || !timer->loop_.expired())
             return;  // invalid, or already on a loop
         timer->loop_ = retained(this);
-        std::lock_guard lock(mutex_);
         timer->seq_ = nextSeq_++;
         timers_.push_back(timer);
     }
