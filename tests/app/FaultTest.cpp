@@ -25,13 +25,13 @@ class FaultTest : public ::testing::Test {
         ASSERT_EQ(storedRows(store()).size(), 1u);
         before_ = storedRows(store())[0];
     }
-    // Runs the program with a script, and a shell line that runs once the recording's sound file
-    // `soundFile` exists, with $pid the program's process.
-    ProgramOutcome runAndThen(const std::string& script, const std::string& soundFile,
+    // Runs the program with a script, and a shell line that runs once the document `trigger`
+    // exists (a recording's sound file, the movie of an export), with $pid the program's process.
+    ProgramOutcome runAndThen(const std::string& script, const std::string& trigger,
                               const std::string& then) {
         std::string launcher = phone_.folder() / "launcher.sh";
         std::ofstream(launcher) << "\"$@\" & pid=$!\n"
-                                << "while [ ! -e '" << phone_.document(soundFile)
+                                << "while [ ! -e '" << phone_.document(trigger)
                                 << "' ]; do sleep 0.02; done\n"
                                 << then << "\nwait $pid\n";
         return phone_.runScript(script, "", "sh " + launcher);
@@ -103,6 +103,33 @@ TEST_F(FaultTest, KilledDuringTheStopNeverShowsAHalfStoredRecording) {
     }
     ProgramOutcome next = phone_.runScript("tap button\nwait 0.3\ntap button\n");
     EXPECT_EQ(next.status, 0) << next.out;
+    expectTheFirstRecordingIntact();
+}
+
+// Killed while the movie is being encoded: the half-written "temp.mov" is never sent or saved as
+// a movie; the next export writes it afresh, and the album and the outbox get a whole movie.
+TEST_F(FaultTest, KilledDuringAnExportLeavesNothingHalfWrittenShownOrSent) {
+    recordOneNormally();
+    const std::string openTheNewest =
+        "tap albumButton\nwait-until table.rows 2 5\nselect-row 0\ntap exportButton\n";
+    ProgramOutcome killed = runAndThen(
+        "tap button\nwait 5\ntap button\n" + openTheNewest + "sheet Save to Camera Roll\nwait 60\n",
+        "temp.mov", "kill -KILL $pid");
+    EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;  // as the launcher saw it
+    auto& files = NSFileManager::defaultManager();
+    EXPECT_FALSE(files.fileExistsAtPath(phone_.home() + "/Media/DCIM/IMG_0001.MOV"));
+    EXPECT_TRUE(files.contentsOfDirectoryAtPath(phone_.home() + "/Mail/Outbox")
+                    .value_or(std::vector<std::string>{})
+                    .empty());
+    expectTheFirstRecordingIntact();
+
+    ProgramOutcome next = phone_.runScript(openTheNewest +
+                                           "sheet Save to Camera Roll\n"
+                                           "wait-until progressPanel.hidden YES 30\n"
+                                           "wait-until exportButton.enabled YES 10\n");
+    ASSERT_EQ(next.status, 0) << next.out;
+    // The album took the movie: only a file FFmpeg opens as a movie is accepted there.
+    EXPECT_TRUE(files.fileExistsAtPath(phone_.home() + "/Media/DCIM/IMG_0001.MOV")) << next.out;
     expectTheFirstRecordingIntact();
 }
 
