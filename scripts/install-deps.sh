@@ -19,6 +19,8 @@ packages=(
   libplist-dev libcurl4-openssl-dev libexpat1-dev libssl-dev libicu-dev
   # reachability tests make a network namespace of their own
   iproute2
+  # mail tests read messages back with Python's own MIME parser
+  python3
 )
 
 missing=()

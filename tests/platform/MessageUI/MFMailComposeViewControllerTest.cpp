@@ -13,6 +13,7 @@
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/support/MailMessageReader.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -39,22 +40,6 @@ Data randomBytes(size_t size) {
     Data bytes(size);
     for (auto& b : bytes) b = static_cast<uint8_t>(generator());
     return bytes;
-}
-
-// The message as Python's email package reads it.
-nlohmann::json readWithPython(const std::string& eml, const std::string& outdir) {
-    const std::string command = "python3 '" TILVEX_SOURCE_DIR
-                                "/tests/platform/MessageUI/read_message.py' '" +
-                                eml + "' '" + outdir + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return nullptr;
-    std::string output;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    if (::pclose(pipe) != 0)
-        return nullptr;
-    return nlohmann::json::parse(output, nullptr, false);
 }
 
 class MailComposerTest : public ::testing::Test {
@@ -115,7 +100,7 @@ TEST_P(MailSendTest, SendingLeavesOneMessageInTheOutboxThatAMailReaderUnpacks) {
 
     ASSERT_EQ(outbox(), std::vector<std::string>{"Message_0001.eml"});
     EXPECT_EQ(composer->sentMessagePath(), DeviceHome::outbox() + "/Message_0001.eml");
-    auto message = readWithPython(composer->sentMessagePath(), dir.path());
+    auto message = readMailMessage(composer->sentMessagePath(), dir.path());
     ASSERT_TRUE(message.is_object()) << "python3 could not read the message";
     EXPECT_EQ(message["defects"], nlohmann::json::array());
     EXPECT_EQ(message["type"], "multipart/mixed");
@@ -154,7 +139,7 @@ TEST_F(MailComposerTest, TwoAttachmentsTravelInOrderAndASecondMessageTakesTheNex
     ASSERT_TRUE(second->send());  // no delegate: nobody hears it, the message goes all the same
     EXPECT_EQ(outbox(), (std::vector<std::string>{"Message_0001.eml", "Message_0002.eml"}));
 
-    auto message = readWithPython(composer->sentMessagePath(), dir.path());
+    auto message = readMailMessage(composer->sentMessagePath(), dir.path());
     ASSERT_TRUE(message.is_object());
     ASSERT_EQ(message["attachments"].size(), 2u);
     EXPECT_EQ(message["attachments"][0]["filename"], "Video.mov");
