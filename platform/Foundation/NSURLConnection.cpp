@@ -34,10 +34,17 @@ struct CurlFree {
 struct Exchange {
     Data body;
     HTTPHeaderFields headers;
+    bool tooLarge = false;
 };
 
 size_t appendBody(char* bytes, size_t size, size_t count, void* context) {
     auto* exchange = static_cast<Exchange*>(context);
+    if (size * count > NSURLConnectionMaximumBodyLength - exchange->body.size()) {
+        // Returning short makes libcurl stop with a write error.
+        exchange->tooLarge = true;
+        Data().swap(exchange->body);
+        return 0;
+    }
     exchange->body.insert(exchange->body.end(), reinterpret_cast<uint8_t*>(bytes),
                           reinterpret_cast<uint8_t*>(bytes) + size * count);
     return size * count;
@@ -87,6 +94,9 @@ std::pair<long, const char*> urlError(CURLcode code) {
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_BAD_CONTENT_ENCODING:
             return {NSURLErrorBadServerResponse, "The server returned a bad response."};
+        case CURLE_FILESIZE_EXCEEDED:
+            return {NSURLErrorDataLengthExceedsMaximum,
+                    "The server's answer is larger than the largest answer accepted."};
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_PEER_FAILED_VERIFICATION:
             return {NSURLErrorSecureConnectionFailed, "A secure connection could not be made."};
@@ -146,6 +156,10 @@ std::unique_ptr<curl_slist, CurlFree> configure(CURL* c, const NSURLRequest& req
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeoutMilliseconds(request.timeoutInterval()));
+    // Refuses at once an answer that declares a length past the cap; the write callbacks count
+    // the rest.
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(NSURLConnectionMaximumBodyLength));
     setMethodAndBody(c, request);
 
     // curl adds "Expect: 100-continue" to large bodies, which some servers never answer.
@@ -246,6 +260,8 @@ std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& 
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &exchange);
 
     CURLcode code = performWithTimeout(c, request.timeoutInterval());
+    if (exchange.tooLarge)
+        code = CURLE_FILESIZE_EXCEEDED;
     if (code != CURLE_OK) {
         if (error)
             *error = makeError(code, request.URL());
@@ -305,9 +321,16 @@ struct NSURLConnection::Transfer {
     std::shared_ptr<NSURLConnectionDelegate> delegate;
     bool ended = false;      // no more messages will be queued
     bool cancelled = false;  // no more messages will be sent
+    size_t received = 0;     // body bytes of the current answer
+    bool tooLarge = false;   // the answer went past the cap
 
     static size_t onBody(char* bytes, size_t size, size_t count, void* context) {
         auto* t = static_cast<Transfer*>(context);
+        if (size * count > NSURLConnectionMaximumBodyLength - t->received) {
+            t->tooLarge = true;
+            return 0;  // libcurl stops with a write error
+        }
+        t->received += size * count;
         const auto* begin = reinterpret_cast<const uint8_t*>(bytes);
         t->queue.push_back(DataMessage{Data(begin, begin + size * count)});
         return size * count;
@@ -488,7 +511,9 @@ void NSURLConnection::collectResult() {
     if (!result)
         return;
     endTransfer();
-    if (*result == CURLE_OK)
+    if (t.tooLarge)
+        t.queue.push_back(FailMessage{makeError(CURLE_FILESIZE_EXCEEDED, t.URL)});
+    else if (*result == CURLE_OK)
         t.queue.push_back(FinishMessage{});
     else
         t.queue.push_back(FailMessage{makeError(*result, t.URL)});

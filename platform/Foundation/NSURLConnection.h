@@ -4,7 +4,14 @@
 // an NSError in NSURLErrorDomain. Both kinds share the cookies of NSHTTPCookieStorage: what an
 // answer sets is stored, and a request without a "Cookie" field of its own carries the stored
 // cookies that match its URL.
+//
+// An answer's body is capped at NSURLConnectionMaximumBodyLength bytes (after decoding any
+// content encoding): an answer that goes past it, or declares a length past it, is a failed
+// answer (NSURLErrorDataLengthExceedsMaximum). The synchronous call then keeps nothing of it;
+// the asynchronous one stops the transfer, having delivered no more than the cap, and reports
+// the failure. No real answer of the services we talk to comes near the cap.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 
@@ -12,6 +19,8 @@
 #include "platform/Foundation/NSObject.h"
 #include "platform/Foundation/NSURLRequest.h"
 #include "platform/Foundation/NSURLResponse.h"
+
+inline constexpr size_t NSURLConnectionMaximumBodyLength = 16 * 1024 * 1024;
 
 inline constexpr const char* NSURLErrorDomain = "NSURLErrorDomain";
 // The failing URL, in an error's user information.
@@ -26,6 +35,7 @@ enum NSURLErrorCode : long {
     NSURLErrorCannotConnectToHost = -1004,
     NSURLErrorNetworkConnectionLost = -1005,
     NSURLErrorBadServerResponse = -1011,
+    NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
 };
 
