@@ -15,9 +15,40 @@ struct NSXMLParser::Callbacks {
         return parser.delegate_.lock();
     }
 
+    // Stops the parse at once with an error of the parser's own; no further message but it.
+    static void refuse(NSXMLParser& parser, long kind, std::string reason) {
+        if (parser.aborted_ || !parser.expat_)
+            return;
+        parser.refusal_ = kind;
+        parser.refusalReason_ = std::move(reason);
+        parser.aborted_ = true;
+        XML_StopParser(static_cast<XML_Parser>(parser.expat_), XML_FALSE);
+    }
+
+    static void entityDeclaration(void* userData, const XML_Char* entityName, int isParameter,
+                                  const XML_Char*, int, const XML_Char*, const XML_Char* systemId,
+                                  const XML_Char* publicId, const XML_Char*) {
+        NSXMLParser& parser = self(userData);
+        const bool external = systemId || publicId;
+        std::string reason = std::string("The XML document declares the ") +
+                             (external ? "external " : "") + (isParameter ? "parameter " : "") +
+                             "entity \"" + entityName +
+                             "\"; documents that declare entities are refused";
+        refuse(
+            parser,
+            external ? NSXMLParserEntityIsExternalError : NSXMLParserEntityDeclarationRefusedError,
+            std::move(reason));
+    }
+
     static void startElement(void* userData, const XML_Char* name, const XML_Char** attributes) {
         NSXMLParser& parser = self(userData);
         parser.sawElement_ = true;
+        if (++parser.depth_ > NSXMLParserMaximumDepth) {
+            refuse(parser, NSXMLParserNestingTooDeepError,
+                   "The XML document nests elements deeper than " +
+                       std::to_string(NSXMLParserMaximumDepth) + " levels");
+            return;
+        }
         auto d = delegate(parser);
         if (!d)
             return;
@@ -30,6 +61,7 @@ struct NSXMLParser::Callbacks {
 
     static void endElement(void* userData, const XML_Char* name) {
         NSXMLParser& parser = self(userData);
+        --parser.depth_;
         if (auto d = delegate(parser))
             d->parserDidEndElementNamespaceURIQualifiedName(parser, name, std::nullopt,
                                                             std::nullopt);
@@ -119,6 +151,7 @@ bool NSXMLParser::parse() {
     XML_SetElementHandler(expat, &Callbacks::startElement, &Callbacks::endElement);
     XML_SetCharacterDataHandler(expat, &Callbacks::characters);
     XML_SetCdataSectionHandler(expat, &Callbacks::startCDATA, &Callbacks::endCDATA);
+    XML_SetEntityDeclHandler(expat, &Callbacks::entityDeclaration);
 
     // expat takes an int length; larger documents go in slices.
     constexpr size_t kSlice = 1 << 30;
@@ -138,14 +171,17 @@ bool NSXMLParser::parse() {
     if (!result_) {
         const XML_Error code = XML_GetErrorCode(expat);
         const std::string message = XML_ErrorString(code) ? XML_ErrorString(code) : "";
+        const std::string place =
+            " (line " + std::to_string(line_) + ", column " + std::to_string(column_) + ")";
         ValueDictionary info;
-        info.set(NSLocalizedDescriptionKey, "The XML document is not well-formed: " + message +
-                                                " (line " + std::to_string(line_) + ", column " +
-                                                std::to_string(column_) + ").");
+        info.set(NSLocalizedDescriptionKey,
+                 (refusal_ ? refusalReason_ : "The XML document is not well-formed: " + message) +
+                     place + ".");
         info.set(NSXMLParserErrorLineNumberKey, line_);
         info.set(NSXMLParserErrorColumnKey, column_);
-        info.set(NSXMLParserErrorMessageKey, message);
-        error_ = std::make_shared<NSError>(NSXMLParserErrorDomain, errorKind(code, sawElement_),
+        info.set(NSXMLParserErrorMessageKey, refusal_ ? refusalReason_ + "." : message);
+        error_ = std::make_shared<NSError>(NSXMLParserErrorDomain,
+                                           refusal_ ? refusal_ : errorKind(code, sawElement_),
                                            Value(std::move(info)));
     }
     expat_ = nullptr;

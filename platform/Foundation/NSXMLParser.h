@@ -8,6 +8,11 @@
 // Namespaces are not processed: element names are the names as written ("kn:user"), and the
 // namespace and qualified-name arguments are always nullopt. External entities are not loaded.
 //
+// Hostile documents are refused as parse errors: one that declares any entity in its document
+// type declaration (internal or external, general or parameter: the way to blow a small answer
+// up into gigabytes of text), and one whose elements nest deeper than NSXMLParserMaximumDepth.
+// The five predefined entities and character references are read as usual.
+//
 // Threads: one parser is used by one thread at a time; the delegate is called on that thread.
 
 #include <map>
@@ -18,6 +23,9 @@
 #include "platform/Foundation/NSError.h"
 #include "platform/Foundation/NSObject.h"
 #include "platform/Foundation/Value.h"
+
+// The deepest element nesting accepted, the root element counting as 1.
+inline constexpr long NSXMLParserMaximumDepth = 256;
 
 inline constexpr const char* NSXMLParserErrorDomain = "NSXMLParserErrorDomain";
 // In a parse error's user information: the line (from 1), the column (from 1) and expat's text.
@@ -32,7 +40,11 @@ enum NSXMLParserError : long {
     NSXMLParserEmptyDocumentError = 4,
     NSXMLParserPrematureDocumentEndError = 5,
     NSXMLParserInvalidCharacterError = 9,
+    NSXMLParserEntityIsExternalError = 29,
     NSXMLParserTagNameMismatchError = 76,
+    // An entity declaration other than an external one.
+    NSXMLParserEntityDeclarationRefusedError = 1001,
+    NSXMLParserNestingTooDeepError = 1002,
     NSXMLParserDelegateAbortedParseError = 512,
 };
 
@@ -108,6 +120,10 @@ class NSXMLParser : public NSObject {
     bool aborted_ = false;
     bool sawElement_ = false;
     bool inCDATA_ = false;
+    long depth_ = 0;
+    // Why the parser itself stopped the parse: the error kind and its description (0: it did not).
+    long refusal_ = 0;
+    std::string refusalReason_;
     Data cdata_;
     long line_ = 0;
     long column_ = 0;

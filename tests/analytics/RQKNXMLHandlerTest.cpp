@@ -110,6 +110,18 @@ TEST(RQKNXMLHandlerTest, AMalformedDocumentLeavesTheErrorAndNoRoot) {
         {"mismatched", "<r><a>1</b></r>"},
         {"not XML", "Service Unavailable"},
         {"empty", ""},
+        // Hostile answers, refused by the parser before they cost anything.
+        {"entity expansion",
+         "<!DOCTYPE r [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+         "<r><k>&b;</k></r>"},
+        {"nested too deep",
+         [] {
+             std::string deep;
+             for (int i = 0; i < 10'000; ++i) deep += "<k>";
+             deep += "1";
+             for (int i = 0; i < 10'000; ++i) deep += "</k>";
+             return deep;
+         }()},
     };
     for (const Case& c : cases) {
         auto handler = read(c.document);

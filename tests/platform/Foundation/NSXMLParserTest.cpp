@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -200,4 +201,88 @@ TEST(NSXMLParserTest, ADelegateThatIsGoneHearsNothing) {
         parser->setDelegate(recorder);
     }
     EXPECT_TRUE(parser->parse());
+}
+
+namespace {
+
+// `depth` nested elements "<e>" around the text "x".
+std::string nested(long depth) {
+    std::string document;
+    for (long i = 0; i < depth; ++i) document += "<e>";
+    document += "x";
+    for (long i = 0; i < depth; ++i) document += "</e>";
+    return document;
+}
+
+const char* const kBillionLaughs =
+    "<?xml version=\"1.0\"?>\n"
+    "<!DOCTYPE lolz [\n"
+    " <!ENTITY lol \"lol\">\n"
+    " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
+    " <!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">\n"
+    " <!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
+    " <!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">\n"
+    " <!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">\n"
+    " <!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">\n"
+    " <!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">\n"
+    " <!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">\n"
+    " <!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">\n"
+    "]>\n"
+    "<lolz>&lol9;</lolz>";
+
+}  // namespace
+
+TEST(NSXMLParserTest, HostileDocumentsAreRefusedBeforeTheyCostAnything) {
+    struct Case {
+        const char* name;
+        std::string document;
+        long code;  // 0: the document is read
+        const char* reason;
+        size_t startsBefore;  // start tags heard before the error, or in all
+    };
+    const std::vector<Case> cases = {
+        {"billion laughs", kBillionLaughs, NSXMLParserEntityDeclarationRefusedError,
+         "declares the entity \"lol\"", 0},
+        {"external entity", "<!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><r>&x;</r>",
+         NSXMLParserEntityIsExternalError, "declares the external entity \"x\"", 0},
+        {"parameter entity", "<!DOCTYPE r [<!ENTITY % p \"<!ENTITY y 'z'>\"> %p;]><r/>",
+         NSXMLParserEntityDeclarationRefusedError, "declares the parameter entity \"p\"", 0},
+        {"entity declared after an external subset",
+         "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY q \"quoted\">]><r>&q;</r>",
+         NSXMLParserEntityDeclarationRefusedError, "declares the entity \"q\"", 0},
+        {"nesting at the limit", nested(NSXMLParserMaximumDepth), 0, "",
+         static_cast<size_t>(NSXMLParserMaximumDepth)},
+        {"nesting one past the limit", nested(NSXMLParserMaximumDepth + 1),
+         NSXMLParserNestingTooDeepError, "nests elements deeper than 256 levels",
+         static_cast<size_t>(NSXMLParserMaximumDepth)},
+        {"nesting far past the limit", nested(100'000), NSXMLParserNestingTooDeepError,
+         "nests elements deeper than 256 levels", static_cast<size_t>(NSXMLParserMaximumDepth)},
+        // Only declarations are refused: a reference to an outside DTD is not loaded.
+        {"external DTD named, not loaded", "<!DOCTYPE r SYSTEM \"file:///etc/passwd\"><r>a</r>", 0,
+         "", 1},
+    };
+    for (const Case& c : cases) {
+        ParseRun run = parse(c.document);
+        const auto& events = run.recorder->events;
+        const size_t starts = std::count_if(events.begin(), events.end(), [](const auto& e) {
+            return e.starts_with("<") && !e.starts_with("</");
+        });
+        EXPECT_EQ(starts, c.startsBefore) << c.name;
+        EXPECT_EQ(std::count(events.begin(), events.end(), "'lol'"), 0) << c.name;
+        if (c.code == 0) {
+            EXPECT_TRUE(run.ok) << c.name;
+            EXPECT_TRUE(run.recorder->errors.empty()) << c.name;
+            continue;
+        }
+        EXPECT_FALSE(run.ok) << c.name;
+        ASSERT_EQ(run.recorder->errors.size(), 1u) << c.name;
+        EXPECT_EQ(events.back(), "error") << c.name << ": nothing follows the error";
+        const NSErrorPtr& error = run.recorder->errors[0];
+        EXPECT_EQ(error, run.parser->parserError()) << c.name;
+        EXPECT_EQ(error->domain(), NSXMLParserErrorDomain) << c.name;
+        EXPECT_EQ(error->code(), c.code) << c.name;
+        EXPECT_NE(error->localizedDescription().find(c.reason), std::string::npos)
+            << c.name << ": " << error->localizedDescription();
+        EXPECT_NE(error->localizedDescription().find("line "), std::string::npos) << c.name;
+    }
 }
