@@ -2,11 +2,14 @@
 
 #include <strings.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/Foundation/NSBundle.h"
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSString.h"
 #include "platform/Foundation/PropertyList.h"
@@ -30,10 +33,32 @@ std::string standardPath() {
     return stringByAppendingPathComponent(preferences, name + ".plist");
 }
 
-Value readFile(const std::string& path) {
+// The dictionary in the file at `path`; empty when there is none, and then `damaged` says
+// whether a file was there all the same.
+Value readFile(const std::string& path, bool& damaged) {
+    damaged = false;
     auto bytes = NSData::dataWithContentsOfFile(path);
-    std::optional<Value> root = bytes ? PropertyList::read(*bytes) : std::nullopt;
-    return root && root->isDictionary() ? *root : Value::dictionary();
+    if (!bytes)
+        return Value::dictionary();
+    std::optional<Value> root = PropertyList::read(*bytes);
+    if (root && root->isDictionary())
+        return *root;
+    damaged = true;
+    NSLog(
+        "User defaults: %s is %s; the defaults start empty and the file will be kept aside "
+        "when they are next saved.",
+        path.c_str(),
+        root ? "a property list without a dictionary at its root" : "not a property list");
+    return Value::dictionary();
+}
+
+// A name beside `path` that is not taken, for keeping a damaged file.
+std::string asideName(const std::string& path) {
+    auto& files = NSFileManager::defaultManager();
+    std::string name = path + ".damaged";
+    for (int n = 2; files.fileExistsAtPath(name); ++n)
+        name = path + ".damaged-" + std::to_string(n);
+    return name;
 }
 
 }  // namespace
@@ -51,7 +76,7 @@ void NSUserDefaults::resetStandardUserDefaults() {
 }
 
 NSUserDefaults::NSUserDefaults(std::string path)
-    : path_(std::move(path)), values_(readFile(path_)) {}
+    : path_(std::move(path)), values_(readFile(path_, damaged_)) {}
 
 Value NSUserDefaults::objectForKey(const std::string& key) const {
     std::lock_guard lock(mutex_);
@@ -111,6 +136,16 @@ bool NSUserDefaults::synchronize() {
     auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         NSFileManager::defaultManager().createDirectoryAtPath(path_.substr(0, slash), true);
+    if (damaged_) {
+        const std::string aside = asideName(path_);
+        // A file that has gone meanwhile needs no keeping.
+        if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
+            NSLog("User defaults: could not keep the damaged %s aside as %s (%s); not saved.",
+                  path_.c_str(), aside.c_str(), std::strerror(errno));
+            return false;
+        }
+        damaged_ = false;
+    }
     return NSData::writeToFile(*bytes, path_, true);
 }
 

@@ -7,6 +7,11 @@
 // missing or cannot be read counts as empty, and stays as it is until the next synchronize().
 // Changes reach the file only through synchronize().
 //
+// A file that is there but is no property list with a dictionary at its root is damaged: it is
+// logged (NSLog, naming the file) and counts as empty, and the next synchronize() first moves it
+// aside to "<file>.damaged" ("<file>.damaged-2", -3... when that name is taken), so whatever it
+// held is kept for a person to look at rather than overwritten.
+//
 // Values are property-list values (boolean, integer, real, string, data, date, arrays and
 // dictionaries of them); an unsigned 64-bit integer comes back unchanged. Containers are copied
 // in and out, so later changes by the caller do not reach the defaults.
@@ -50,8 +55,9 @@ class NSUserDefaults {
     void setInteger(int64_t value, const std::string& key) { setObject(Value(value), key); }
     void removeObjectForKey(const std::string& key);
 
-    // Writes the whole dictionary to the file, atomically, making its folder when missing.
-    // False when it cannot be written (the values stay in memory).
+    // Writes the whole dictionary to the file, atomically, making its folder when missing (after
+    // moving a damaged file aside, see above). False when it cannot be written or the damaged
+    // file cannot be moved (the values stay in memory, the file as it was).
     bool synchronize();
 
     // A copy of every key and value.
@@ -60,5 +66,7 @@ class NSUserDefaults {
   private:
     const std::string path_;
     mutable std::mutex mutex_;
-    Value values_;  // a dictionary
+    // Before values_: reading the file sets it.
+    bool damaged_ = false;  // the file read was damaged and has not been moved aside yet
+    Value values_;          // a dictionary
 };

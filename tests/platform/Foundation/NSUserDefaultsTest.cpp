@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -101,6 +102,78 @@ TEST_F(UserDefaultsTest, ABrokenFileIsEmptyAndKeptUntilSynchronize) {
     auto back = PropertyList::read(*NSData::dataWithContentsOfFile(file()));
     ASSERT_TRUE(back);
     EXPECT_EQ((*back)["k"].string(), "v");
+}
+
+// A damaged file: the defaults start empty, the log names the file, and the next save keeps the
+// file aside, byte for byte, before writing the new one; a second damaged file takes a new name.
+TEST_F(UserDefaultsTest, ADamagedFileIsLoggedAndKeptAsideByTheNextSave) {
+    auto binary = PropertyList::writeBinary(Value::dictionary());
+    auto list = PropertyList::writeXML(Value(ValueArray{Value("a")}));
+    struct Case {
+        const char* name;
+        std::string contents;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"text", "these are not the defaults you are looking for", "not a property list"},
+        {"empty", "", "not a property list"},
+        {"cut-off binary list", std::string(binary->begin(), binary->end() - 5),
+         "not a property list"},
+        {"array at the root", std::string(list->begin(), list->end()),
+         "without a dictionary at its root"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = file();
+        auto& files = NSFileManager::defaultManager();
+        files.removeItemAtPath(path + ".damaged");
+        files.removeItemAtPath(path + ".damaged-2");
+
+        // Already kept once: the older copy stays where it is.
+        const std::string older = "an older damaged copy";
+        writeFile(c.contents);
+        ASSERT_TRUE(NSData::writeToFile(Data(older.begin(), older.end()), path + ".damaged", true));
+        ::testing::internal::CaptureStderr();
+        auto defaults = reopened();
+        const std::string log = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find(path), std::string::npos) << log;
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+        EXPECT_TRUE(defaults->dictionaryRepresentation().dictionaryRef().empty());
+
+        defaults->setObject(Value("v"), "k");
+        ASSERT_TRUE(defaults->synchronize());
+        EXPECT_EQ(NSData::dataWithContentsOfFile(path + ".damaged-2"),
+                  Data(c.contents.begin(), c.contents.end()));
+        EXPECT_EQ(NSData::dataWithContentsOfFile(path + ".damaged"),
+                  Data(older.begin(), older.end()));
+        EXPECT_EQ(reopened()->stringForKey("k"), "v");
+
+        // Kept once only: a later save just writes, and a good file is never moved aside.
+        files.removeItemAtPath(path + ".damaged-2");
+        defaults->setObject(Value("w"), "k");
+        ASSERT_TRUE(defaults->synchronize());
+        ASSERT_TRUE(reopened()->synchronize());
+        EXPECT_FALSE(files.fileExistsAtPath(path + ".damaged-2"));
+        EXPECT_EQ(reopened()->stringForKey("k"), "w");
+    }
+}
+
+// When the damaged file cannot be moved aside, nothing is written over it. A name that is just
+// short enough has no room for the suffix, which stops the move even for the superuser.
+TEST_F(UserDefaultsTest, ADamagedFileThatCannotBeKeptAsideIsNotOverwritten) {
+    const std::string path = home_ / (std::string(NAME_MAX - 6, 'p') + ".plist");
+    const std::string broken = "not a list";
+    ASSERT_TRUE(NSData::writeToFile(Data(broken.begin(), broken.end()), path, false));
+    NSUserDefaults defaults(path);
+    defaults.setObject(Value("v"), "k");
+
+    ::testing::internal::CaptureStderr();
+    const bool saved = defaults.synchronize();
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(saved);
+    EXPECT_NE(log.find("could not keep the damaged " + path), std::string::npos) << log;
+    EXPECT_EQ(NSData::dataWithContentsOfFile(path), Data(broken.begin(), broken.end()));
+    EXPECT_EQ(defaults.stringForKey("k"), "v") << "the values stay in memory";
 }
 
 TEST_F(UserDefaultsTest, AFileWhoseRootIsNoDictionaryIsEmpty) {
