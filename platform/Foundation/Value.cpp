@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <type_traits>
 
 bool ValueDictionary::contains(std::string_view key) const {
     return find(key) != nullptr;
@@ -58,6 +60,28 @@ bool Value::boolValue() const {
     }
 }
 
+namespace {
+
+// A real number as an integer type: truncated toward zero, limited to the type's range, and 0 for
+// NaN (a plain conversion of a value out of range is undefined).
+template <class Int>
+Int truncatedInRange(double value) {
+    if (std::isnan(value))
+        return 0;
+    static_assert(std::is_same_v<Int, int64_t> || std::is_same_v<Int, uint64_t>);
+    // The limits as doubles: -2^63 or 0, and 2^63 or 2^64 (one past the highest), all exact.
+    constexpr double lowest = static_cast<double>(std::numeric_limits<Int>::min());
+    constexpr double pastHighest =
+        std::is_signed_v<Int> ? 9223372036854775808.0 : 18446744073709551616.0;
+    if (value <= lowest)
+        return std::numeric_limits<Int>::min();
+    if (value >= pastHighest)
+        return std::numeric_limits<Int>::max();
+    return static_cast<Int>(value);
+}
+
+}  // namespace
+
 int64_t Value::integerValue() const {
     switch (type()) {
         case Type::Boolean:
@@ -67,7 +91,7 @@ int64_t Value::integerValue() const {
         case Type::Unsigned:
             return static_cast<int64_t>(std::get<uint64_t>(v_));
         case Type::Real:
-            return static_cast<int64_t>(std::get<double>(v_));
+            return truncatedInRange<int64_t>(std::get<double>(v_));
         default:
             return 0;
     }
@@ -78,7 +102,7 @@ uint64_t Value::unsignedValue() const {
         case Type::Unsigned:
             return std::get<uint64_t>(v_);
         case Type::Real:
-            return static_cast<uint64_t>(std::get<double>(v_));
+            return truncatedInRange<uint64_t>(std::get<double>(v_));
         default:
             return static_cast<uint64_t>(integerValue());
     }
@@ -185,14 +209,12 @@ bool Value::operator==(const Value& other) const {
 Value Value::deepCopy() const {
     if (isArray()) {
         ValueArray out;
-        for (const Value& item : arrayRef())
-            out.push_back(item.deepCopy());
+        for (const Value& item : arrayRef()) out.push_back(item.deepCopy());
         return Value(std::move(out));
     }
     if (isDictionary()) {
         ValueDictionary out;
-        for (const auto& [key, item] : dictionaryRef())
-            out.set(key, item.deepCopy());
+        for (const auto& [key, item] : dictionaryRef()) out.set(key, item.deepCopy());
         return Value(std::move(out));
     }
     return *this;

@@ -14,8 +14,13 @@ TEST_P(UserDefaultsFuzzFinding, TheFileReadsAsADictionary) {
     NSUserDefaults defaults(GetParam());
     Value all = defaults.dictionaryRepresentation();
     ASSERT_TRUE(all.isDictionary());
-    for (const auto& [key, value] : all.dictionaryRef())
+    for (const auto& [key, value] : all.dictionaryRef()) {
         EXPECT_EQ(defaults.objectForKey(key), value) << key;
+        // Every reading of every value is defined (the sanitizer build checks it).
+        (void)defaults.boolForKey(key);
+        (void)defaults.integerForKey(key);
+        (void)defaults.stringForKey(key);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, UserDefaultsFuzzFinding,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/Foundation/NSString.h"
 
 namespace {
@@ -38,6 +40,36 @@ TEST(Value, NumbersKeepTheirFullRangeAndCompareByValue) {
     EXPECT_FALSE(Value(big) == Value(static_cast<int64_t>(big)));
     EXPECT_TRUE(Value(true).boolValue());
     EXPECT_EQ(Value("3").integerValue(), 0) << "strings are not numbers";
+}
+
+// Real numbers read as integers are truncated and held to the integer's range, never converted
+// out of range (a stored preference can hold any real number).
+TEST(Value, RealsReadAsIntegersStayInRange) {
+    struct Case {
+        double real;
+        int64_t integer;
+        uint64_t unsignedInteger;
+    };
+    const int64_t min = std::numeric_limits<int64_t>::min();
+    const int64_t max = std::numeric_limits<int64_t>::max();
+    const uint64_t umax = std::numeric_limits<uint64_t>::max();
+    const Case cases[] = {
+        {3.7, 3, 3},
+        {-3.7, -3, 0},
+        {9.22337e+18, 9223370000000000000, 9223370000000000000ull},
+        {9223372036854775808.0, max, 9223372036854775808ull},
+        {-9223372036854775808.0, min, 0},
+        {1e300, max, umax},
+        {-1e300, min, 0},
+        {18446744073709551616.0, max, umax},
+        {std::numeric_limits<double>::quiet_NaN(), 0, 0},
+        {std::numeric_limits<double>::infinity(), max, umax},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.real);
+        EXPECT_EQ(Value(c.real).integerValue(), c.integer);
+        EXPECT_EQ(Value(c.real).unsignedValue(), c.unsignedInteger);
+    }
 }
 
 TEST(StringHelpers, Utf16LengthCountsCodeUnits) {
