@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/Classes/output.h"
+#include "bench/ScreenGrab.h"
 #include "platform/CoreGraphics/CGImage.h"
 #include "platform/UIKit/UIImage.h"
 
@@ -25,21 +26,8 @@ constexpr int kFrames = 600;
 constexpr float kSeconds = 20.0f;
 constexpr int kSampleFrames = 44100 * 20;
 
-// A screen grab that changes from frame to frame: a moving gradient with a bar.
 Data frameJPEG(int index) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 320, 480);
-    cairo_t* cr = cairo_create(s);
-    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, index % 480, 320, 480);
-    cairo_pattern_add_color_stop_rgb(gradient, 0, 0.1, 0.3, 0.8);
-    cairo_pattern_add_color_stop_rgb(gradient, 1, 0.9, 0.6, 0.2);
-    cairo_set_source(cr, gradient);
-    cairo_paint(cr);
-    cairo_pattern_destroy(gradient);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_rectangle(cr, (index * 3) % 300, 100, 20, 200);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    return UIImageJPEGRepresentation(UIImage::imageWithCGImage(CGImage::adoptSurface(s)), 0.5);
+    return screenGrabJPEG(index, false);
 }
 
 void putLE(std::string& out, uint32_t value, int bytes) {
