@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -128,7 +129,12 @@ plist_t toPlist(const Value& v) {
             return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
         }
         case Value::Type::Date: {
+            // libplist holds a date as 32-bit seconds; a date beyond that range (a damaged
+            // file's, say) is kept at its nearest end.
             double t = v.date().timeIntervalSinceReferenceDate();
+            t = std::isnan(t) ? 0.0
+                              : std::clamp(t, double{std::numeric_limits<int32_t>::min()},
+                                           double{std::numeric_limits<int32_t>::max()});
             double sec = std::floor(t);
             auto usec = static_cast<int32_t>(std::lround((t - sec) * 1e6));
             if (usec == 1000000) {

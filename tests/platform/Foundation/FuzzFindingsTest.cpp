@@ -1,9 +1,11 @@
 // Inputs that once broke a fuzz target, read again the way the target reads them.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/Foundation/NSUserDefaults.h"
+#include "platform/Foundation/PropertyList.h"
 #include "tests/support/FuzzFixtures.h"
 
 namespace {
@@ -21,6 +23,13 @@ TEST_P(UserDefaultsFuzzFinding, TheFileReadsAsADictionary) {
         (void)defaults.integerForKey(key);
         (void)defaults.stringForKey(key);
     }
+    // What was read can be saved again, and the saved file holds every key.
+    std::optional<Data> binary = PropertyList::writeBinary(all);
+    ASSERT_TRUE(binary);
+    ASSERT_TRUE(PropertyList::writeXML(all));
+    std::optional<Value> again = PropertyList::read(*binary);
+    ASSERT_TRUE(again && again->isDictionary());
+    EXPECT_EQ(again->dictionaryRef().size(), all.dictionaryRef().size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, UserDefaultsFuzzFinding,
@@ -39,6 +48,20 @@ TEST(UserDefaultsFuzzFindings, NulCharactersInStringsAndKeys) {
     for (const char* file : {"nul-in-key.plist", "damaged-key.plist"}) {
         NSUserDefaults keys(fuzzFixture("user_defaults", file));
         EXPECT_TRUE(keys.dictionaryRepresentation().dictionaryRef().empty()) << file;
+    }
+}
+
+// A date past the 32-bit seconds libplist holds is saved at the nearest end of that range.
+TEST(UserDefaultsFuzzFindings, DateBeyondTheStoredRange) {
+    for (double t : {1e12, -1e12}) {
+        ValueDictionary d;
+        d.set("when", Value(NSDate::dateWithTimeIntervalSinceReferenceDate(t)));
+        std::optional<Data> bytes = PropertyList::writeBinary(Value(std::move(d)));
+        ASSERT_TRUE(bytes) << t;
+        std::optional<Value> back = PropertyList::read(*bytes);
+        ASSERT_TRUE(back) << t;
+        EXPECT_EQ((*back)["when"].date().timeIntervalSinceReferenceDate(),
+                  t > 0 ? 2147483647.0 : -2147483648.0);
     }
 }
 
