@@ -265,7 +265,6 @@ void VideoPlayerViewController::videoDidFinishSavingWithError(const std::string&
     updateProgress(1.0f);
     performSelector(retained(this), &V::hideProgress, kHideProgressDelay);
     NSLog("Finished Saving");
-    endExport();
 }
 
 void VideoPlayerViewController::setProgress(const NSNotification& notification) {
@@ -293,9 +292,12 @@ void VideoPlayerViewController::updateProgress(float value) {
     }
 }
 
+// The album road ends here, with its panel gone: an export chosen before would have its panel
+// hidden by this call.
 void VideoPlayerViewController::hideProgress() {
     if (auto panel = progressPanel())
         panel->setHidden(true);
+    endExport();
 }
 
 std::string VideoPlayerViewController::output() {
