@@ -304,6 +304,19 @@ TEST_F(BeaconUploadTest, RefusedConnectionLeavesTheCacheAndAllowsTheNextUpload) 
     EXPECT_EQ(sessions(), 1u);
 }
 
+// The answer arrives on the run loop, where no caller could catch a failure of the cache.
+TEST_F(BeaconUploadTest, ACacheThatFailsAtThePurgeIsLoggedAndTheLoopGoesOn) {
+    earlierRun();
+    start();
+    execute("DROP TABLE sub_beacon", code);
+    testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(runUntilAnswered());
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("connectionDidFinishLoading failed: "), std::string::npos) << log;
+    EXPECT_EQ(collector.requests().size(), 1u);
+    EXPECT_EQ(sessions(), 1u) << "the sessions were purged before the failure";
+}
+
 TEST_F(BeaconUploadTest, SilentCollectorTimesOutAfterTenSecondsAndLeavesTheCache) {
     earlierRun();
     auto loop = NSRunLoop::currentRunLoop();

@@ -26,6 +26,19 @@
 
 namespace {
 
+// The run loop's callbacks (an upload's answer, a location fix, a REST answer) have no caller
+// to hand a failure of the cache to: it is logged and dropped there, so that the host's process
+// goes on.
+template <class Work>
+void loggingFailures(const char* callback, Work&& work) {
+    try {
+        work();
+    } catch (const NSException& exception) {
+        NSLog("libRQAnalytics: %s failed: %s: %s", callback, exception.name().c_str(),
+              exception.reason().c_str());
+    }
+}
+
 // The facade's class-level values, one set per process.
 struct BeaconState {
     std::shared_ptr<Beacon> shared;
@@ -35,7 +48,7 @@ struct BeaconState {
     bool useWiFi = false;
     bool uploading = false;
     std::shared_ptr<NSURLConnection> connection;  // the asynchronous upload, until its end
-    std::optional<Data> receivedData;              // its answer; made once, then reused
+    std::optional<Data> receivedData;             // its answer; made once, then reused
     std::shared_ptr<CLLocationManager> locationManager;
     bool debugModeEnabled = false;
     int initialStatsEnabledState = -1;  // -1 not read yet, 0 off, 1 on
@@ -100,9 +113,9 @@ std::string uploadDocument(const ValueArray& beacons, const ValueDictionary& use
     const Value* year = user.find("birth_year");
     const Value* month = user.find("birth_month");
     if (year && month)
-        document += headerMember("bd", stringWithFormat("%d-%02d-01",
-                                                        static_cast<int>(year->integerValue()),
-                                                        static_cast<int>(month->integerValue())));
+        document += headerMember(
+            "bd", stringWithFormat("%d-%02d-01", static_cast<int>(year->integerValue()),
+                                   static_cast<int>(month->integerValue())));
     document += "\"b\":[";
     for (size_t i = 0; i < beacons.size(); ++i) {
         if (i > 0)
@@ -253,8 +266,10 @@ void Beacon::locationManagerDidUpdateToLocationFromLocation(
     const std::shared_ptr<CLLocation>& /*oldLocation*/) {
     if (!state.useCoreLocation || !state.beaconStarted)
         return;
-    cache()->updateLocationWithLatitude(newLocation->coordinate().latitude,
-                                        newLocation->coordinate().longitude);
+    loggingFailures("locationManager:didUpdateToLocation:", [&] {
+        cache()->updateLocationWithLatitude(newLocation->coordinate().latitude,
+                                            newLocation->coordinate().longitude);
+    });
     manager.stopUpdatingLocation();
     log("Location: device's location has been stored for this session.");
 }
@@ -339,9 +354,9 @@ void Beacon::attemptToSendBeaconsAsync(bool async) {
     // succeeding.
     const std::string body =
         "beacons=" + uploadDocument(beacons, database->userData(), deviceModel());
-    auto request = NSMutableURLRequest::requestWithURL(
-        DeviceSettings::current().analyticsURL, NSURLRequestReloadIgnoringLocalCacheData,
-        kUploadTimeout);
+    auto request = NSMutableURLRequest::requestWithURL(DeviceSettings::current().analyticsURL,
+                                                       NSURLRequestReloadIgnoringLocalCacheData,
+                                                       kUploadTimeout);
     request.setHTTPMethod("POST");
     request.setHTTPBody(Data(body.begin(), body.end()));
     state.uploading = true;
@@ -400,7 +415,7 @@ void Beacon::connectionDidFinishLoading(NSURLConnection* connection) {
     if (state.connection.get() == connection)
         state.connection.reset();
     log("Networking: connection finished.");
-    examineResponse(state.receivedData);
+    loggingFailures("connectionDidFinishLoading", [&] { examineResponse(state.receivedData); });
 }
 
 void Beacon::examineResponse(const std::optional<Data>& body) {
@@ -487,8 +502,14 @@ void Beacon::requestDidLoad(RQKNRequest& /*request*/, const Value& result) {
             yearText = formatter.stringFromDate(*date);
         }
     }
-    cache()->saveUserWithGender(gender, std::atoi(monthText.c_str()), std::atoi(yearText.c_str()));
-    log("KNConnect: Demographics data from KNConnect have been saved.");
+    auto database = cache();
+    if (!database)
+        return;
+    loggingFailures("request:didLoad:", [&] {
+        database->saveUserWithGender(gender, std::atoi(monthText.c_str()),
+                                     std::atoi(yearText.c_str()));
+        log("KNConnect: Demographics data from KNConnect have been saved.");
+    });
 }
 
 void Beacon::requestDidFailWithError(RQKNRequest& /*request*/, const NSErrorPtr& /*error*/) {
