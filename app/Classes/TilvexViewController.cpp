@@ -125,7 +125,8 @@ void TilvexViewController::changeTitleToBlack() {
 }
 
 void TilvexViewController::showVideos() {
-    if (!picker_) return;  // the album button lives on the picker's overlay
+    if (!picker_)
+        return;  // the album button lives on the picker's overlay
     if (!picker_)
         return;  // the album button is on the picker's overlay
     auto list = VideoListViewController::initWithContext(managedObjectContext_);
@@ -148,6 +149,7 @@ void TilvexViewController::cancelVideos() {
 
 void TilvexViewController::startRecording() {
     NSLog("Recording");
+    const NSDate pressed = NSDate::date();
     // The recorder comes first so that a recorder that cannot record leaves the screen idle.
     Value settings = Value::dictionary();
     auto& s = settings.dictionaryRef();
@@ -172,7 +174,7 @@ void TilvexViewController::startRecording() {
     button_->setTitle(kStopTitle, UIControlStateNormal);
     performSelector(retained(this), &TilvexViewController::changeTitleToRed, kBlinkInterval);
     albumButton_->setEnabled(false);
-    date_ = NSDate::date();
+    date_ = pressed;
     results_.clear();
     recorder_ = recorder;
     {

@@ -127,6 +127,16 @@ std::optional<std::string> applicationProperty(UIApplication& application, const
     return std::nullopt;
 }
 
+// The title and message (text) of the alert on top, under the name alert.
+std::optional<std::string> alertProperty(const std::string& name, const std::string& property) {
+    auto alert = name == "alert" ? UIAlertView::topAlert() : nullptr;
+    if (alert && property == "title")
+        return alert->title();
+    if (alert && property == "text")
+        return alert->message();
+    return std::nullopt;
+}
+
 // The title or enabled state of the bar item `name` on the topmost bar that has one.
 std::optional<std::string> barItemProperty(const std::string& name, const std::string& property) {
     std::shared_ptr<UIBarButtonItem> item;
@@ -272,6 +282,8 @@ std::optional<std::string> AutomationDriver::readProperty(const std::string& nam
                                                           const std::string& property,
                                                           std::string* error) const {
     if (auto text = applicationProperty(*application_, name, property))
+        return text;
+    if (auto text = alertProperty(name, property))
         return text;
     auto it = readers().find(property);
     if (it == readers().end()) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -181,8 +182,11 @@ TEST_F(RecordingTest, TheApplicationGoesOnWhenTheAnalyticsFail) {
 }
 
 TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
-    ProgramOutcome quit =
-        phone_.runScript("alert Quit\nexpect button.title never-reached\n", "--camera none");
+    ProgramOutcome quit = phone_.runScript(
+        "expect alert.title Camera not available!\n"
+        "alert Quit\n"
+        "expect button.title never-reached\n",
+        "--camera none");
     EXPECT_EQ(quit.status, 0) << quit.out;
 
     // The overlay never shows, so its button cannot be tapped: the script fails and says where.
@@ -199,6 +203,7 @@ TEST_F(RecordingTest, WithoutAMicrophoneNoRecordingStarts) {
         "tap button\n"
         "expect button.title Record\n"
         "expect albumButton.enabled YES\n"
+        "expect alert.title Error\n"
         "alert OK\n",
         "--microphone none");
     EXPECT_EQ(run.status, 0) << run.out;
@@ -212,6 +217,34 @@ TEST_F(RecordingTest, AStoreThatCannotBeOpenedEndsTheProgram) {
     ProgramOutcome run = phone_.runScript("quit\n");
     EXPECT_EQ(run.signal, SIGABRT) << run.out;
     EXPECT_NE(run.out.find("Unresolved error "), std::string::npos) << run.out;
+    EXPECT_EQ(NSData::dataWithContentsOfFile(phone_.document("Videos.sqlite")), Data(4096, 'x'))
+        << "the file is left as it was";
+}
+
+// A camera whose picture is black but for a red band above row 53 and a blue one below row
+// 372: the thumbnail, the square from row 53, shows neither (rows near its edges are left out
+// of the check, since JPEG blurs colours across blocks of 16 rows).
+TEST_F(RecordingTest, TheThumbnailIsTheSquareBelowRow53OfTheFirstFrame) {
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 0.5\ntap button\n",
+        "--camera lavfi:color=c=black:s=320x480:r=30,"
+        "drawbox=y=0:w=320:h=53:c=red:t=fill,drawbox=y=373:w=320:h=53:c=blue:t=fill");
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(phone_.document("Video_0001"));
+    ASSERT_TRUE(frames && !frames->arrayRef().empty());
+    auto first = UIImage::initWithData(frames->arrayRef().front().data());
+    auto thumbnail = imageInFile(phone_.document("Thumbnail_0001.jpg"));
+    ASSERT_TRUE(first && thumbnail);
+    auto brightest = [](const UIImage& image, int y0) {
+        double most = 0;
+        for (int channel = 0; channel < 3; ++channel)
+            most = std::max(most, channelMean(image.CGImage(), channel, 0, y0, 320, 16));
+        return most;
+    };
+    EXPECT_GT(brightest(*first, 16), 150) << "the red band is on the screen";
+    EXPECT_GT(brightest(*first, 390), 150) << "the blue band is on the screen";
+    for (int y0 : {16, 150, 288})
+        EXPECT_LT(brightest(*thumbnail, y0), 40) << "thumbnail rows from " << y0;
 }
 
 TEST_F(RecordingTest, AFailedExpectationNamesTheLineAndWhatWasFound) {
