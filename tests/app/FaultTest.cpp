@@ -171,4 +171,32 @@ TEST_F(FaultTest, ALeftoverAnalyticsJournalIsRepairedAtLaunch) {
     expectTheFirstRecordingIntact();
 }
 
+// Killed in the middle of an analytics write: the launcher kills the program as soon as the
+// cache's journal appears (a write transaction has begun) while the album is opened again and
+// again, each opening recording an event. The next launch repairs or keeps the cache, and the
+// recording stored before is whole.
+TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
+    recordOneNormally();
+    auto cache =
+        NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.document("halvorn"));
+    ASSERT_TRUE(cache && cache->size() == 1u);
+    const std::string database = phone_.document("halvorn/" + cache->front());
+    std::string script;
+    for (int i = 0; i < 50; ++i) script += "tap albumButton\nwait 0.05\ntap done\nwait 0.05\n";
+    std::string launcher = phone_.folder() / "analytics-kill.sh";
+    std::ofstream(launcher) << "\"$@\" & pid=$!\n"
+                            << "while kill -0 $pid 2>/dev/null && [ ! -e '" << database
+                            << "-journal' ]; do :; done\n"
+                            << "kill -KILL $pid\nwait $pid\n";
+    ProgramOutcome killed = phone_.runScript(script, "", "sh " + launcher);
+    ASSERT_EQ(killed.status, 128 + SIGKILL) << "no write was caught\n" << killed.out;
+
+    ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows 1\ntap done\n");
+    EXPECT_EQ(next.status, 0) << next.out;
+    EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(database + "-journal"));
+    EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(database))
+        << "the launch opened a cache again";
+    expectTheFirstRecordingIntact();
+}
+
 }  // namespace
