@@ -4,6 +4,11 @@
 #include "app/Classes/VideoPlayerViewController.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/Foundation/NSFileManager.h"
 
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UINavigationController.h"
@@ -212,14 +217,28 @@ TEST_F(VideoPlayerViewControllerTest, LeavingStopsTheSoundAndBothTimersAndFreesT
 }
 
 TEST_F(VideoPlayerViewControllerTest, WithoutSoundOrFramesTheScreenOpensWithoutAPicture) {
+    enum class Sound { None, Recorded, Damaged, CutShort };
     struct Case {
         const char* what;
         int frames;
-        double seconds;
+        Sound sound;
     };
-    for (const Case& c :
-         {Case{"no sound file", 100, 0.0}, Case{"no frames", 0, 3.0}, Case{"neither", 0, 0.0}}) {
-        open(c.frames, c.seconds);
+    const std::string path = store.documents() + "/Audio_0001.caf";
+    for (const Case& c : {Case{"no sound file", 100, Sound::None},
+                          Case{"a sound file that is no sound", 100, Sound::Damaged},
+                          Case{"a sound file cut off in its header", 100, Sound::CutShort},
+                          Case{"no frames", 0, Sound::Recorded}, Case{"neither", 0, Sound::None}}) {
+        NSFileManager::defaultManager().removeItemAtPath(path);
+        if (c.sound == Sound::Recorded || c.sound == Sound::CutShort)
+            StoredRecordings::recordSound(path, 3.0, time.clock());
+        if (c.sound == Sound::CutShort) {
+            ASSERT_EQ(::truncate(path.c_str(), 40), 0);
+        }
+        if (c.sound == Sound::Damaged)
+            std::ofstream(path) << "caff, but only in name";
+        player =
+            VideoPlayerViewController::initWithImages(StoredRecordings::frames(c.frames), path);
+        navigation->pushViewController(player, true);
         EXPECT_EQ(player->frameInterval(), 0.0f) << c.what;
         EXPECT_EQ(frame(), -1) << c.what;
         time.advance(1.0);
