@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/evp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,7 +13,6 @@
 
 #include "analytics/RQKNConnect/RQKNRequest.h"
 #include "analytics/RQKNConnect/RQKNSession.h"
-#include "platform/CommonCrypto/CommonDigest.h"
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSXMLParser.h"
@@ -58,11 +58,13 @@ std::vector<Part> parseMultipart(const std::string& body) {
     return parts;
 }
 
+// The service's own MD5: OpenSSL's digest interface, not the client's CC_MD5.
 std::string md5Hex(const std::string& text) {
-    unsigned char digest[CC_MD5_DIGEST_LENGTH];
-    CC_MD5(text.data(), static_cast<CC_LONG>(text.size()), digest);
-    char hex[2 * CC_MD5_DIGEST_LENGTH + 1];
-    for (int i = 0; i < CC_MD5_DIGEST_LENGTH; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    char hex[2 * EVP_MAX_MD_SIZE + 1] = {};
+    for (unsigned int i = 0; i < length; ++i) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
     return hex;
 }
 
