@@ -226,7 +226,8 @@ TEST_F(RecordingTest, AStoreThatCannotBeOpenedEndsTheProgram) {
 // of the check, since JPEG blurs colours across blocks of 16 rows).
 TEST_F(RecordingTest, TheThumbnailIsTheSquareBelowRow53OfTheFirstFrame) {
     ProgramOutcome run = phone_.runScript(
-        "tap button\nwait 0.5\ntap button\n",
+        // The camera's first picture must be on the screen before the first grab.
+        "wait 2\ntap button\nwait 0.5\ntap button\n",
         "--camera lavfi:color=c=black:s=320x480:r=30,"
         "drawbox=y=0:w=320:h=53:c=red:t=fill,drawbox=y=373:w=320:h=53:c=blue:t=fill");
     ASSERT_EQ(run.status, 0) << run.out;
