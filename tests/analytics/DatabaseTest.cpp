@@ -1,6 +1,10 @@
 #include "analytics/Classes/Utils/Database/Database.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -50,6 +54,48 @@ TEST_F(CacheFileTest, LeftoverJournalWipesTheWholeDirectoryAndOpensAFreshFile) {
     EXPECT_TRUE(fs::exists(cacheFile()));
     EXPECT_EQ(store->currentRunningBeaconID(), 0);
     EXPECT_TRUE(store->beaconsToSend().empty());
+}
+
+// Marks a file immutable (even root cannot remove it) for the scope's life; false where the
+// file system has no such attribute or the process may not set it.
+class ImmutableFile {
+  public:
+    explicit ImmutableFile(const std::string& path) : path_(path) { set_ = change(true); }
+    ~ImmutableFile() {
+        if (set_)
+            change(false);
+    }
+    explicit operator bool() const { return set_; }
+
+  private:
+    bool change(bool on) const {
+        int fd = ::open(path_.c_str(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return done;
+    }
+    std::string path_;
+    bool set_ = false;
+};
+
+// The repair runs once: a journal that the wipe could not remove fails the open with a message,
+// instead of wiping again for ever.
+TEST_F(CacheFileTest, AJournalThatSurvivesTheWipeFailsTheOpenWithItsName) {
+    fs::create_directory(cacheDirectory());
+    const std::string journal = cacheFile() + "-journal";
+    touch(journal);
+    ImmutableFile stuck(journal);
+    if (!stuck)
+        GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
+    NSException e = initFailure(kTestCode);
+    EXPECT_EQ(e.name(), NSInternalInconsistencyException);
+    EXPECT_EQ(e.reason(), "Failed to open database with message 'the journal " + journal +
+                              " is still there after the cache was deleted'.");
 }
 
 TEST_F(CacheFileTest, JournalNoticeIsSilentWithoutDebugMode) {
