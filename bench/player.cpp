@@ -121,9 +121,6 @@ BENCHMARK(BM_FrameTick)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The interface file and the slider's images come from the source tree's resources.
-    setenv("TILVEX_RESOURCES",
-           (fs::path(__FILE__).parent_path().parent_path() / "app/Resources").c_str(), 0);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
