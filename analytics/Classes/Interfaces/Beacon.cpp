@@ -266,12 +266,15 @@ void Beacon::locationManagerDidUpdateToLocationFromLocation(
     const std::shared_ptr<CLLocation>& /*oldLocation*/) {
     if (!state.useCoreLocation || !state.beaconStarted)
         return;
+    bool stored = false;
     loggingFailures("locationManager:didUpdateToLocation:", [&] {
         cache()->updateLocationWithLatitude(newLocation->coordinate().latitude,
                                             newLocation->coordinate().longitude);
+        stored = true;
     });
     manager.stopUpdatingLocation();
-    log("Location: device's location has been stored for this session.");
+    if (stored)
+        log("Location: device's location has been stored for this session.");
 }
 
 void Beacon::setBeaconLocation(const std::shared_ptr<CLLocation>& location) {
