@@ -51,9 +51,8 @@ bool UINavigationBar::pressItemNamed(const std::string& name) {
     return item && item->press();
 }
 
-void UINavigationBar::drawContent(cairo_t* cr) {
-    const double w = frame().size.width, h = frame().size.height;
-    switch (barStyle_) {
+void UIBarFillBackground(cairo_t* cr, UIBarStyle style, double width, double height) {
+    switch (style) {
         case UIBarStyleBlackTranslucent:
             cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
             break;
@@ -64,8 +63,13 @@ void UINavigationBar::drawContent(cairo_t* cr) {
             cairo_set_source_rgb(cr, 0.43, 0.52, 0.64);
             break;
     }
-    cairo_rectangle(cr, 0, 0, w, h);
+    cairo_rectangle(cr, 0, 0, width, height);
     cairo_fill(cr);
+}
+
+void UINavigationBar::drawContent(cairo_t* cr) {
+    const double w = frame().size.width, h = frame().size.height;
+    UIBarFillBackground(cr, barStyle_, w, h);
     auto top = topItem();
     if (!top)
         return;

@@ -22,6 +22,10 @@ enum UIBarStyle {
     UIBarStyleBlackTranslucent = 2,
 };
 
+// Fills a bar of `width` x `height` with its style's colour: the navigation bar's and the
+// toolbar's background.
+void UIBarFillBackground(cairo_t* cr, UIBarStyle style, double width, double height);
+
 class UINavigationBar : public UIView {
   public:
     static constexpr double kHeight = 44;

@@ -76,19 +76,7 @@ std::vector<CGRect> UIToolbar::itemRects() const {
 
 void UIToolbar::drawContent(cairo_t* cr) {
     const double w = frame().size.width, h = frame().size.height;
-    switch (barStyle_) {
-        case UIBarStyleBlackTranslucent:
-            cairo_set_source_rgba(cr, 0, 0, 0, 0.5);
-            break;
-        case UIBarStyleBlack:
-            cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
-            break;
-        default:
-            cairo_set_source_rgb(cr, 0.43, 0.52, 0.64);
-            break;
-    }
-    cairo_rectangle(cr, 0, 0, w, h);
-    cairo_fill(cr);
+    UIBarFillBackground(cr, barStyle_, w, h);
     auto rects = layOut(cr);
     for (size_t i = 0; i < items_.size(); ++i) {
         if (items_[i])
