@@ -18,6 +18,7 @@
 #include "platform/SystemConfiguration/SCNetworkReachability.h"
 #include "platform/UIKit/UIDevice.h"
 #include "tests/analytics/AnalyticsTestHome.h"
+#include "tests/support/LoopbackHTTPService.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ class Collector {
     };
 
     Collector() {
-        server_.Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        service_.routes().Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
             std::function<void()> onHeld;
             {
                 std::lock_guard lock(mutex_);
@@ -53,18 +54,14 @@ class Collector {
                 onHeld();
             released_.wait();
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // A stop before the server runs would be lost, and its thread never end.
-        while (!server_.is_running()) std::this_thread::yield();
+        service_.start();
     }
     ~Collector() {
         release_.set_value();
-        server_.stop();
-        thread_.join();
+        service_.stop();
     }
 
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::string url() const { return service_.url("/"); }
     void answer(std::string body, int status = 200) {
         std::lock_guard lock(mutex_);
         answer_ = std::move(body);
@@ -84,9 +81,7 @@ class Collector {
     }
 
   private:
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
     std::mutex mutex_;
     std::vector<Request> requests_;
     std::string answer_ = "success";

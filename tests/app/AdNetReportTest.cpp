@@ -5,13 +5,13 @@
 
 #include <atomic>
 #include <regex>
-#include <thread>
 
 #include "app/Classes/TilvexAppDelegate.h"
 #include "platform/Device/DeviceHome.h"
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
+#include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
@@ -20,22 +20,19 @@ class AdNetReportTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(DeviceHome::prepare(home_.path()));
-        server_.Get("/f0", [this](const httplib::Request& request, httplib::Response& response) {
-            ++requests_;
-            isu_ = request.get_param_value("isu");
-            appId_ = request.get_param_value("app_id");
-            response.status = status_;
-            response.set_content(body_, "text/plain");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // A stop before the server runs would not stop it.
-        while (!server_.is_running()) std::this_thread::yield();
-        useAdNet("http://127.0.0.1:" + std::to_string(port_));
+        service_.routes().Get("/f0",
+                              [this](const httplib::Request& request, httplib::Response& response) {
+                                  ++requests_;
+                                  isu_ = request.get_param_value("isu");
+                                  appId_ = request.get_param_value("app_id");
+                                  response.status = status_;
+                                  response.set_content(body_, "text/plain");
+                              });
+        ASSERT_GT(service_.start(), 0);
+        useAdNet(service_.url(""));
     }
     void TearDown() override {
-        server_.stop();
-        thread_.join();
+        service_.stop();
         DeviceSettings::uninstall();
         NSSetHomeDirectory("");
     }
@@ -50,9 +47,7 @@ class AdNetReportTest : public ::testing::Test {
     }
 
     TemporaryFolder home_;
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
     std::atomic<int> requests_{0};
     int status_ = 200;
     std::string body_ = "ok";
@@ -89,9 +84,7 @@ TEST_F(AdNetReportTest, WithTheMarkerNothingIsSent) {
 }
 
 TEST_F(AdNetReportTest, AnUnreachableNetworkLeavesNoMarker) {
-    server_.stop();
-    thread_.join();
-    thread_ = std::thread([] {});
+    service_.stop();
     delegate_.reportAppOpenToAdNet();
     EXPECT_EQ(requests_, 0);
     EXPECT_FALSE(markerExists());

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/LoopbackHTTPService.h"
 
 namespace {
 
@@ -20,20 +20,15 @@ class AnalyticsEndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SKIP_UNLESS_TILVEX_IS_BUILT();
-        server_.Post("/", [this](const httplib::Request& request, httplib::Response& response) {
-            std::lock_guard lock(mutex_);
-            uploads_.push_back(request.body);
-            response.set_content(answer_, "text/plain");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::yield();
+        service_.routes().Post(
+            "/", [this](const httplib::Request& request, httplib::Response& response) {
+                std::lock_guard lock(mutex_);
+                uploads_.push_back(request.body);
+                response.set_content(answer_, "text/plain");
+            });
+        ASSERT_GT(service_.start(), 0);
     }
-    void TearDown() override {
-        server_.stop();
-        if (thread_.joinable())
-            thread_.join();
-    }
+    void TearDown() override { service_.stop(); }
 
     // Runs the program against the collector, which answers `answer`; the documents it got.
     std::vector<json> run(const std::string& script, const std::string& answer) {
@@ -42,8 +37,7 @@ class AnalyticsEndToEndTest : public ::testing::Test {
             answer_ = answer;
             uploads_.clear();
         }
-        ProgramOutcome outcome = phone_.runScript(
-            script, "--analytics-url http://127.0.0.1:" + std::to_string(port_) + "/");
+        ProgramOutcome outcome = phone_.runScript(script, "--analytics-url " + service_.url("/"));
         EXPECT_EQ(outcome.status, 0) << outcome.out;
         std::lock_guard lock(mutex_);
         std::vector<json> documents;
@@ -73,9 +67,7 @@ class AnalyticsEndToEndTest : public ::testing::Test {
         "tap button\nwait 0.3\ntap button\ntap albumButton\nwait 0.2\ntap done\n";
 
     TilvexHome phone_;
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
     std::mutex mutex_;
     std::string answer_;
     std::vector<std::string> uploads_;

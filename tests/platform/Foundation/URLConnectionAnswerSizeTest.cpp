@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 
 #include "platform/Foundation/NSURLConnection.h"
+#include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -55,7 +55,7 @@ class CountingDelegate : public NSURLConnectionDelegate {
 class URLConnectionAnswerSizeTest : public ::testing::TestWithParam<SizeCase> {
   protected:
     void SetUp() override {
-        server_.Get("/stream", [](const httplib::Request& req, httplib::Response& res) {
+        service_.routes().Get("/stream", [](const httplib::Request& req, httplib::Response& res) {
             const size_t length = std::stoull(req.get_param_value("length"));
             auto piece = std::make_shared<std::string>(64 * 1024, 'x');
             if (req.get_param_value("chunked") == "1") {
@@ -76,20 +76,13 @@ class URLConnectionAnswerSizeTest : public ::testing::TestWithParam<SizeCase> {
                                          });
             }
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::yield();
+        ASSERT_GT(service_.start(), 0);
     }
-    void TearDown() override {
-        server_.stop();
-        if (thread_.joinable())
-            thread_.join();
-    }
+    void TearDown() override { service_.stop(); }
     NSURLRequest request() const {
         const SizeCase& c = GetParam();
-        return NSURLRequest::requestWithURL("http://127.0.0.1:" + std::to_string(port_) +
-                                            "/stream?length=" + std::to_string(c.length) +
+        return NSURLRequest::requestWithURL(service_.url("/stream?length=") +
+                                            std::to_string(c.length) +
                                             (c.chunked ? "&chunked=1" : ""));
     }
     static void expectTooLarge(const NSErrorPtr& error) {
@@ -100,9 +93,7 @@ class URLConnectionAnswerSizeTest : public ::testing::TestWithParam<SizeCase> {
             << error->localizedDescription();
     }
 
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
 };
 
 TEST_P(URLConnectionAnswerSizeTest, SynchronousCallKeepsNoMoreThanTheCap) {

@@ -13,6 +13,7 @@
 
 #include "platform/Foundation/NSThread.h"
 #include "platform/Foundation/NSURLConnection.h"
+#include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -57,46 +58,39 @@ class RecordingDelegate : public NSURLConnectionDelegate {
 class URLConnectionAsyncTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        server_.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get("/hello", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("X-Kind", "greeting");
             res.set_content("hello world", "text/plain");
         });
-        server_.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
             res.status = 404;
             res.set_content("no such page", "text/plain");
         });
-        server_.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/hello", 302);
         });
-        server_.Get("/large", [](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get("/large", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(largeBody(), "application/octet-stream");
         });
-        server_.Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
+        service_.routes().Post("/echo", [](const httplib::Request& req, httplib::Response& res) {
             res.status = 201;
             res.set_content(req.method + " " + req.get_header_value("X-Token") + " " + req.body,
                             "text/plain");
         });
         // Answers only when the test lets it: a server that is silent for as long as needed.
-        server_.Get("/held", [this](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get("/held", [this](const httplib::Request&, httplib::Response& res) {
             ++heldRequests_;
             loop_->stop();  // the request has arrived
             held_.wait();
             res.set_content("late", "text/plain");
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // A stop before the server runs would be lost, and its thread never end.
-        while (!server_.is_running()) std::this_thread::yield();
+        ASSERT_GT(service_.start(), 0);
     }
     void TearDown() override {
         release_.set_value();
-        server_.stop();
-        thread_.join();
+        service_.stop();
     }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
+    std::string url(const std::string& path) const { return service_.url(path); }
     static std::string largeBody() {
         std::string body;
         for (int i = 0; body.size() < 3'000'000; ++i) body += std::to_string(i) + ",";
@@ -107,9 +101,7 @@ class URLConnectionAsyncTest : public ::testing::Test {
 
     ManualClockScope time;
     std::shared_ptr<NSRunLoop> loop_ = NSRunLoop::currentRunLoop();
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
     std::atomic<int> heldRequests_{0};
     std::promise<void> release_;
     std::shared_future<void> held_ = release_.get_future().share();

@@ -3,11 +3,11 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/Foundation/NSHTTPCookieStorage.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSURLConnection.h"
+#include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -59,12 +59,12 @@ class URLConnectionCookiesTest : public ::testing::TestWithParam<Kind> {
     void SetUp() override {
         NSSetHomeDirectory(home.path());
         NSHTTPCookieStorage::resetSharedHTTPCookieStorage();
-        server.Get("/login", [](const httplib::Request&, httplib::Response& res) {
+        service.routes().Get("/login", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "sid=abc; Path=/; Max-Age=3600");
             res.set_header("Set-Cookie", "area=x; Path=/private");
             res.set_content("welcome", "text/plain");
         });
-        server.Get("/logout", [](const httplib::Request&, httplib::Response& res) {
+        service.routes().Get("/logout", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "sid=; Path=/; Max-Age=0");
             res.status = 302;
         });
@@ -72,29 +72,23 @@ class URLConnectionCookiesTest : public ::testing::TestWithParam<Kind> {
         auto echo = [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(req.get_header_value("Cookie"), "text/plain");
         };
-        server.Get("/whoami", echo);
-        server.Get("/private/page", echo);
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
+        service.routes().Get("/whoami", echo);
+        service.routes().Get("/private/page", echo);
+        ASSERT_GT(service.start(), 0);
     }
     void TearDown() override {
-        server.stop();
-        thread.join();
+        service.stop();
         NSHTTPCookieStorage::resetSharedHTTPCookieStorage();
         NSSetHomeDirectory("");
     }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port) + path;
-    }
+    std::string url(const std::string& path) const { return service.url(path); }
     std::string get(const std::string& path, const std::string& cookieField = "") {
         return GetParam().get(url(path), cookieField);
     }
 
     TemporaryFolder home;
     ManualClockScope time;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
+    LoopbackHTTPService service;
 };
 
 }  // namespace

@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 
 #include "platform/Foundation/NSURLConnection.h"
+#include "tests/support/LoopbackHTTPService.h"
 
 namespace {
 
@@ -42,41 +42,32 @@ class LoopbackSocket {
 class URLConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        server_.Get("/f0", [this](const httplib::Request& req, httplib::Response& res) {
+        service_.routes().Get("/f0", [this](const httplib::Request& req, httplib::Response& res) {
             lastQuery_ = req.get_param_value("isu") + "|" + req.get_param_value("app_id");
             res.set_content("accepted", "text/plain; charset=utf-8");
         });
-        server_.Get("/empty",
-                    [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
-        server_.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        service_.routes().Get(
+            "/empty", [](const httplib::Request&, httplib::Response& res) { res.status = 200; });
+        service_.routes().Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/f0", 302);
         });
-        server_.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+        service_.routes().Post("/echo",
+                               [this](const httplib::Request& req, httplib::Response& res) {
+                                   lastMethod_ = req.method;
+                                   res.status = 201;
+                                   res.set_header("X-Seen", req.get_header_value("X-Token"));
+                                   res.set_content(req.body, "application/octet-stream");
+                               });
+        service_.routes().Put("/echo", [this](const httplib::Request& req, httplib::Response& res) {
             lastMethod_ = req.method;
-            res.status = 201;
-            res.set_header("X-Seen", req.get_header_value("X-Token"));
             res.set_content(req.body, "application/octet-stream");
         });
-        server_.Put("/echo", [this](const httplib::Request& req, httplib::Response& res) {
-            lastMethod_ = req.method;
-            res.set_content(req.body, "application/octet-stream");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        ASSERT_GT(service_.start(), 0);
     }
-    void TearDown() override {
-        server_.stop();
-        if (thread_.joinable())
-            thread_.join();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
+    void TearDown() override { service_.stop(); }
+    std::string url(const std::string& path) const { return service_.url(path); }
 
-    httplib::Server server_;
-    std::thread thread_;
-    int port_ = 0;
+    LoopbackHTTPService service_;
     std::string lastQuery_;
     std::string lastMethod_;
 };
