@@ -34,9 +34,9 @@ if [ "$1" = address ]; then
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900
 else
   # Frame capture, the ad-network report and the encoding on the pasteboard road's own thread
-  # (test_app), connections and the run loop's
-  # cross-thread posting (test_Foundation), uploads and REST calls (test_analytics), camera,
-  # microphone and recorder (test_Device, test_AVFoundation).
+  # (test_app), connections and the run loop's cross-thread posting (test_Foundation), uploads
+  # and REST calls (test_analytics), camera, microphone and recorder (test_Device,
+  # test_AVFoundation).
   cmake --build "$dir" -j "$jobs" --target tilvex test_app test_Foundation test_analytics \
     test_Device test_AVFoundation
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900 \

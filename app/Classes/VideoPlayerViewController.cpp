@@ -292,8 +292,8 @@ void VideoPlayerViewController::updateProgress(float value) {
     }
 }
 
-// The album road ends here, with its panel gone: an export chosen before would have its panel
-// hidden by this call.
+// The album road ends here, not at the save's completion: an export chosen while this call was
+// still due would have its panel hidden by it.
 void VideoPlayerViewController::hideProgress() {
     if (auto panel = progressPanel())
         panel->setHidden(true);

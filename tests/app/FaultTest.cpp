@@ -37,6 +37,13 @@ class FaultTest : public ::testing::Test {
         return phone_.runScript(script, "", "sh " + launcher);
     }
     std::string store() const { return phone_.document("Videos.sqlite"); }
+    // The analytics cache file, the only one in its folder after a normal run.
+    std::string analyticsCache() const {
+        auto cache =
+            NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.document("halvorn"));
+        EXPECT_TRUE(cache && cache->size() == 1u);
+        return cache && !cache->empty() ? phone_.document("halvorn/" + cache->front()) : "";
+    }
     bool exists(const std::string& name) const {
         return NSFileManager::defaultManager().fileExistsAtPath(phone_.document(name));
     }
@@ -156,10 +163,8 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
 // the next launch wipes the cache folder and goes on.
 TEST_F(FaultTest, ALeftoverAnalyticsJournalIsRepairedAtLaunch) {
     recordOneNormally();
-    auto cache =
-        NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.document("halvorn"));
-    ASSERT_TRUE(cache && !cache->empty());
-    std::string database = phone_.document("halvorn/" + cache->front());
+    const std::string database = analyticsCache();
+    ASSERT_FALSE(database.empty());
     std::ofstream(database + "-journal") << "a journal of a write that never finished";
     std::ofstream(phone_.document("halvorn/stale.sql")) << "another code's cache";
 
@@ -177,10 +182,8 @@ TEST_F(FaultTest, ALeftoverAnalyticsJournalIsRepairedAtLaunch) {
 // recording stored before is whole.
 TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
     recordOneNormally();
-    auto cache =
-        NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.document("halvorn"));
-    ASSERT_TRUE(cache && cache->size() == 1u);
-    const std::string database = phone_.document("halvorn/" + cache->front());
+    const std::string database = analyticsCache();
+    ASSERT_FALSE(database.empty());
     std::string script;
     for (int i = 0; i < 50; ++i) script += "tap albumButton\nwait 0.05\ntap done\nwait 0.05\n";
     std::string launcher = phone_.folder() / "analytics-kill.sh";
