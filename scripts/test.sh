@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test; then the same under sanitizers, then the fuzzers.
+# Checks the formatting, builds everything and runs every test; then the same under sanitizers,
+# then the fuzzers.
 # Everything is built below one folder: build/ (build/asan, build/tsan, build/fuzz).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,11 +15,18 @@ step() {
   echo "=== $name: passed in $((SECONDS - start)) s"
 }
 
+# Every C++ source of the tree follows .clang-format; `scripts/format.sh` rewrites them in place.
+format() {
+  "$root/scripts/install-deps.sh"
+  git -C "$root" ls-files '*.cpp' '*.h' | (cd "$root" && xargs clang-format --dry-run -Werror)
+}
+
 tests() {
   "$root/scripts/build.sh"
   ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
 }
 
+step "formatting" format
 step "build and tests" tests
 step "AddressSanitizer + UndefinedBehaviorSanitizer, all tests" "$root/scripts/sanitize.sh" address
 step "ThreadSanitizer, the tests that use threads" "$root/scripts/sanitize.sh" thread

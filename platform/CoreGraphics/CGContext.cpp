@@ -298,8 +298,8 @@ void CGContextSetFillColorSpace(const CGContextRef& context, const CGColorSpaceR
         context->setFillColorSpace(space);
 }
 
-void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green,
-                              CGFloat blue, CGFloat alpha) {
+void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green, CGFloat blue,
+                              CGFloat alpha) {
     if (context)
         context->setRGBFillColor(red, green, blue, alpha);
 }

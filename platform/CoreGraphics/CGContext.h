@@ -147,7 +147,7 @@ void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform
 void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image);
 // Only RGB spaces exist; nothing for a null context or space.
 void CGContextSetFillColorSpace(const CGContextRef& context, const CGColorSpaceRef& space);
-void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green,
-                              CGFloat blue, CGFloat alpha);
+void CGContextSetRGBFillColor(const CGContextRef& context, CGFloat red, CGFloat green, CGFloat blue,
+                              CGFloat alpha);
 void CGContextAddPath(const CGContextRef& context, const CGPathRef& path);
 void CGContextFillPath(const CGContextRef& context);

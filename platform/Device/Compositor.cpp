@@ -7,13 +7,16 @@ Compositor::Compositor(Screen& screen)
     : screen_(screen),
       surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, Screen::kWidth, Screen::kHeight)) {}
 
-Compositor::~Compositor() { cairo_surface_destroy(surface_); }
+Compositor::~Compositor() {
+    cairo_surface_destroy(surface_);
+}
 
 CGImageRef Compositor::compose(const Draw& draw) {
     cairo_t* cr = cairo_create(surface_);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_paint(cr);
-    if (draw) draw(cr);
+    if (draw)
+        draw(cr);
     cairo_destroy(cr);
     auto image = snapshot();
     screen_.setLastComposed(image);
@@ -54,10 +57,9 @@ CGImageRef Compositor::snapshot() {
     cairo_surface_flush(surface_);
     const unsigned char* data = cairo_image_surface_get_data(surface_);
     const size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(surface_));
-    return CGImage::make(Screen::kWidth, Screen::kHeight, true,
-                         [&](unsigned char* rows, size_t rowBytes) {
-                             for (int y = 0; y < Screen::kHeight; ++y)
-                                 std::memcpy(rows + y * rowBytes, data + y * stride,
-                                             Screen::kWidth * 4);
-                         });
+    return CGImage::make(
+        Screen::kWidth, Screen::kHeight, true, [&](unsigned char* rows, size_t rowBytes) {
+            for (int y = 0; y < Screen::kHeight; ++y)
+                std::memcpy(rows + y * rowBytes, data + y * stride, Screen::kWidth * 4);
+        });
 }

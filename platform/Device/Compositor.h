@@ -15,7 +15,7 @@
 #include "platform/Device/Screen.h"
 
 class Compositor {
-public:
+  public:
     using Draw = std::function<void(cairo_t*)>;
 
     // The preview's colour while the camera has no picture.
@@ -32,10 +32,9 @@ public:
 
     // Fills the rectangle (0, 0, width, height) of `cr` with `picture` scaled to fill, centred
     // and cropped; grey when `picture` is null or empty.
-    static void drawPreview(cairo_t* cr, const CameraPicture* picture, double width,
-                            double height);
+    static void drawPreview(cairo_t* cr, const CameraPicture* picture, double width, double height);
 
-private:
+  private:
     CGImageRef snapshot();
 
     Screen& screen_;

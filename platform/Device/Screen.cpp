@@ -19,7 +19,8 @@ CGImageRef Screen::lastComposed() const {
 
 NSErrorPtr Screen::writePNG(const std::string& path) const {
     auto image = lastComposed();
-    if (!image) return NSError::make(NSCocoaErrorDomain, 1, "Nothing has been composed yet");
+    if (!image)
+        return NSError::make(NSCocoaErrorDomain, 1, "Nothing has been composed yet");
     cairo_status_t status = cairo_surface_write_to_png(image->surface(), path.c_str());
     if (status != CAIRO_STATUS_SUCCESS)
         return NSError::make(NSCocoaErrorDomain, 2,

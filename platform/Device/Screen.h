@@ -12,7 +12,7 @@
 #include "platform/Foundation/NSError.h"
 
 class Screen {
-public:
+  public:
     static constexpr int kWidth = 320;
     static constexpr int kHeight = 480;
 
@@ -27,7 +27,7 @@ public:
     // the file cannot be written.
     NSErrorPtr writePNG(const std::string& path) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     CGImageRef last_;
 };

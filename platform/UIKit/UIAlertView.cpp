@@ -29,13 +29,15 @@ std::shared_ptr<UIAlertView> UIAlertView::initWithTitle(
     alert->title_ = std::move(title);
     alert->message_ = std::move(message);
     alert->delegate_ = std::move(delegate);
-    if (!cancelButtonTitle.empty()) alert->cancelButtonIndex_ = alert->addButtonWithTitle(cancelButtonTitle);
+    if (!cancelButtonTitle.empty())
+        alert->cancelButtonIndex_ = alert->addButtonWithTitle(cancelButtonTitle);
     for (const auto& other : otherButtonTitles) alert->addButtonWithTitle(other);
     return alert;
 }
 
 std::string UIAlertView::buttonTitleAtIndex(int index) const {
-    if (index < 0 || index >= numberOfButtons()) return "";
+    if (index < 0 || index >= numberOfButtons())
+        return "";
     return buttons_[static_cast<size_t>(index)];
 }
 
@@ -45,7 +47,8 @@ int UIAlertView::addButtonWithTitle(const std::string& title) {
 }
 
 void UIAlertView::show() {
-    if (isVisible()) return;
+    if (isVisible())
+        return;
     shownAlerts().push_back(retained(this));
 }
 
@@ -65,21 +68,26 @@ void UIAlertView::dismissWithClickedButtonIndex(int buttonIndex, bool animated) 
 }
 
 bool UIAlertView::pressButtonAtIndex(int buttonIndex) {
-    if (buttonIndex < 0 || buttonIndex >= numberOfButtons() || !isVisible()) return false;
+    if (buttonIndex < 0 || buttonIndex >= numberOfButtons() || !isVisible())
+        return false;
     // The screen may hold the last reference, and the delegate may act on the alert.
     auto self = retained(this);
-    if (auto delegate = delegate_.lock()) delegate->alertViewClickedButtonAtIndex(this, buttonIndex);
+    if (auto delegate = delegate_.lock())
+        delegate->alertViewClickedButtonAtIndex(this, buttonIndex);
     dismissWithClickedButtonIndex(buttonIndex, true);
     return true;
 }
 
 bool UIAlertView::pressButtonWithTitle(const std::string& title) {
     auto it = std::find(buttons_.begin(), buttons_.end(), title);
-    if (it == buttons_.end()) return false;
+    if (it == buttons_.end())
+        return false;
     return pressButtonAtIndex(static_cast<int>(it - buttons_.begin()));
 }
 
-std::vector<std::shared_ptr<UIAlertView>> UIAlertView::visibleAlerts() { return shownAlerts(); }
+std::vector<std::shared_ptr<UIAlertView>> UIAlertView::visibleAlerts() {
+    return shownAlerts();
+}
 
 std::shared_ptr<UIAlertView> UIAlertView::topAlert() {
     const auto& alerts = shownAlerts();
@@ -88,7 +96,8 @@ std::shared_ptr<UIAlertView> UIAlertView::topAlert() {
 
 void UIAlertView::drawVisibleAlerts(cairo_t* cr) {
     auto alerts = shownAlerts();
-    if (alerts.empty()) return;
+    if (alerts.empty())
+        return;
     cairo_save(cr);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.4);
     cairo_paint(cr);
@@ -119,7 +128,8 @@ std::vector<std::string> UIAlertView::messageLines(cairo_t* cr, double width) co
             line = candidate;
         }
     }
-    if (!line.empty()) lines.push_back(line);
+    if (!line.empty())
+        lines.push_back(line);
     cairo_restore(cr);
     return lines;
 }

@@ -16,7 +16,7 @@
 class UIAlertView;
 
 class UIAlertViewDelegate {
-public:
+  public:
     virtual ~UIAlertViewDelegate() = default;
     virtual void alertViewClickedButtonAtIndex(UIAlertView* alertView, int buttonIndex) {
         (void)alertView;
@@ -25,7 +25,7 @@ public:
 };
 
 class UIAlertView : public UIView {
-public:
+  public:
     UIAlertView() = default;
     // `cancelButtonTitle` may be empty for none.
     static std::shared_ptr<UIAlertView> initWithTitle(
@@ -60,10 +60,10 @@ public:
     // Draws the alerts on screen over the whole screen (dimmed behind them).
     static void drawVisibleAlerts(cairo_t* cr);
 
-protected:
+  protected:
     void drawContent(cairo_t* cr) override;
 
-private:
+  private:
     std::vector<std::string> messageLines(cairo_t* cr, double width) const;
 
     std::string title_;

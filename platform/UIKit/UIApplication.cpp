@@ -34,41 +34,51 @@ std::shared_ptr<UIApplication> UIApplication::sharedApplication() {
 }
 
 UIApplication::~UIApplication() {
-    if (refresh_) refresh_->invalidate();
+    if (refresh_)
+        refresh_->invalidate();
 }
 
 bool UIApplication::setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) {
-    if (name != "delegate") return false;
+    if (name != "delegate")
+        return false;
     auto delegate = std::dynamic_pointer_cast<UIApplicationDelegate>(object);
-    if (object && !delegate) return false;
+    if (object && !delegate)
+        return false;
     delegate_ = std::move(delegate);
     return true;
 }
 
 void UIApplication::finishLaunching() {
-    if (auto delegate = delegate_) delegate->applicationDidFinishLaunching(this);
+    if (auto delegate = delegate_)
+        delegate->applicationDidFinishLaunching(this);
 }
 
 void UIApplication::resignActive() {
     auto self = retained(this);
-    if (auto delegate = delegate_) delegate->applicationWillResignActive(this);
+    if (auto delegate = delegate_)
+        delegate->applicationWillResignActive(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
         UIApplicationWillResignActiveNotification, self);
 }
 
 void UIApplication::terminate() {
-    if (terminated_) return;
+    if (terminated_)
+        return;
     terminated_ = true;
     auto self = retained(this);
-    if (auto delegate = delegate_) delegate->applicationWillTerminate(this);
+    if (auto delegate = delegate_)
+        delegate->applicationWillTerminate(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
         UIApplicationWillTerminateNotification, self);
-    if (runsMainLoop_) NSRunLoop::mainRunLoop()->stop();
+    if (runsMainLoop_)
+        NSRunLoop::mainRunLoop()->stop();
 }
 
 void UIApplication::handleTerminationSignals() {
-    if (signalSource_) return;
-    if (signalPipe[0] < 0 && pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (signalSource_)
+        return;
+    if (signalPipe[0] < 0 && pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -76,37 +86,45 @@ void UIApplication::handleTerminationSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::weak_ptr<UIApplication> weak = retained(this);
-    signalSource_ = NSRunLoop::mainRunLoop()->addFileDescriptor(signalPipe[0], POLLIN, [weak](short) {
-        if (auto application = weak.lock()) application->readSignalPipe();
-    });
+    signalSource_ =
+        NSRunLoop::mainRunLoop()->addFileDescriptor(signalPipe[0], POLLIN, [weak](short) {
+            if (auto application = weak.lock())
+                application->readSignalPipe();
+        });
 }
 
 void UIApplication::readSignalPipe() {
     char bytes[16];
     bool signalled = false;
     while (read(signalPipe[0], bytes, sizeof bytes) > 0) signalled = true;
-    if (signalled) terminate();
+    if (signalled)
+        terminate();
 }
 
 void UIApplication::startScreenRefresh() {
-    if (refresh_) return;
+    if (refresh_)
+        return;
     std::weak_ptr<UIApplication> weak = retained(this);
     refresh_ = CADisplayLink::displayLinkWithTarget([weak](CADisplayLink&) {
-        if (auto application = weak.lock()) application->refreshScreen();
+        if (auto application = weak.lock())
+            application->refreshScreen();
     });
     refresh_->addToRunLoop(NSRunLoop::mainRunLoop());
 }
 
 void UIApplication::stopScreenRefresh() {
-    if (refresh_) refresh_->invalidate();
+    if (refresh_)
+        refresh_->invalidate();
     refresh_.reset();
 }
 
 void UIApplication::refreshScreen() {
-    if (!compositor_) compositor_ = std::make_unique<Compositor>();
+    if (!compositor_)
+        compositor_ = std::make_unique<Compositor>();
     auto window = UIWindow::keyWindow();
     compositor_->compose([&](cairo_t* cr) {
-        if (window) window->drawHierarchy(cr);
+        if (window)
+            window->drawHierarchy(cr);
         drawStatusBar(cr, statusBarStyle_, statusBarOpacity());
         UIActionSheet::drawVisibleSheets(cr);
         UIAlertView::drawVisibleAlerts(cr);
@@ -114,7 +132,8 @@ void UIApplication::refreshScreen() {
 }
 
 void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
-    if (hidden == statusBarHidden_) return;
+    if (hidden == statusBarHidden_)
+        return;
     statusBarFading_ = animated;
     if (animated) {
         statusBarFadeFrom_ = statusBarOpacity();
@@ -125,10 +144,11 @@ void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
 
 double UIApplication::statusBarOpacity() const {
     const double target = statusBarHidden_ ? 0 : 1;
-    if (!statusBarFading_) return target;
-    const double progress =
-        (Clock::current().now() - statusBarFadeStart_) / kStatusBarFadeDuration;
-    if (progress >= 1 || progress < 0) return target;
+    if (!statusBarFading_)
+        return target;
+    const double progress = (Clock::current().now() - statusBarFadeStart_) / kStatusBarFadeDuration;
+    if (progress >= 1 || progress < 0)
+        return target;
     return statusBarFadeFrom_ + (target - statusBarFadeFrom_) * progress;
 }
 

@@ -32,7 +32,7 @@ enum UIStatusBarStyle {
 };
 
 class UIApplication : public NSObject, public UINibConnectable {
-public:
+  public:
     // The process's application, made on first use. (Tests may make applications of their own.)
     static std::shared_ptr<UIApplication> sharedApplication();
     UIApplication() = default;
@@ -91,7 +91,7 @@ public:
     // Set by UIApplicationMain while its main loop runs; termination ends that loop.
     void setRunsMainLoop(bool runs) { runsMainLoop_ = runs; }
 
-private:
+  private:
     void readSignalPipe();
 
     std::shared_ptr<UIApplicationDelegate> delegate_;

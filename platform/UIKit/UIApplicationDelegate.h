@@ -4,7 +4,7 @@
 class UIApplication;
 
 class UIApplicationDelegate {
-public:
+  public:
     virtual ~UIApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(UIApplication* application) { (void)application; }
     virtual void applicationWillResignActive(UIApplication* application) { (void)application; }

@@ -13,7 +13,8 @@ int UIApplicationMain(int argc, char* argv[],
     auto application = UIApplication::sharedApplication();
     auto bundle = NSBundle::mainBundle();
     Value hidden = bundle->objectForInfoDictionaryKey("UIStatusBarHidden");
-    if (hidden.isNumber()) application->setStatusBarHidden(hidden.boolValue(), false);
+    if (hidden.isNumber())
+        application->setStatusBarHidden(hidden.boolValue(), false);
 
     std::string nibName = bundle->objectForInfoDictionaryKey("NSMainNibFile").string();
     NSErrorPtr error;
@@ -31,8 +32,10 @@ int UIApplicationMain(int argc, char* argv[],
     application->finishLaunching();
     // The first picture exists before anything can grab the screen.
     application->refreshScreen();
-    if (afterLaunch) afterLaunch(*application);
-    if (!application->isTerminated()) NSRunLoop::mainRunLoop()->run();
+    if (afterLaunch)
+        afterLaunch(*application);
+    if (!application->isTerminated())
+        NSRunLoop::mainRunLoop()->run();
     application->setRunsMainLoop(false);
     application->stopScreenRefresh();
     return application->exitStatus();

@@ -15,18 +15,24 @@ std::shared_ptr<UIButton> UIButton::buttonWithType(UIButtonType type) {
 
 template <class T>
 std::optional<T> UIButton::lookUp(const std::map<unsigned, T>& values, unsigned state) {
-    if (auto it = values.find(state); it != values.end()) return it->second;
-    if (auto it = values.find(UIControlStateNormal); it != values.end()) return it->second;
+    if (auto it = values.find(state); it != values.end())
+        return it->second;
+    if (auto it = values.find(UIControlStateNormal); it != values.end())
+        return it->second;
     return std::nullopt;
 }
 
-void UIButton::setTitle(const std::string& title, unsigned state) { titles_[state] = title; }
+void UIButton::setTitle(const std::string& title, unsigned state) {
+    titles_[state] = title;
+}
 
 std::string UIButton::titleForState(unsigned state) const {
     return lookUp(titles_, state).value_or("");
 }
 
-void UIButton::setTitleColor(UIColor color, unsigned state) { titleColors_[state] = color; }
+void UIButton::setTitleColor(UIColor color, unsigned state) {
+    titleColors_[state] = color;
+}
 
 UIColor UIButton::titleColorForState(unsigned state) const {
     return lookUp(titleColors_, state).value_or(UIColor::whiteColor());
@@ -57,9 +63,11 @@ void UIButton::setNibProperties(const Value& properties) {
 
 void UIButton::drawContent(cairo_t* cr) {
     // A disabled button shows faded.
-    if (!isEnabled()) cairo_push_group(cr);
+    if (!isEnabled())
+        cairo_push_group(cr);
     UIView::drawContent(cr);
-    if (auto image = currentBackgroundImage()) drawImageInRect(cr, *image, bounds());
+    if (auto image = currentBackgroundImage())
+        drawImageInRect(cr, *image, bounds());
     drawStringInRect(cr, currentTitle(), bounds(), UIFont::boldSystemFontOfSize(15),
                      currentTitleColor(), UITextAlignmentCenter);
     if (!isEnabled()) {

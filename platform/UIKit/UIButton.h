@@ -17,7 +17,7 @@
 enum UIButtonType { UIButtonTypeCustom = 0, UIButtonTypeRoundedRect = 1 };
 
 class UIButton : public UIControl {
-public:
+  public:
     // How opaque a disabled button is drawn.
     static constexpr double kDisabledAlpha = 0.45;
 
@@ -46,10 +46,10 @@ public:
     // ("custom" or "roundedRect"), all for the normal state, besides the control's properties.
     void setNibProperties(const Value& properties) override;
 
-protected:
+  protected:
     void drawContent(cairo_t* cr) override;
 
-private:
+  private:
     template <class T>
     static std::optional<T> lookUp(const std::map<unsigned, T>& values, unsigned state);
 

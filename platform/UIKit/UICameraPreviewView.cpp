@@ -4,6 +4,7 @@
 
 void UICameraPreviewView::drawContent(cairo_t* cr) {
     std::shared_ptr<const CameraPicture> picture;
-    if (camera_) picture = camera_->newestPicture();
+    if (camera_)
+        picture = camera_->newestPicture();
     Compositor::drawPreview(cr, picture.get(), frame().size.width, frame().size.height);
 }

@@ -10,14 +10,14 @@
 #include "platform/UIKit/UIView.h"
 
 class UICameraPreviewView : public UIView {
-public:
+  public:
     UICameraPreviewView() = default;
     void setCamera(std::shared_ptr<Camera> camera) { camera_ = std::move(camera); }
     const std::shared_ptr<Camera>& camera() const { return camera_; }
 
-protected:
+  protected:
     void drawContent(cairo_t* cr) override;
 
-private:
+  private:
     std::shared_ptr<Camera> camera_;
 };

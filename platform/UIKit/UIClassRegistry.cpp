@@ -38,7 +38,8 @@ std::shared_ptr<NSObject> UIClassRegistry::create(const std::string& name) const
     {
         std::lock_guard lock(mutex_);
         auto it = factories_.find(name);
-        if (it == factories_.end()) return nullptr;
+        if (it == factories_.end())
+            return nullptr;
         factory = it->second;
     }
     return factory();

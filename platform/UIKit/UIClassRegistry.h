@@ -14,7 +14,7 @@
 #include "platform/Foundation/NSObject.h"
 
 class UIClassRegistry {
-public:
+  public:
     using Factory = std::function<std::shared_ptr<NSObject>()>;
 
     static UIClassRegistry& shared();
@@ -23,12 +23,13 @@ public:
     void registerClass(const std::string& name, Factory factory);
     template <class T>
     void registerClass(const std::string& name) {
-        registerClass(name, [] { return std::static_pointer_cast<NSObject>(std::make_shared<T>()); });
+        registerClass(name,
+                      [] { return std::static_pointer_cast<NSObject>(std::make_shared<T>()); });
     }
     // A new object of the class, or null for an unknown name.
     std::shared_ptr<NSObject> create(const std::string& name) const;
 
-private:
+  private:
     UIClassRegistry();
     mutable std::mutex mutex_;
     std::map<std::string, Factory> factories_;

@@ -6,7 +6,7 @@
 #include <string>
 
 class UIColor {
-public:
+  public:
     constexpr UIColor() = default;  // clear
     constexpr UIColor(double red, double green, double blue, double alpha)
         : red_(red), green_(green), blue_(blue), alpha_(alpha) {}
@@ -31,7 +31,7 @@ public:
 
     bool operator==(const UIColor&) const = default;
 
-private:
+  private:
     double red_ = 0;
     double green_ = 0;
     double blue_ = 0;

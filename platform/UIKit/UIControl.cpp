@@ -5,7 +5,8 @@
 #include "platform/UIKit/UIApplication.h"
 
 unsigned UIControl::state() const {
-    if (!enabled_) return UIControlStateDisabled;
+    if (!enabled_)
+        return UIControlStateDisabled;
     return highlighted_ ? UIControlStateHighlighted : UIControlStateNormal;
 }
 
@@ -28,15 +29,19 @@ void UIControl::sendActionsForControlEvents(unsigned events) {
     auto self = retained(this);
     auto actions = actions_;
     for (const auto& entry : actions) {
-        if (!(entry.events & events)) continue;
+        if (!(entry.events & events))
+            continue;
         auto target = entry.target.lock();
-        if (target) entry.action();
+        if (target)
+            entry.action();
     }
 }
 
 bool UIControl::tap() {
-    if (!enabled_ || !isVisibleOnScreen()) return false;
-    if (UIApplication::sharedApplication()->isIgnoringInteractionEvents()) return false;
+    if (!enabled_ || !isVisibleOnScreen())
+        return false;
+    if (UIApplication::sharedApplication()->isIgnoringInteractionEvents())
+        return false;
     auto self = retained(this);
     highlighted_ = true;
     sendActionsForControlEvents(UIControlEventTouchDown);
@@ -47,5 +52,6 @@ bool UIControl::tap() {
 
 void UIControl::setNibProperties(const Value& properties) {
     UIView::setNibProperties(properties);
-    if (properties["enabled"].isNumber()) enabled_ = properties["enabled"].boolValue();
+    if (properties["enabled"].isNumber())
+        enabled_ = properties["enabled"].boolValue();
 }

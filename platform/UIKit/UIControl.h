@@ -25,7 +25,7 @@ enum UIControlState : unsigned {
 };
 
 class UIControl : public UIView {
-public:
+  public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool enabled) { enabled_ = enabled; }
     bool isHighlighted() const { return highlighted_; }
@@ -38,9 +38,13 @@ public:
     template <class T>
     void addTarget(const std::shared_ptr<T>& target, void (T::*selector)(), unsigned events) {
         std::weak_ptr<T> weak = target;
-        addTarget(std::static_pointer_cast<NSObject>(target), [weak, selector] {
-            if (auto t = weak.lock()) ((*t).*selector)();
-        }, events);
+        addTarget(
+            std::static_pointer_cast<NSObject>(target),
+            [weak, selector] {
+                if (auto t = weak.lock())
+                    ((*t).*selector)();
+            },
+            events);
     }
     // Forgets every action of `target`.
     void removeTarget(const NSObject* target);
@@ -55,7 +59,7 @@ public:
     // "enabled" besides the view's properties.
     void setNibProperties(const Value& properties) override;
 
-private:
+  private:
     struct TargetAction {
         std::weak_ptr<NSObject> target;
         std::function<void()> action;

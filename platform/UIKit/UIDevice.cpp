@@ -37,7 +37,8 @@ std::string UIDevice::uniqueIdentifier() const {
     std::string path = stringByAppendingPathComponent(library, "uniqueIdentifier");
     if (auto bytes = NSData::dataWithContentsOfFile(path)) {
         std::string kept(bytes->begin(), bytes->end());
-        if (isIdentifier(kept)) return kept;
+        if (isIdentifier(kept))
+            return kept;
     }
     std::string identifier = newIdentifier();
     NSFileManager::defaultManager().createDirectoryAtPath(library, true, nullptr);

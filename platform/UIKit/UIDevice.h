@@ -12,7 +12,7 @@
 #include "platform/Foundation/NSObject.h"
 
 class UIDevice : public NSObject {
-public:
+  public:
     static std::shared_ptr<UIDevice> currentDevice();
 
     // The identifier kept in the current home folder; made and written there when it has none
@@ -24,6 +24,6 @@ public:
     std::string systemName() const { return "iPhone OS"; }
     std::string systemVersion() const { return "3.1.3"; }
 
-private:
+  private:
     mutable std::mutex mutex_;
 };

@@ -2,4 +2,6 @@
 
 #include "platform/Device/Screen.h"
 
-CGImageRef UIGetScreenImage() { return Screen::mainScreen().lastComposed(); }
+CGImageRef UIGetScreenImage() {
+    return Screen::mainScreen().lastComposed();
+}

@@ -12,11 +12,13 @@ std::shared_ptr<UIImage> imageNamed(const std::string& name) {
     static std::mutex mutex;
     static std::map<std::string, std::shared_ptr<UIImage>> cache;
     std::lock_guard lock(mutex);
-    if (auto it = cache.find(name); it != cache.end()) return it->second;
+    if (auto it = cache.find(name); it != cache.end())
+        return it->second;
     auto path = NSBundle::mainBundle()->pathForResource(name, "");
     auto bytes = path ? NSData::dataWithContentsOfFile(*path) : std::nullopt;
     auto image = bytes ? UIImage::initWithData(*bytes) : nullptr;
-    if (image) cache[name] = image;
+    if (image)
+        cache[name] = image;
     return image;
 }
 
@@ -25,7 +27,8 @@ namespace {
 // Draws the source rectangle (sx, sy, sw, sh) of `surface` into (dx, dy, dw, dh).
 void drawPart(cairo_t* cr, cairo_surface_t* surface, double sx, double sy, double sw, double sh,
               double dx, double dy, double dw, double dh) {
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
+        return;
     cairo_save(cr);
     cairo_rectangle(cr, dx, dy, dw, dh);
     cairo_clip(cr);
@@ -45,7 +48,8 @@ struct Span {
 };
 
 Span span(double imageLength, double drawnLength, int cap) {
-    if (cap <= 0 || cap + 1 > imageLength) return {{0, imageLength, 0}, {0, drawnLength, 0}};
+    if (cap <= 0 || cap + 1 > imageLength)
+        return {{0, imageLength, 0}, {0, drawnLength, 0}};
     double end = imageLength - cap - 1;
     double middle = std::max(0.0, drawnLength - cap - end);
     return {{double(cap), 1, end}, {double(cap), middle, end}};
@@ -55,7 +59,8 @@ Span span(double imageLength, double drawnLength, int cap) {
 
 void drawImageInRect(cairo_t* cr, const UIImage& image, CGRect rect) {
     const CGImageRef& cg = image.CGImage();
-    if (!cg) return;
+    if (!cg)
+        return;
     double width = double(cg->width());
     double height = double(cg->height());
     auto* stretchable = dynamic_cast<const UIStretchableImage*>(&image);

@@ -6,14 +6,17 @@
 #include "platform/UIKit/UICameraPreviewView.h"
 
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
-    if (sourceType != UIImagePickerControllerSourceTypeCamera) return true;
+    if (sourceType != UIImagePickerControllerSourceTypeCamera)
+        return true;
     return DeviceSettings::current().camera != "none";
 }
 
 void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {
-    if (overlay_ && isViewLoaded()) overlay_->removeFromSuperview();
+    if (overlay_ && isViewLoaded())
+        overlay_->removeFromSuperview();
     overlay_ = std::move(overlay);
-    if (overlay_ && isViewLoaded()) view()->addSubview(overlay_);
+    if (overlay_ && isViewLoaded())
+        view()->addSubview(overlay_);
 }
 
 void UIImagePickerController::loadView() {
@@ -25,18 +28,22 @@ void UIImagePickerController::loadView() {
     preview_->setName("cameraPreview");
     preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
     root->addSubview(preview_);
-    if (overlay_) root->addSubview(overlay_);
+    if (overlay_)
+        root->addSubview(overlay_);
     setView(root);
 }
 
 void UIImagePickerController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
-    if (sourceType_ == UIImagePickerControllerSourceTypeCamera) openCamera();
-    if (preview_) preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
+    if (sourceType_ == UIImagePickerControllerSourceTypeCamera)
+        openCamera();
+    if (preview_)
+        preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
 }
 
 void UIImagePickerController::openCamera() {
-    if (triedCamera_) return;
+    if (triedCamera_)
+        return;
     triedCamera_ = true;
     NSErrorPtr error;
     std::unique_ptr<Camera> camera = Camera::open(DeviceSettings::current().camera, &error);
@@ -46,5 +53,6 @@ void UIImagePickerController::openCamera() {
         return;
     }
     camera_ = std::move(camera);
-    if (preview_) preview_->setCamera(camera_);
+    if (preview_)
+        preview_->setCamera(camera_);
 }

@@ -20,18 +20,18 @@ enum UIImagePickerControllerSourceType {
 // The picker's callbacks (picked media, cancel) are not used by this system: both interfaces
 // are empty markers of the delegate's role.
 class UINavigationControllerDelegate {
-public:
+  public:
     virtual ~UINavigationControllerDelegate() = default;
 };
 class UIImagePickerControllerDelegate {
-public:
+  public:
     virtual ~UIImagePickerControllerDelegate() = default;
 };
 
 class UICameraPreviewView;
 
 class UIImagePickerController : public UIViewController {
-public:
+  public:
     UIImagePickerController() = default;
     static std::shared_ptr<UIImagePickerController> init() {
         return std::make_shared<UIImagePickerController>();
@@ -58,7 +58,7 @@ public:
     void loadView() override;
     void viewWillAppear(bool animated) override;
 
-private:
+  private:
     void openCamera();
 
     UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceTypePhotoLibrary;

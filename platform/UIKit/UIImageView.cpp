@@ -7,13 +7,15 @@
 std::shared_ptr<UIImageView> UIImageView::initWithImage(const std::shared_ptr<UIImage>& image) {
     auto view = std::make_shared<UIImageView>();
     view->image_ = image;
-    if (image) view->setFrame(CGRect{CGPoint{}, image->size()});
+    if (image)
+        view->setFrame(CGRect{CGPoint{}, image->size()});
     return view;
 }
 
 void UIImageView::setNibProperties(const Value& properties) {
     UIView::setNibProperties(properties);
-    if (properties["image"].isString()) image_ = imageNamed(properties["image"].string());
+    if (properties["image"].isString())
+        image_ = imageNamed(properties["image"].string());
 }
 
 void UIImageView::setTransform(CGAffineTransform transform) {
@@ -26,8 +28,8 @@ void UIImageView::setTransform(CGAffineTransform transform) {
     const double w = untransformedSize_.width / 2, h = untransformedSize_.height / 2;
     double minX = 0, minY = 0, maxX = 0, maxY = 0;
     bool first = true;
-    for (CGPoint corner : {CGPointMake(-w, -h), CGPointMake(w, -h), CGPointMake(-w, h),
-                           CGPointMake(w, h)}) {
+    for (CGPoint corner :
+         {CGPointMake(-w, -h), CGPointMake(w, -h), CGPointMake(-w, h), CGPointMake(w, h)}) {
         CGPoint p = CGPointApplyAffineTransform(corner, transform);
         minX = first ? p.x : std::min(minX, p.x);
         maxX = first ? p.x : std::max(maxX, p.x);
@@ -35,14 +37,14 @@ void UIImageView::setTransform(CGAffineTransform transform) {
         maxY = first ? p.y : std::max(maxY, p.y);
         first = false;
     }
-    setFrame(CGRectMake(centre.x + minX, centre.y + minY,
-                        maxX - minX, maxY - minY));
+    setFrame(CGRectMake(centre.x + minX, centre.y + minY, maxX - minX, maxY - minY));
 }
 
 void UIImageView::drawContent(cairo_t* cr) {
     if (CGAffineTransformIsIdentity(transform_)) {
         UIView::drawContent(cr);
-        if (image_) drawImageInRect(cr, *image_, bounds());
+        if (image_)
+            drawImageInRect(cr, *image_, bounds());
         return;
     }
     // Back to the untransformed bounds around the centre, drawn through the transform.
@@ -60,5 +62,6 @@ void UIImageView::drawContent(cairo_t* cr) {
                         untransformed.size.width, untransformed.size.height);
         cairo_fill(cr);
     }
-    if (image_) drawImageInRect(cr, *image_, untransformed);
+    if (image_)
+        drawImageInRect(cr, *image_, untransformed);
 }

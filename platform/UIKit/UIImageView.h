@@ -11,7 +11,7 @@
 #include "platform/UIKit/UIView.h"
 
 class UIImageView : public UIView {
-public:
+  public:
     UIImageView() = default;
     // A view of the image's size at the origin; an empty frame for null.
     static std::shared_ptr<UIImageView> initWithImage(const std::shared_ptr<UIImage>& image);
@@ -26,10 +26,10 @@ public:
     // "image" (a resource name) besides the view's properties.
     void setNibProperties(const Value& properties) override;
 
-protected:
+  protected:
     void drawContent(cairo_t* cr) override;
 
-private:
+  private:
     std::shared_ptr<UIImage> image_;
     CGAffineTransform transform_ = CGAffineTransformIdentity;
     // The frame's size and centre under the identity.

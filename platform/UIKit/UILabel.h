@@ -10,7 +10,7 @@
 #include "platform/UIKit/UIView.h"
 
 class UILabel : public UIView {
-public:
+  public:
     UILabel() = default;
     static std::shared_ptr<UILabel> initWithFrame(CGRect frame);
 
@@ -29,10 +29,10 @@ public:
     // "right"), besides the view's properties.
     void setNibProperties(const Value& properties) override;
 
-protected:
+  protected:
     void drawContent(cairo_t* cr) override;
 
-private:
+  private:
     std::string text_;
     UIColor textColor_ = UIColor::blackColor();
     UIFont font_ = UIFont::systemFontOfSize(17);

@@ -10,7 +10,7 @@
 #include "platform/Foundation/Value.h"
 
 class UINibConnectable {
-public:
+  public:
     using Action = std::function<void()>;
 
     virtual ~UINibConnectable() = default;
@@ -38,7 +38,8 @@ public:
 template <class Field>
 bool assignOutlet(std::shared_ptr<Field>& field, const std::shared_ptr<NSObject>& object) {
     auto typed = std::dynamic_pointer_cast<Field>(object);
-    if (object && !typed) return false;
+    if (object && !typed)
+        return false;
     field = std::move(typed);
     return true;
 }
@@ -47,6 +48,7 @@ template <class T>
 UINibConnectable::Action bindAction(T* self, void (T::*method)()) {
     std::weak_ptr<T> weak = weakly(self);
     return [weak, method] {
-        if (auto target = weak.lock()) ((*target).*method)();
+        if (auto target = weak.lock())
+            ((*target).*method)();
     };
 }

@@ -16,12 +16,13 @@ struct NibFailure {
 };
 
 class NibReader {
-public:
+  public:
     NibReader(std::string path, std::shared_ptr<NSObject> owner)
         : path_(std::move(path)), owner_(std::move(owner)) {}
 
     std::vector<std::shared_ptr<NSObject>> read(const Value& root) {
-        if (!root.isDictionary()) fail("the file is not a dictionary");
+        if (!root.isDictionary())
+            fail("the file is not a dictionary");
         std::vector<std::shared_ptr<NSObject>> topLevel;
         const Value objects = root["objects"];
         if (objects.isArray()) {
@@ -36,14 +37,16 @@ public:
         return topLevel;
     }
 
-private:
+  private:
     [[noreturn]] void fail(const std::string& what) { throw NibFailure{path_ + ": " + what}; }
 
     std::shared_ptr<NSObject> makeObject(const Value& description) {
-        if (!description.isDictionary()) fail("an object is not a dictionary");
+        if (!description.isDictionary())
+            fail("an object is not a dictionary");
         std::string className = description["class"].string();
         auto object = UIClassRegistry::shared().create(className);
-        if (!object) fail("unknown class \"" + className + "\"");
+        if (!object)
+            fail("unknown class \"" + className + "\"");
         auto* connectable = dynamic_cast<UINibConnectable*>(object.get());
         if (connectable) {
             connectable->setNibProperties(description);
@@ -52,16 +55,20 @@ private:
         std::string id = description["id"].string();
         auto view = std::dynamic_pointer_cast<UIView>(object);
         if (!id.empty()) {
-            if (ids_.count(id) || id == UINibFileOwner) fail("the id \"" + id + "\" is used twice");
+            if (ids_.count(id) || id == UINibFileOwner)
+                fail("the id \"" + id + "\" is used twice");
             ids_[id] = object;
-            if (view) view->setName(id);
+            if (view)
+                view->setName(id);
         }
         const Value subviews = description["subviews"];
         if (subviews.isArray()) {
-            if (!view) fail("\"" + className + "\" is not a view but has subviews");
+            if (!view)
+                fail("\"" + className + "\" is not a view but has subviews");
             for (const Value& child : subviews.arrayRef()) {
                 auto subview = std::dynamic_pointer_cast<UIView>(makeObject(child));
-                if (!subview) fail("a subview of \"" + id + "\" is not a view");
+                if (!subview)
+                    fail("a subview of \"" + id + "\" is not a view");
                 view->addSubview(subview);
             }
         }
@@ -69,9 +76,11 @@ private:
     }
 
     std::shared_ptr<NSObject> object(const Value& id) {
-        if (id.string() == UINibFileOwner) return owner_;
+        if (id.string() == UINibFileOwner)
+            return owner_;
         auto it = ids_.find(id.string());
-        if (it == ids_.end()) fail("no object with the id \"" + id.string() + "\"");
+        if (it == ids_.end())
+            fail("no object with the id \"" + id.string() + "\"");
         return it->second;
     }
 
@@ -93,7 +102,8 @@ private:
             fail("\"" + connection["source"].string() + "\" is not a control");
         auto* target = dynamic_cast<UINibConnectable*>(destination.get());
         UINibConnectable::Action action = target ? target->actionNamed(actionName) : nullptr;
-        if (!action) fail("no action \"" + actionName + "\"");
+        if (!action)
+            fail("no action \"" + actionName + "\"");
         // A bar button item has one action, sent when it is pressed.
         if (item)
             item->setTarget(destination, std::move(action));
@@ -108,9 +118,11 @@ private:
             {"touchUpOutside", UIControlEventTouchUpOutside},
             {"valueChanged", UIControlEventValueChanged},
         };
-        if (event.isNull()) return UIControlEventTouchUpInside;
+        if (event.isNull())
+            return UIControlEventTouchUpInside;
         auto it = events.find(event.string());
-        if (it == events.end()) fail("unknown event \"" + event.string() + "\"");
+        if (it == events.end())
+            fail("unknown event \"" + event.string() + "\"");
         return it->second;
     }
 
@@ -141,14 +153,15 @@ std::optional<std::vector<std::shared_ptr<NSObject>>> UINibLoader::loadNibFile(
     auto root = bytes ? PropertyList::read(*bytes) : std::nullopt;
     if (!root) {
         if (error)
-            *error = NSError::make(UINibErrorDomain, 2,
-                                   "Could not read the interface file " + path);
+            *error =
+                NSError::make(UINibErrorDomain, 2, "Could not read the interface file " + path);
         return std::nullopt;
     }
     try {
         return NibReader(path, owner).read(*root);
     } catch (const NibFailure& failure) {
-        if (error) *error = NSError::make(UINibErrorDomain, 3, failure.reason);
+        if (error)
+            *error = NSError::make(UINibErrorDomain, 3, failure.reason);
         return std::nullopt;
     }
 }

@@ -28,7 +28,7 @@ inline constexpr const char* UINibFileOwner = "File's Owner";
 inline constexpr const char* UINibErrorDomain = "UINibErrorDomain";
 
 class UINibLoader {
-public:
+  public:
     // Loads the file `name` of the main bundle with `owner` as the file's owner. Returns the
     // top-level objects (the caller keeps whichever it needs alive), or nullopt with `*error`
     // set when the file is missing or malformed, a class is unknown, or a connection names an id,

@@ -2,6 +2,7 @@
 
 std::shared_ptr<UIImage> UIStretchableImage::stretchableImageWithLeftCapWidth(
     const std::shared_ptr<UIImage>& image, int leftCapWidth, int topCapHeight) {
-    if (!image) return nullptr;
+    if (!image)
+        return nullptr;
     return std::make_shared<UIStretchableImage>(image->CGImage(), leftCapWidth, topCapHeight);
 }

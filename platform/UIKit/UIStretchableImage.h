@@ -8,7 +8,7 @@
 #include "platform/UIKit/UIImage.h"
 
 class UIStretchableImage : public UIImage {
-public:
+  public:
     UIStretchableImage(CGImageRef image, int leftCapWidth, int topCapHeight)
         : UIImage(std::move(image)), leftCapWidth_(leftCapWidth), topCapHeight_(topCapHeight) {}
 
@@ -19,7 +19,7 @@ public:
     int leftCapWidth() const { return leftCapWidth_; }
     int topCapHeight() const { return topCapHeight_; }
 
-private:
+  private:
     int leftCapWidth_;
     int topCapHeight_;
 };

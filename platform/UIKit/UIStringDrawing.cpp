@@ -2,9 +2,10 @@
 
 #include <cmath>
 
-void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont font,
-                      UIColor color, UITextAlignment alignment) {
-    if (text.empty() || color.alpha() <= 0) return;
+void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont font, UIColor color,
+                      UITextAlignment alignment) {
+    if (text.empty() || color.alpha() <= 0)
+        return;
     cairo_save(cr);
     cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
                            font.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);

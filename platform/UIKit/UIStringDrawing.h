@@ -8,7 +8,11 @@
 #include "platform/CoreGraphics/CGGeometry.h"
 #include "platform/UIKit/UIColor.h"
 
-enum UITextAlignment { UITextAlignmentLeft = 0, UITextAlignmentCenter = 1, UITextAlignmentRight = 2 };
+enum UITextAlignment {
+    UITextAlignmentLeft = 0,
+    UITextAlignmentCenter = 1,
+    UITextAlignmentRight = 2
+};
 
 // A font: size in points, bold or not.
 struct UIFont {
@@ -21,8 +25,8 @@ struct UIFont {
 
 // Draws `text` on one line in `rect`, centred vertically, aligned horizontally as `alignment`
 // says, in `color`. Text wider than the rect overflows it.
-void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont font,
-                      UIColor color, UITextAlignment alignment);
+void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont font, UIColor color,
+                      UITextAlignment alignment);
 
 // The size of `text` on one line in `font`: its advance width and the font's line height
 // (ascent plus descent), as drawStringInRect lays it out.

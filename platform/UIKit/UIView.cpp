@@ -12,7 +12,9 @@ std::shared_ptr<UIView> UIView::initWithFrame(CGRect frame) {
     return view;
 }
 
-CGRect UIView::bounds() const { return CGRectMake(0, 0, frame_.size.width, frame_.size.height); }
+CGRect UIView::bounds() const {
+    return CGRectMake(0, 0, frame_.size.width, frame_.size.height);
+}
 
 CGPoint UIView::center() const {
     return CGPointMake(frame_.origin.x + frame_.size.width / 2,
@@ -29,26 +31,31 @@ void UIView::addSubviewSilently(const std::shared_ptr<UIView>& view) {
 
 void UIView::insertSubviewAboveSubview(const std::shared_ptr<UIView>& view,
                                        const std::shared_ptr<UIView>& sibling) {
-    if (!view || view == sibling) return;
+    if (!view || view == sibling)
+        return;
     view->removeFromSuperview();
     auto it = std::find(subviews_.begin(), subviews_.end(), sibling);
-    size_t index = it == subviews_.end() ? subviews_.size() : static_cast<size_t>(it - subviews_.begin()) + 1;
+    size_t index =
+        it == subviews_.end() ? subviews_.size() : static_cast<size_t>(it - subviews_.begin()) + 1;
     insertSubviewAt(view, index, true);
 }
 
 void UIView::insertSubviewAt(const std::shared_ptr<UIView>& view, size_t index, bool announce) {
-    if (!view || view.get() == this) return;
+    if (!view || view.get() == this)
+        return;
     // Keep the view alive while it moves between superviews.
     std::shared_ptr<UIView> keep = view;
     keep->removeFromSuperview();
     subviews_.insert(subviews_.begin() + std::min(index, subviews_.size()), keep);
     keep->superview_ = weakly(this);
-    if (announce) announceAppearance(keep);
+    if (announce)
+        announceAppearance(keep);
 }
 
 void UIView::removeFromSuperview() {
     auto parent = superview_.lock();
-    if (!parent) return;
+    if (!parent)
+        return;
     auto& siblings = parent->subviews_;
     std::shared_ptr<UIView> self = retained(this);
     siblings.erase(std::remove(siblings.begin(), siblings.end(), self), siblings.end());
@@ -57,30 +64,36 @@ void UIView::removeFromSuperview() {
 
 UIWindow* UIView::window() {
     for (UIView* view = this; view; view = view->superview_.lock().get()) {
-        if (auto* window = dynamic_cast<UIWindow*>(view)) return window;
+        if (auto* window = dynamic_cast<UIWindow*>(view))
+            return window;
     }
     return nullptr;
 }
 
 std::shared_ptr<UIView> UIView::viewWithTag(int tag) {
-    if (tag_ == tag) return retained(this);
+    if (tag_ == tag)
+        return retained(this);
     for (const auto& subview : subviews_) {
-        if (auto found = subview->viewWithTag(tag)) return found;
+        if (auto found = subview->viewWithTag(tag))
+            return found;
     }
     return nullptr;
 }
 
 std::shared_ptr<UIView> UIView::viewWithName(const std::string& name) {
-    if (name_ == name) return retained(this);
+    if (name_ == name)
+        return retained(this);
     for (const auto& subview : subviews_) {
-        if (auto found = subview->viewWithName(name)) return found;
+        if (auto found = subview->viewWithName(name))
+            return found;
     }
     return nullptr;
 }
 
 bool UIView::isVisibleOnScreen() {
     for (UIView* view = this; view; view = view->superview_.lock().get()) {
-        if (view->hidden_ || view->alpha_ <= 0) return false;
+        if (view->hidden_ || view->alpha_ <= 0)
+            return false;
     }
     return true;
 }
@@ -97,11 +110,13 @@ CGRect UIView::frameInWindow() {
 
 void UIView::drawHierarchy(cairo_t* cr) {
     const double alpha = presentationAlpha();
-    if (hidden_ || alpha <= 0) return;
+    if (hidden_ || alpha <= 0)
+        return;
     cairo_save(cr);
     cairo_translate(cr, frame_.origin.x, frame_.origin.y);
     bool translucent = alpha < 1;
-    if (translucent) cairo_push_group(cr);
+    if (translucent)
+        cairo_push_group(cr);
     cairo_save(cr);
     drawContent(cr);
     cairo_restore(cr);
@@ -114,13 +129,16 @@ void UIView::drawHierarchy(cairo_t* cr) {
 }
 
 void UIView::drawContent(cairo_t* cr) {
-    if (backgroundColor_.alpha() <= 0) return;
+    if (backgroundColor_.alpha() <= 0)
+        return;
     backgroundColor_.setSource(cr);
     cairo_rectangle(cr, 0, 0, frame_.size.width, frame_.size.height);
     cairo_fill(cr);
 }
 
-UIViewController* UIView::viewController() const { return viewController_.lock().get(); }
+UIViewController* UIView::viewController() const {
+    return viewController_.lock().get();
+}
 
 void UIView::setViewController(const std::weak_ptr<UIViewController>& controller) {
     viewController_ = controller;
@@ -128,17 +146,24 @@ void UIView::setViewController(const std::weak_ptr<UIViewController>& controller
 
 void UIView::announceAppearance(const std::shared_ptr<UIView>& view) {
     auto controller = view->viewController_.lock();
-    if (!controller) return;
+    if (!controller)
+        return;
     UIWindow* onWindow = window();
-    if (!onWindow || onWindow->isHidden()) return;
+    if (!onWindow || onWindow->isHidden())
+        return;
     controller->viewWillAppear(false);
     controller->viewDidAppear(false);
 }
 
 void UIView::setNibProperties(const Value& properties) {
-    if (auto frame = rectFromNibValue(properties["frame"])) frame_ = *frame;
-    if (auto color = colorFromNibValue(properties["backgroundColor"])) backgroundColor_ = *color;
-    if (properties["hidden"].isNumber()) hidden_ = properties["hidden"].boolValue();
-    if (properties["alpha"].isNumber()) alpha_ = properties["alpha"].doubleValue();
-    if (properties["tag"].isNumber()) tag_ = static_cast<int>(properties["tag"].integerValue());
+    if (auto frame = rectFromNibValue(properties["frame"]))
+        frame_ = *frame;
+    if (auto color = colorFromNibValue(properties["backgroundColor"]))
+        backgroundColor_ = *color;
+    if (properties["hidden"].isNumber())
+        hidden_ = properties["hidden"].boolValue();
+    if (properties["alpha"].isNumber())
+        alpha_ = properties["alpha"].doubleValue();
+    if (properties["tag"].isNumber())
+        tag_ = static_cast<int>(properties["tag"].integerValue());
 }

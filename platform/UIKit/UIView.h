@@ -21,7 +21,7 @@ class UIViewController;
 class UIWindow;
 
 class UIView : public NSObject, public UINibConnectable {
-public:
+  public:
     UIView() = default;
     static std::shared_ptr<UIView> initWithFrame(CGRect frame);
 
@@ -91,7 +91,7 @@ public:
     // "frame" [x, y, width, height], "backgroundColor" [r, g, b, a], "hidden", "alpha", "tag".
     void setNibProperties(const Value& properties) override;
 
-protected:
+  protected:
     // The view's own picture in its own coordinates; the default fills the background colour.
     virtual void drawContent(cairo_t* cr);
     // The subviews to draw, bottom first.
@@ -101,7 +101,7 @@ protected:
     // Adds on top without appearance messages (the caller sends its own).
     void addSubviewSilently(const std::shared_ptr<UIView>& view);
 
-private:
+  private:
     void insertSubviewAt(const std::shared_ptr<UIView>& view, size_t index, bool announce);
 
     CGRect frame_{};

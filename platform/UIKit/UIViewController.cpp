@@ -15,19 +15,21 @@ std::shared_ptr<UIViewController> UIViewController::initWithNibName(const std::s
 
 void UIViewController::setTitle(std::string title) {
     title_ = std::move(title);
-    if (navigationItem_) navigationItem_->setTitle(title_);
+    if (navigationItem_)
+        navigationItem_->setTitle(title_);
 }
 
 std::shared_ptr<UINavigationItem> UIViewController::navigationItem() {
-    if (!navigationItem_) navigationItem_ = UINavigationItem::initWithTitle(title_);
+    if (!navigationItem_)
+        navigationItem_ = UINavigationItem::initWithTitle(title_);
     return navigationItem_;
 }
 
 std::shared_ptr<UIBarButtonItem> UIViewController::editButtonItem() {
     if (!editButtonItem_) {
         std::weak_ptr<UIViewController> weak = weakly(this);
-        editButtonItem_ = UIBarButtonItem::initWithTitle(
-            "Edit", UIBarButtonItemStyleBordered, weak, [weak] {
+        editButtonItem_ =
+            UIBarButtonItem::initWithTitle("Edit", UIBarButtonItemStyleBordered, weak, [weak] {
                 if (auto controller = weak.lock())
                     controller->setEditing(!controller->isEditing(), true);
             });
@@ -56,9 +58,11 @@ std::shared_ptr<UIView> UIViewController::view() {
 }
 
 void UIViewController::setView(const std::shared_ptr<UIView>& view) {
-    if (view_ && view_ != view) view_->setViewController({});
+    if (view_ && view_ != view)
+        view_->setViewController({});
     view_ = view;
-    if (view_) view_->setViewController(weakly(this));
+    if (view_)
+        view_->setViewController(weakly(this));
 }
 
 void UIViewController::loadView() {
@@ -73,10 +77,13 @@ void UIViewController::loadView() {
 
 void UIViewController::presentModalViewController(
     const std::shared_ptr<UIViewController>& controller, bool animated) {
-    if (!controller || modal_) return;
+    if (!controller || modal_)
+        return;
     std::shared_ptr<UIWindow> window;
-    if (view_ && view_->window()) window = retained(view_->window());
-    if (!window) window = UIWindow::keyWindow();
+    if (view_ && view_->window())
+        window = retained(view_->window());
+    if (!window)
+        window = UIWindow::keyWindow();
     modal_ = controller;
     controller->parent_ = weakly(this);
     controller->presentedOn_ = window;
@@ -84,21 +91,24 @@ void UIViewController::presentModalViewController(
     presented->setFrame(CGRectMake(0, 0, Screen::kWidth, Screen::kHeight));
     viewWillDisappear(animated);
     controller->viewWillAppear(animated);
-    if (window) window->addPresentedView(presented);
+    if (window)
+        window->addPresentedView(presented);
     viewDidDisappear(animated);
     controller->viewDidAppear(animated);
 }
 
 void UIViewController::dismissModalViewControllerAnimated(bool animated) {
     if (!modal_) {
-        if (auto parent = parent_.lock()) parent->dismissModalViewControllerAnimated(animated);
+        if (auto parent = parent_.lock())
+            parent->dismissModalViewControllerAnimated(animated);
         return;
     }
     // The presented controller may hold the last other reference to this one.
     auto self = retained(this);
     auto controller = std::move(modal_);
     // A controller it presents goes with it.
-    if (controller->modal_) controller->dismissModalViewControllerAnimated(animated);
+    if (controller->modal_)
+        controller->dismissModalViewControllerAnimated(animated);
     controller->viewWillDisappear(animated);
     viewWillAppear(animated);
     if (auto window = controller->presentedOn_.lock())
@@ -109,14 +119,18 @@ void UIViewController::dismissModalViewControllerAnimated(bool animated) {
 }
 
 void UIViewController::setNibProperties(const Value& properties) {
-    if (properties["nibName"].isString()) nibName_ = properties["nibName"].string();
-    if (properties["title"].isString()) title_ = properties["title"].string();
+    if (properties["nibName"].isString())
+        nibName_ = properties["nibName"].string();
+    if (properties["title"].isString())
+        title_ = properties["title"].string();
 }
 
 bool UIViewController::setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) {
-    if (name != "view") return false;
+    if (name != "view")
+        return false;
     auto view = std::dynamic_pointer_cast<UIView>(object);
-    if (object && !view) return false;
+    if (object && !view)
+        return false;
     setView(view);
     return true;
 }

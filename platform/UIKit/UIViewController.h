@@ -18,7 +18,7 @@ class UINavigationController;
 class UINavigationItem;
 
 class UIViewController : public NSObject, public UINibConnectable {
-public:
+  public:
     UIViewController() = default;
     // A controller whose view comes from the interface file `nibName` (a resource
     // "<nibName>.plist"); empty for none.
@@ -80,7 +80,7 @@ public:
     // The outlet "view".
     bool setOutlet(const std::string& name, const std::shared_ptr<NSObject>& object) override;
 
-private:
+  private:
     std::string nibName_;
     std::string title_;
     std::shared_ptr<UINavigationItem> navigationItem_;

@@ -17,13 +17,16 @@ std::shared_ptr<UIWindow> UIWindow::initWithFrame(CGRect frame) {
 
 void UIWindow::makeKeyAndVisible() {
     keyWindowSlot() = retained(this);
-    if (!isHidden()) return;
+    if (!isHidden())
+        return;
     setHidden(false);
     auto views = subviews();
     for (const auto& view : views) announceAppearance(view);
 }
 
-std::shared_ptr<UIWindow> UIWindow::keyWindow() { return keyWindowSlot().lock(); }
+std::shared_ptr<UIWindow> UIWindow::keyWindow() {
+    return keyWindowSlot().lock();
+}
 
 void UIWindow::addPresentedView(const std::shared_ptr<UIView>& view) {
     presented_.push_back(view);
@@ -44,11 +47,11 @@ std::vector<std::shared_ptr<UIView>> UIWindow::subviewsToDraw() const {
     const auto& all = subviews();
     // From the topmost presented view up.
     for (size_t i = all.size(); i-- > 0;) {
-        bool presented = std::any_of(presented_.begin(), presented_.end(),
-                                     [&](const std::weak_ptr<UIView>& p) {
-                                         return p.lock() == all[i];
-                                     });
-        if (presented) return {all.begin() + i, all.end()};
+        bool presented =
+            std::any_of(presented_.begin(), presented_.end(),
+                        [&](const std::weak_ptr<UIView>& p) { return p.lock() == all[i]; });
+        if (presented)
+            return {all.begin() + i, all.end()};
     }
     return all;
 }

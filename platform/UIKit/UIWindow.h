@@ -11,7 +11,7 @@
 #include "platform/UIKit/UIView.h"
 
 class UIWindow : public UIView {
-public:
+  public:
     UIWindow() { setHidden(true); }
     static std::shared_ptr<UIWindow> initWithFrame(CGRect frame);
 
@@ -25,9 +25,9 @@ public:
     void addPresentedView(const std::shared_ptr<UIView>& view);
     void removePresentedView(const std::shared_ptr<UIView>& view);
 
-protected:
+  protected:
     std::vector<std::shared_ptr<UIView>> subviewsToDraw() const override;
 
-private:
+  private:
     std::vector<std::weak_ptr<UIView>> presented_;
 };

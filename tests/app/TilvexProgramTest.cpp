@@ -37,8 +37,9 @@ TEST_F(TilvexProgramTest, VersionComesFromInfoPlist) {
 
 TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
     TemporaryFolder home;
-    ProgramOutcome r = run("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env",
-                    "--rest-url http://127.0.0.1:1/option --home " + home.path() + " --help");
+    ProgramOutcome r =
+        run("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env",
+            "--rest-url http://127.0.0.1:1/option --home " + home.path() + " --help");
     EXPECT_EQ(r.status, 0);
     for (const char* text :
          {"--home VALUE, TILVEX_HOME", "--camera VALUE, TILVEX_CAMERA", "TILVEX_MICROPHONE",

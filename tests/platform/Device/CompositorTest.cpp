@@ -70,9 +70,9 @@ TEST_P(PreviewCropTest, ShowsTheCentreOfThePictureUnscaled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, PreviewCropTest,
-                         ::testing::Values(CropCase{320, 480, 0, 0},      // exact fit
-                                           CropCase{640, 480, 160, 0},    // wider: sides cut
-                                           CropCase{320, 600, 0, 60},     // taller: top and bottom cut
+                         ::testing::Values(CropCase{320, 480, 0, 0},    // exact fit
+                                           CropCase{640, 480, 160, 0},  // wider: sides cut
+                                           CropCase{320, 600, 0, 60},  // taller: top and bottom cut
                                            CropCase{400, 480, 40, 0}));
 
 TEST(CompositorTest, ScalesASmallPictureUpToFillTheScreen) {
@@ -141,7 +141,8 @@ TEST(CompositorTest, ReadersOnAnotherThreadAlwaysSeeWholePictures) {
         while (!done) {
             CGImageRef image = screen.lastComposed();
             // Every composition paints the whole screen in one colour.
-            if (rgbAt(image, 0, 0) != rgbAt(image, 319, 479)) ++torn;
+            if (rgbAt(image, 0, 0) != rgbAt(image, 319, 479))
+                ++torn;
         }
     });
     for (int i = 0; i < 200; ++i) {
