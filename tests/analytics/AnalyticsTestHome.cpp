@@ -1,11 +1,7 @@
 #include "tests/analytics/AnalyticsTestHome.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -24,11 +20,6 @@ AnalyticsTestHome::AnalyticsTestHome() {
     NSUserDefaults::resetStandardUserDefaults();
     Beacon::resetForTesting();
     CLLocationManager::resetDeviceLocation();
-    refusingSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(refusingSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     DeviceSettings settings = DeviceSettings::fromEnvironment();
     settings.analyticsURL = refusingURL();
     DeviceSettings::install(settings);
@@ -36,7 +27,6 @@ AnalyticsTestHome::AnalyticsTestHome() {
 
 AnalyticsTestHome::~AnalyticsTestHome() {
     DeviceSettings::uninstall();
-    ::close(refusingSocket_);
     Beacon::resetForTesting();
     CLLocationManager::resetDeviceLocation();
     NSUserDefaults::resetStandardUserDefaults();
@@ -94,11 +84,4 @@ std::vector<std::string> AnalyticsTestHome::debugLines(const std::function<void(
         messages.push_back(match.size() > 1 ? match[1].str() : text);
     }
     return messages;
-}
-
-std::string AnalyticsTestHome::refusingURL() const {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(refusingSocket_, reinterpret_cast<sockaddr*>(&address), &length);
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RefusingLoopbackPort.h"
 #include "tests/support/RunLoopTesting.h"
 
 inline constexpr const char* kTestCode = "0123456789abcdef0123456789ABCDEF";
@@ -39,11 +40,11 @@ class AnalyticsTestHome : public testing::Test {
     // The debug-log messages written while `work` runs, without their date prefix.
     std::vector<std::string> debugLines(const std::function<void()>& work);
     // "http://127.0.0.1:<port>/" where nothing listens.
-    std::string refusingURL() const;
+    std::string refusingURL() const { return refusing_.url("/"); }
 
     ManualClockScope time;
 
   private:
     std::filesystem::path home_;
-    int refusingSocket_ = -1;  // bound, never listening
+    RefusingLoopbackPort refusing_;
 };

@@ -10,8 +10,8 @@
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "tests/analytics/AnalyticsTestHome.h"
-#include "tests/analytics/LoopbackHTTPServer.h"
 #include "tests/platform/Foundation/ScopedEnvironment.h"
+#include "tests/support/LoopbackHTTPService.h"
 
 namespace {
 
@@ -23,11 +23,13 @@ std::string users(const std::string& rows) {
 class BeaconDemographicsTest : public AnalyticsTestHome {
   protected:
     BeaconDemographicsTest() {
+        server.answer("/", "success");
+        server.answer("/restserver.php", "<ok/>");
+        EXPECT_GT(server.start(), 0);
         DeviceSettings settings = DeviceSettings::fromEnvironment();
         settings.restURL = server.url("/restserver.php");
         settings.analyticsURL = server.url("/");
         DeviceSettings::install(settings);
-        server.answer("/", "success");
         locale.set("LC_ALL", std::nullopt);
         locale.set("LC_TIME", std::nullopt);
         locale.set("LANG", "en_US.UTF-8");
@@ -57,7 +59,7 @@ class BeaconDemographicsTest : public AnalyticsTestHome {
         return n;
     }
 
-    LoopbackHTTPServer server;
+    LoopbackHTTPService server;
     ScopedEnvironment locale;
     std::vector<std::shared_ptr<RQKNSession>> sessions;
 };
@@ -151,7 +153,7 @@ TEST_F(BeaconDemographicsTest, TheQueryAsksForTheSessionsUser) {
     start();
     handOver(loggedIn(0xFFFFFFFFFFFFFFFFull));
     ASSERT_EQ(restCalls(), 1u);
-    const std::string body = server.last().body;
+    const std::string body = server.requests().back().body;
     // The user id is written as a signed 64-bit number.
     EXPECT_NE(body.find("name=\"query\"\r\n\r\nselect sex,birthday from user where uid == -1\r\n"),
               std::string::npos);

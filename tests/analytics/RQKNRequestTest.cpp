@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -17,7 +13,7 @@
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSXMLParser.h"
 #include "tests/analytics/AnalyticsTestHome.h"
-#include "tests/analytics/LoopbackHTTPServer.h"
+#include "tests/support/LoopbackHTTPService.h"
 
 namespace {
 
@@ -120,14 +116,16 @@ class RecordingDelegate : public RQKNRequestDelegate {
     }
 };
 
-using Seen = LoopbackHTTPServer::Request;
+using Seen = LoopbackHTTPService::Request;
 
 class RQKNRequestTest : public AnalyticsTestHome {
   protected:
     RQKNRequestTest() {
+        answer("<ok/>");
+        server_.answer("/plain", "<ok/>");
+        EXPECT_GT(server_.start(), 0);
         DeviceSettings settings = DeviceSettings::fromEnvironment();
         settings.restURL = url("/restserver.php");
-        server_.answer("/plain", "<ok/>");
         DeviceSettings::install(settings);
     }
     ~RQKNRequestTest() override { DeviceSettings::uninstall(); }
@@ -136,7 +134,11 @@ class RQKNRequestTest : public AnalyticsTestHome {
     void answer(std::string xml, int status = 200) {
         server_.answer("/restserver.php", std::move(xml), status);
     }
-    Seen seen() { return server_.last(); }
+    // The latest request (empty before the first).
+    Seen seen() {
+        auto requests = server_.requests();
+        return requests.empty() ? Seen{} : requests.back();
+    }
     size_t serverRequests() { return server_.requests().size(); }
     // A session of its own for each call, so that pacing never holds one back.
     std::shared_ptr<RQKNSession> session(std::optional<std::string> apiSecret,
@@ -150,7 +152,7 @@ class RQKNRequestTest : public AnalyticsTestHome {
     static void runToEnd() { NSRunLoop::currentRunLoop()->run(); }
 
   private:
-    LoopbackHTTPServer server_;
+    LoopbackHTTPService server_;
     std::vector<std::shared_ptr<RQKNSession>> sessions_;
 };
 
@@ -269,8 +271,8 @@ TEST_F(RQKNRequestTest, CallsAreSignedMultipartPosts) {
         const Seen s = seen();
         EXPECT_EQ(s.method, "POST");
         EXPECT_EQ(s.target, "/restserver.php");
-        EXPECT_EQ(s.userAgent, "KinnetConnect");
-        EXPECT_EQ(s.contentType, "multipart/form-data; boundary=" + kBoundary);
+        EXPECT_EQ(s.header("User-Agent"), "KinnetConnect");
+        EXPECT_EQ(s.header("Content-Type"), "multipart/form-data; boundary=" + kBoundary);
         const auto parts = parseMultipart(s.body);
         Names names;
         for (const Part& p : parts) names.push_back(p.name);
@@ -312,6 +314,26 @@ TEST_F(RQKNRequestTest, ACallersSigIsSignedBeforeItIsReplaced) {
         std::find_if(parts.begin(), parts.end(), [](auto& p) { return p.name == "sig"; });
     ASSERT_NE(sig, parts.end());
     EXPECT_EQ(sig->content, md5Hex(signedText + "sessionsecret"));
+}
+
+TEST_F(RQKNRequestTest, AKnownCallCarriesItsKnownSignature) {
+    // The digest was computed outside the project, by hand, with printf '%s' TEXT | md5sum,
+    // where TEXT is these three lines joined without line ends:
+    //   api_key=apikey123call_id=1300000000format=XMLmethod=kinnet.kql.query
+    //   query=select sex,birthday from user where uid == 1234567890123
+    //   session_key=sessionkey456ss=1Uids=1,2v=1.0sessionsecret
+    // ("Uids" sorts between "ss" and "v" only when case is ignored; the clock reads 1300000000.)
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto request = RQKNRequest::requestWithSession(session("apisecret", "sessionsecret"), delegate);
+    request->call(
+        "kinnet.kql.query",
+        {{"query", "select sex,birthday from user where uid == 1234567890123"}, {"Uids", "1,2"}});
+    runToEnd();
+    std::string sig;
+    for (const Part& p : parseMultipart(seen().body))
+        if (p.name == "sig")
+            sig = p.content;
+    EXPECT_EQ(sig, "90f1759e06f9ff11a66c1eee4d039b21");
 }
 
 TEST_F(RQKNRequestTest, AnswersBecomeResultsOrErrors) {
@@ -391,17 +413,8 @@ TEST_F(RQKNRequestTest, AMalformedAnswerFailsWithTheParsersError) {
 }
 
 TEST_F(RQKNRequestTest, AConnectionFailureReachesTheDelegateUnchanged) {
-    // A bound port that does not listen: the connection is refused.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     DeviceSettings settings = DeviceSettings::current();
-    settings.restURL =
-        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/restserver.php";
+    settings.restURL = refusingURL() + "restserver.php";
     DeviceSettings::install(settings);
 
     auto delegate = std::make_shared<RecordingDelegate>();
@@ -413,7 +426,6 @@ TEST_F(RQKNRequestTest, AConnectionFailureReachesTheDelegateUnchanged) {
     EXPECT_EQ(delegate->error->domain(), NSURLErrorDomain);
     EXPECT_EQ(delegate->error->code(), NSURLErrorCannotConnectToHost);
     EXPECT_FALSE(request->loading());
-    ::close(fd);
 }
 
 TEST_F(RQKNRequestTest, CancelStopsOnlyARunningRequest) {
@@ -488,8 +500,8 @@ TEST_F(RQKNRequestTest, PostIsAPlainGetWithTheParametersInTheQuery) {
         const Seen s = seen();
         EXPECT_EQ(s.method, "GET") << c.path;
         EXPECT_EQ(s.target, c.target) << c.path;
-        EXPECT_EQ(s.userAgent, "KinnetConnect");
-        EXPECT_EQ(s.contentType, "");
+        EXPECT_EQ(s.header("User-Agent"), "KinnetConnect");
+        EXPECT_EQ(s.header("Content-Type"), "");
         EXPECT_EQ(delegate->messages, (Names{"loading", "response 200", "load while loading"}));
     }
 }

@@ -1,9 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -14,6 +10,7 @@
 #include "platform/Foundation/NSThread.h"
 #include "platform/Foundation/NSURLConnection.h"
 #include "tests/support/LoopbackHTTPService.h"
+#include "tests/support/RefusingLoopbackPort.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -178,23 +175,14 @@ TEST_F(URLConnectionAsyncTest, KeepsItselfAndItsDelegateAliveUntilTheLastMessage
 }
 
 TEST_F(URLConnectionAsyncTest, FailuresComeAsOneFailureMessage) {
-    // A port held by a socket that does not listen: connections to it are refused.
-    int closed = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(closed, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ::getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length);
-    const int closedPort = ntohs(address.sin_port);
+    RefusingLoopbackPort closed;
     struct Case {
         const char* name;
         std::string URL;
         long code;
     };
     const Case cases[] = {
-        {"refused", "http://127.0.0.1:" + std::to_string(closedPort) + "/",
-         NSURLErrorCannotConnectToHost},
+        {"refused", closed.url("/"), NSURLErrorCannotConnectToHost},
         {"bad port", "http://127.0.0.1:99999/", NSURLErrorBadURL},
     };
     for (const Case& c : cases) {
@@ -211,7 +199,6 @@ TEST_F(URLConnectionAsyncTest, FailuresComeAsOneFailureMessage) {
             << c.name << ": " << delegate->error->description();
         EXPECT_EQ(delegate->error->userInfo()[NSURLErrorFailingURLStringErrorKey].string(), c.URL);
     }
-    ::close(closed);
 }
 
 TEST_F(URLConnectionAsyncTest, OtherSchemesGiveNoConnectionAndNoMessage) {

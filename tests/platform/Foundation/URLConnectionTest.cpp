@@ -1,43 +1,15 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <future>
 #include <string>
 
 #include "platform/Foundation/NSURLConnection.h"
 #include "tests/support/LoopbackHTTPService.h"
+#include "tests/support/RefusingLoopbackPort.h"
 
 namespace {
-
-// A loopback socket on a free port: listening but never accepting, so a request gets no answer;
-// or, not listening, so a connection is refused.
-class LoopbackSocket {
-  public:
-    explicit LoopbackSocket(bool listening) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        if (listening)
-            ::listen(fd_, 4);
-    }
-    ~LoopbackSocket() { ::close(fd_); }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 class URLConnectionTest : public ::testing::Test {
   protected:
@@ -139,8 +111,13 @@ TEST_F(URLConnectionTest, SendsMethodHeadersAndBinaryBody) {
 }
 
 TEST(URLConnectionFailureTest, FailuresComeBackAsURLErrors) {
-    LoopbackSocket silent(true);
-    LoopbackSocket closed(false);
+    LoopbackHTTPService silent;
+    // Declared after the service, so that it goes first and lets the held answer end.
+    std::promise<void> release;
+    silent.routes().Get("/f0", [held = release.get_future().share()](
+                                   const httplib::Request&, httplib::Response&) { held.wait(); });
+    ASSERT_GT(silent.start(), 0);
+    RefusingLoopbackPort closed;
     struct Case {
         const char* name;
         NSURLRequest request;
