@@ -8,8 +8,8 @@
 
 #include <fstream>
 
-#include "analytics/Classes/Interfaces/Beacon.h"
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
+#include "analytics/Classes/Utils/RQAnalyticsLog.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "tests/analytics/AnalyticsTestHome.h"
@@ -39,7 +39,7 @@ TEST_F(CacheFileTest, LeftoverJournalWipesTheWholeDirectoryAndOpensAFreshFile) {
     BeaconDatabase::resetSharedForTesting();
     touch(cacheFile() + "-journal");
     touch(cacheFile("other code"));
-    Beacon::enableDebugMode();
+    RQAnalyticsLog::enableDebugMode();
 
     testing::internal::CaptureStdout();
     auto store = BeaconDatabase::initWithApplicationCode(kTestCode);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -10,6 +9,7 @@
 
 #include "analytics/Classes/RQReachability.h"
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
+#include "analytics/Classes/Utils/RQAnalyticsLog.h"
 #include "analytics/Classes/Utils/RQJSONUtils.h"
 #include "analytics/Classes/Utils/SystemControl.h"
 #include "analytics/RQKNConnect/RQKNSession.h"
@@ -21,7 +21,6 @@
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSString.h"
 #include "platform/Foundation/NSURLRequest.h"
-#include "platform/Foundation/NSUserDefaults.h"
 #include "platform/UIKit/UIDevice.h"
 
 namespace {
@@ -50,8 +49,6 @@ struct BeaconState {
     std::shared_ptr<NSURLConnection> connection;  // the asynchronous upload, until its end
     std::optional<Data> receivedData;             // its answer; made once, then reused
     std::shared_ptr<CLLocationManager> locationManager;
-    bool debugModeEnabled = false;
-    int initialStatsEnabledState = -1;  // -1 not read yet, 0 off, 1 on
 };
 
 BeaconState state;
@@ -59,7 +56,6 @@ BeaconState state;
 constexpr size_t kApplicationCodeLength = 32;
 constexpr size_t kSubBeaconNameLimit = 32;
 constexpr NSTimeInterval kRecentFixAge = 300.0;
-constexpr const char* kStatsCollectionKey = "kEnableHalvornStatsCollection";
 
 // The text the platform's formatter gives for an optional string.
 const char* describe(const std::optional<std::string>& text) {
@@ -181,32 +177,18 @@ void Beacon::endSharedBeacon() {
 }
 
 bool Beacon::statsDisabled() {
-    auto defaults = NSUserDefaults::standardUserDefaults();
-    // A missing key allows collection.
-    const bool enabled = defaults->objectForKey(kStatsCollectionKey).isNull() ||
-                         defaults->boolForKey(kStatsCollectionKey);
-    if (state.initialStatsEnabledState == -1)
-        state.initialStatsEnabledState = enabled ? 1 : 0;
-    if (state.initialStatsEnabledState == 1 && enabled)
-        return false;
-    log("Analytics are disabled; this Beacon call will be ignored.");
-    return true;
+    return RQAnalyticsLog::statsDisabled();
 }
 
 void Beacon::enableDebugMode() {
-    state.debugModeEnabled = true;
-    log("Beacon debug mode enabled.");
+    RQAnalyticsLog::enableDebugMode();
 }
 
 void Beacon::log(const char* format, ...) {
-    if (!state.debugModeEnabled)
-        return;
     va_list args;
     va_start(args, format);
-    const std::string message = stringWithFormatV(format, args);
+    RQAnalyticsLog::logV(format, args);
     va_end(args);
-    std::printf("%s libRQAnalytics: %s\n", NSDate::date().description().c_str(), message.c_str());
-    std::fflush(stdout);
 }
 
 void Beacon::resetForTesting() {
@@ -216,6 +198,7 @@ void Beacon::resetForTesting() {
         old.connection->cancel();  // it would call back into a facade that is gone
     old.shared.reset();
     BeaconDatabase::resetSharedForTesting();
+    RQAnalyticsLog::resetForTesting();
 }
 
 void Beacon::startBeacon() {

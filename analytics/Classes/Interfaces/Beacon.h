@@ -50,17 +50,13 @@ class Beacon : public NSObject,
     // endBeacon of the shared facade; nothing (but the alert of shared()) before the start.
     static void endSharedBeacon();
 
-    // The opt-out test: true when analytics is off, with a debug-log line. The first read of the
-    // process fixes whether analytics can be on at all; after a true first read each call
-    // follows the current value.
+    // The library's opt-out test and debug log (RQAnalyticsLog), under the facade's names.
     static bool statsDisabled();
-    // Turns the debug log on for the rest of the process.
     static void enableDebugMode();
-    // One debug-log line on standard output, "<date> libRQAnalytics: <message>", while the debug
-    // log is on; nothing otherwise. printf-style format (%s where the platform writes %@).
     static void log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-    // Forgets every class-level value and the shared cache, closing it (test set-up only).
+    // Forgets every class-level value, the log's included, and the shared cache, closing it
+    // (test set-up only).
     static void resetForTesting();
 
     // Stores the code and flags, makes this the shared facade, and starts the upload of cached

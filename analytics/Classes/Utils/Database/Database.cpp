@@ -1,6 +1,6 @@
 #include "analytics/Classes/Utils/Database/Database.h"
 
-#include "analytics/Classes/Interfaces/Beacon.h"
+#include "analytics/Classes/Utils/RQAnalyticsLog.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSLog.h"
@@ -59,7 +59,7 @@ void RQ_Database::loadDb(bool mayRepairJournal) {
                 "Failed to open database with message '%s'.",
                 ("the journal " + journalPath + " is still there after the cache was deleted")
                     .c_str()));
-        Beacon::log("Beacon database file is corrupt; delete it and start a new one");
+        RQAnalyticsLog::log("Beacon database file is corrupt; delete it and start a new one");
         commitHariKariWithSeverity(DatabaseWipeSeverity);
         loadDb(false);
         return;
