@@ -26,8 +26,24 @@ tests() {
   ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
 }
 
+# With the default settings nothing leaves the machine: the demo, traced, connects and sends to
+# loopback, Unix and netlink sockets only.
+# The run's own output is shown only when it fails.
+network() {
+  local home status=0
+  home=$(mktemp -d)
+  (cd "$home" &&
+    env -u TILVEX_ANALYTICS_URL -u TILVEX_ADNET_URL -u TILVEX_REST_URL -u TILVEX_LOGIN_URL \
+      "$root/scripts/loopback-only.sh" "$build/app/tilvex" --home "$home" \
+      --script "$root/app/Resources/demo.script" >"$home/run.log" 2>&1) || status=$?
+  [ "$status" -eq 0 ] || cat "$home/run.log" >&2
+  rm -rf "$home"
+  return "$status"
+}
+
 step "formatting" format
 step "build and tests" tests
+step "nothing leaves the machine" network
 step "AddressSanitizer + UndefinedBehaviorSanitizer, all tests" "$root/scripts/sanitize.sh" address
 step "ThreadSanitizer, the tests that use threads" "$root/scripts/sanitize.sh" thread
 step "fuzzing, ${TILVEX_FUZZ_SECONDS:-60} s per target" "$root/scripts/fuzz.sh"

@@ -55,3 +55,14 @@ std::optional<NSURL> NSURL::URLWithString(const std::string& text) {
         out.query_ = "";
     return out;
 }
+
+std::optional<NSURL> NSURL::URLWithString(const std::string& text, const NSURL& base) {
+    std::unique_ptr<CURLU, UrlFree> url(curl_url());
+    if (!url ||
+        curl_url_set(url.get(), CURLUPART_URL, base.absoluteString().c_str(),
+                     CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return std::nullopt;
+    auto resolved = part(url.get(), CURLUPART_URL);
+    return resolved ? URLWithString(*resolved) : std::nullopt;
+}

@@ -1,6 +1,6 @@
 #pragma once
 // An absolute URL taken apart (scheme, host, port, path, query), on libcurl's URL parser. A plain
-// value. Only what the cookie store and the REST client read: no relative URLs, no escaping.
+// value. Only what the cookie store, the REST client and the URL loading read: no escaping.
 //
 // Threads: a value; any thread.
 
@@ -11,6 +11,9 @@ class NSURL {
   public:
     // nullopt when `text` is not an absolute URL with a scheme and a host.
     static std::optional<NSURL> URLWithString(const std::string& text);
+    // `text` read against `base` (as a redirect's Location is): a relative reference resolved,
+    // an absolute URL as it is. Its absoluteString() is the resolved text.
+    static std::optional<NSURL> URLWithString(const std::string& text, const NSURL& base);
 
     // The text it was made from.
     const std::string& absoluteString() const { return text_; }

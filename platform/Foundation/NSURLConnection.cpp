@@ -18,6 +18,7 @@
 #include "platform/Foundation/NSHTTPCookieStorage.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSTimer.h"
+#include "platform/Foundation/NSURL.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ struct CurlFree {
 };
 
 struct Exchange {
+    long status = 0;
     Data body;
     HTTPHeaderFields headers;
     bool tooLarge = false;
@@ -94,6 +96,8 @@ std::pair<long, const char*> urlError(CURLcode code) {
         case CURLE_WEIRD_SERVER_REPLY:
         case CURLE_BAD_CONTENT_ENCODING:
             return {NSURLErrorBadServerResponse, "The server returned a bad response."};
+        case CURLE_TOO_MANY_REDIRECTS:
+            return {NSURLErrorHTTPTooManyRedirects, "too many HTTP redirects"};
         case CURLE_FILESIZE_EXCEEDED:
             return {NSURLErrorDataLengthExceedsMaximum,
                     "The server's answer is larger than the largest answer accepted."};
@@ -152,6 +156,7 @@ long timeoutMilliseconds(NSTimeInterval seconds) {
 std::unique_ptr<curl_slist, CurlFree> configure(CURL* c, const NSURLRequest& request) {
     curl_easy_setopt(c, CURLOPT_URL, request.URL().c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed here hop by hop, each with the cookies of its own URL.
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
@@ -186,14 +191,13 @@ std::optional<CURLcode> finishedResult(CURLM* multi) {
     return std::nullopt;
 }
 
-// Runs the transfer of `c` to its end, or until `timeout` has passed on the Clock. libcurl's
+// Runs the transfer of `c` to its end, or until `deadline` has come on the Clock. libcurl's
 // real-time limit stays as a backstop, so a manual clock that nobody moves cannot hang us.
-CURLcode performWithTimeout(CURL* c, NSTimeInterval timeout) {
+CURLcode performUntil(CURL* c, NSTimeInterval deadline) {
     CURLM* multi = curl_multi_init();
     if (!multi)
         return CURLE_OUT_OF_MEMORY;
     curl_multi_add_handle(multi, c);
-    const NSTimeInterval deadline = Clock::current().now() + timeout;
     CURLcode result = CURLE_OK;
     for (;;) {
         int running = 0;
@@ -230,6 +234,57 @@ bool isHTTP(const std::string& URL) {
     return hasScheme("http://") || hasScheme("https://");
 }
 
+// The reserved top-level domain: no name under it resolves, so no resolver is asked.
+bool neverResolves(const std::string& URL) {
+    auto url = NSURL::URLWithString(URL);
+    if (!url)
+        return false;
+    std::string_view host = url->host();
+    if (host.ends_with('.'))
+        host.remove_suffix(1);
+    return host == "invalid" || host.ends_with(".invalid");
+}
+
+// Why `URL` is not loaded at all; CURLE_OK when it may be.
+CURLcode refusalOf(const std::string& URL) {
+    if (!isHTTP(URL))
+        return CURLE_UNSUPPORTED_PROTOCOL;
+    if (neverResolves(URL))
+        return CURLE_COULDNT_RESOLVE_HOST;
+    return CURLE_OK;
+}
+
+// Where a redirecting answer sends its request: the Location read against the answer's URL.
+// None for an answer of another status, or without a Location that can be read.
+std::optional<std::string> redirectTarget(const NSHTTPURLResponse& answer) {
+    const long status = answer.statusCode();
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
+        return std::nullopt;
+    std::string location = answer.valueForHTTPHeaderField("Location");
+    auto base = NSURL::URLWithString(answer.URL());
+    auto target = base && !location.empty() ? NSURL::URLWithString(location, *base) : std::nullopt;
+    if (!target)
+        return std::nullopt;
+    return target->absoluteString();
+}
+
+// The request that goes on to `target` after `request` was answered with the redirect `status`.
+NSURLRequest redirectedRequest(const NSURLRequest& request, long status,
+                               const std::string& target) {
+    auto next = NSMutableURLRequest::requestWithURL(target, request.cachePolicy(),
+                                                    request.timeoutInterval());
+    const std::string& method = request.HTTPMethod();
+    const bool asGET = (status == 303 && method != "HEAD") ||
+                       ((status == 301 || status == 302) && method == "POST");
+    next.setHTTPMethod(asGET ? "GET" : method);
+    for (const auto& [name, value] : request.allHTTPHeaderFields()) next.addValue(value, name);
+    if (asGET)
+        next.setValue("", "Content-Type");  // a GET carries no body to describe
+    else
+        next.setHTTPBody(request.HTTPBody());
+    return next;
+}
+
 // The status of a status line "HTTP/1.1 200 OK", 0 when it has none.
 long statusOf(std::string_view line) {
     size_t space = line.find(' ');
@@ -241,38 +296,55 @@ long statusOf(std::string_view line) {
 
 }  // namespace
 
+namespace {
+
+// One hop of a synchronous load: `request` to its answer, or until `deadline` on the Clock.
+CURLcode exchangeOnce(const NSURLRequest& request, NSTimeInterval deadline, Exchange* exchange) {
+    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    if (!curl)
+        return CURLE_FAILED_INIT;
+    CURL* c = curl.get();
+    auto headers = configure(c, request);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, exchange);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &collectHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, exchange);
+    CURLcode code = performUntil(c, deadline);
+    if (exchange->tooLarge)
+        return CURLE_FILESIZE_EXCEEDED;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &exchange->status);
+    return code;
+}
+
+}  // namespace
+
 std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& request,
                                                             NSHTTPURLResponse* response,
                                                             NSErrorPtr* error) {
     initialiseCurlOnce();
-    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
-    if (!curl) {
-        if (error)
-            *error = makeError(CURLE_FAILED_INIT, request.URL());
-        return std::nullopt;
+    const NSTimeInterval deadline = Clock::current().now() + request.timeoutInterval();
+    NSURLRequest current = request;
+    CURLcode code = refusalOf(current.URL());
+    for (int redirects = 0; code == CURLE_OK;) {
+        Exchange exchange;
+        code = exchangeOnce(current, deadline, &exchange);
+        if (code != CURLE_OK)
+            break;
+        storeCookies(exchange.headers, current.URL());
+        NSHTTPURLResponse answer(current.URL(), exchange.status, std::move(exchange.headers));
+        auto target = redirectTarget(answer);
+        if (!target) {
+            if (response)
+                *response = std::move(answer);
+            return std::move(exchange.body);
+        }
+        current = redirectedRequest(current, answer.statusCode(), *target);
+        code = ++redirects > NSURLConnectionMaximumRedirects ? CURLE_TOO_MANY_REDIRECTS
+                                                             : refusalOf(current.URL());
     }
-    CURL* c = curl.get();
-    Exchange exchange;
-    auto headers = configure(c, request);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &exchange);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &collectHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &exchange);
-
-    CURLcode code = performWithTimeout(c, request.timeoutInterval());
-    if (exchange.tooLarge)
-        code = CURLE_FILESIZE_EXCEEDED;
-    if (code != CURLE_OK) {
-        if (error)
-            *error = makeError(code, request.URL());
-        return std::nullopt;
-    }
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    storeCookies(exchange.headers, request.URL());
-    if (response)
-        *response = NSHTTPURLResponse(request.URL(), status, std::move(exchange.headers));
-    return std::move(exchange.body);
+    if (error)
+        *error = makeError(code, current.URL());
+    return std::nullopt;
 }
 
 // ---- Asynchronous connection ----
@@ -298,6 +370,8 @@ using Message = std::variant<ResponseMessage, DataMessage, FinishMessage, FailMe
 }  // namespace
 
 struct NSURLConnection::Transfer {
+    explicit Transfer(const NSURLRequest& request) : current(request) {}
+
     std::shared_ptr<NSRunLoop> loop;
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
@@ -310,10 +384,13 @@ struct NSURLConnection::Transfer {
     std::shared_ptr<NSTimer> timeout;
     std::weak_ptr<NSURLConnection> owner;
 
-    // The answer being read: its status and header fields so far.
+    // The request of the current hop, and the redirects followed so far.
+    NSURLRequest current;
+    int redirects = 0;
+    // The answer being read: its status and header fields so far, and where it redirects to.
     long status = 0;
     HTTPHeaderFields fields;
-    std::string URL;
+    std::optional<std::string> target;
 
     std::deque<Message> queue;
     // Retained until the last message or cancel.
@@ -326,6 +403,8 @@ struct NSURLConnection::Transfer {
 
     static size_t onBody(char* bytes, size_t size, size_t count, void* context) {
         auto* t = static_cast<Transfer*>(context);
+        if (t->target)
+            return size * count;  // a redirect's own body is nobody's
         if (size * count > NSURLConnectionMaximumBodyLength - t->received) {
             t->tooLarge = true;
             return 0;  // libcurl stops with a write error
@@ -344,9 +423,10 @@ struct NSURLConnection::Transfer {
             t->fields.clear();
         } else if (line == "\r\n" || line == "\n") {
             if (t->status >= 200) {
-                storeCookies(t->fields, t->URL);
-                t->queue.push_back(
-                    ResponseMessage{NSHTTPURLResponse(t->URL, t->status, std::move(t->fields))});
+                storeCookies(t->fields, t->current.URL());
+                NSHTTPURLResponse answer(t->current.URL(), t->status, std::move(t->fields));
+                t->target = redirectTarget(answer);
+                t->queue.push_back(ResponseMessage{std::move(answer)});
             }
             t->fields.clear();
         } else if (size_t colon = line.find(':'); colon != std::string_view::npos) {
@@ -395,7 +475,7 @@ struct NSURLConnection::Transfer {
 };
 
 NSURLConnection::NSURLConnection(const NSURLRequest& request)
-    : request_(request), transfer_(std::make_unique<Transfer>()) {}
+    : request_(request), transfer_(std::make_unique<Transfer>(request)) {}
 
 NSURLConnection::~NSURLConnection() {
     endTransfer();
@@ -421,7 +501,11 @@ void NSURLConnection::start(std::shared_ptr<NSURLConnectionDelegate> delegate) {
     t.owner = retained(this);
     t.self = retained(this);
     t.delegate = std::move(delegate);
-    t.URL = request_.URL();
+    if (CURLcode refusal = refusalOf(request_.URL()); refusal != CURLE_OK) {
+        t.ended = true;
+        failFromLoop(makeError(refusal, request_.URL()));
+        return;
+    }
 
     std::weak_ptr<NSURLConnection> owner = t.owner;
     t.timeout = NSTimer::timerWithTimeInterval(
@@ -437,13 +521,8 @@ void NSURLConnection::start(std::shared_ptr<NSURLConnectionDelegate> delegate) {
     t.easy = curl_easy_init();
     t.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (!t.multi || !t.easy || t.timerFd < 0) {
-        // Reported from the loop, like every other message.
         endTransfer();
-        t.queue.push_back(FailMessage{makeError(CURLE_FAILED_INIT, t.URL)});
-        t.loop->post([owner] {
-            if (auto connection = owner.lock())
-                connection->deliver();
-        });
+        failFromLoop(makeError(CURLE_FAILED_INIT, request_.URL()));
         return;
     }
     t.timerSource = t.loop->addFileDescriptor(t.timerFd, POLLIN, [owner](short) {
@@ -454,14 +533,46 @@ void NSURLConnection::start(std::shared_ptr<NSURLConnectionDelegate> delegate) {
     curl_multi_setopt(t.multi, CURLMOPT_SOCKETDATA, &t);
     curl_multi_setopt(t.multi, CURLMOPT_TIMERFUNCTION, &Transfer::onTimerChange);
     curl_multi_setopt(t.multi, CURLMOPT_TIMERDATA, &t);
+    load();
+}
 
-    t.headers = configure(t.easy, request_);
+void NSURLConnection::load() {
+    Transfer& t = *transfer_;
+    t.received = 0;
+    t.target.reset();
+    t.headers = configure(t.easy, t.current);
     curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
     curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(t.easy, CURLOPT_HEADERDATA, &t);
     // Arms the timer at once; the transfer begins on the loop's next pass.
     curl_multi_add_handle(t.multi, t.easy);
+}
+
+void NSURLConnection::follow() {
+    Transfer& t = *transfer_;
+    t.current = redirectedRequest(t.current, t.status, *t.target);
+    CURLcode refusal = ++t.redirects > NSURLConnectionMaximumRedirects ? CURLE_TOO_MANY_REDIRECTS
+                                                                       : refusalOf(t.current.URL());
+    if (refusal != CURLE_OK) {
+        endTransfer();
+        t.queue.push_back(FailMessage{makeError(refusal, t.current.URL())});
+        return;
+    }
+    // The same handle serves the next hop, in the same multi (whose connections it may reuse).
+    curl_multi_remove_handle(t.multi, t.easy);
+    curl_easy_reset(t.easy);
+    load();
+}
+
+void NSURLConnection::failFromLoop(NSErrorPtr error) {
+    Transfer& t = *transfer_;
+    t.queue.push_back(FailMessage{std::move(error)});
+    std::weak_ptr<NSURLConnection> owner = t.owner;
+    t.loop->post([owner] {
+        if (auto connection = owner.lock())
+            connection->deliver();
+    });
 }
 
 void NSURLConnection::onSocket(int fd, short revents) {
@@ -501,7 +612,7 @@ void NSURLConnection::onTimeout() {
         return;
     auto self = retained(this);
     endTransfer();
-    t.queue.push_back(FailMessage{makeError(CURLE_OPERATION_TIMEDOUT, t.URL)});
+    t.queue.push_back(FailMessage{makeError(CURLE_OPERATION_TIMEDOUT, t.current.URL())});
     deliver();
 }
 
@@ -510,13 +621,17 @@ void NSURLConnection::collectResult() {
     auto result = finishedResult(t.multi);
     if (!result)
         return;
+    if (*result == CURLE_OK && !t.tooLarge && t.target) {
+        follow();
+        return;
+    }
     endTransfer();
     if (t.tooLarge)
-        t.queue.push_back(FailMessage{makeError(CURLE_FILESIZE_EXCEEDED, t.URL)});
+        t.queue.push_back(FailMessage{makeError(CURLE_FILESIZE_EXCEEDED, t.current.URL())});
     else if (*result == CURLE_OK)
         t.queue.push_back(FinishMessage{});
     else
-        t.queue.push_back(FailMessage{makeError(*result, t.URL)});
+        t.queue.push_back(FailMessage{makeError(*result, t.current.URL())});
 }
 
 void NSURLConnection::endTransfer() {

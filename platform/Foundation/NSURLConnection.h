@@ -1,9 +1,19 @@
 #pragma once
-// URL loading over libcurl. Only HTTP and HTTPS; redirects are not followed (a 3xx answer comes
-// back as the response). Answers of any status come back as data; a failure to get an answer is
-// an NSError in NSURLErrorDomain. Both kinds share the cookies of NSHTTPCookieStorage: what an
-// answer sets is stored, and a request without a "Cookie" field of its own carries the stored
-// cookies that match its URL.
+// URL loading over libcurl. Only HTTP and HTTPS. Answers of any status come back as data; a
+// failure to get an answer is an NSError in NSURLErrorDomain. Both kinds share the cookies of
+// NSHTTPCookieStorage: what an answer sets is stored, and a request without a "Cookie" field of
+// its own carries the stored cookies that match its URL.
+//
+// A host named "invalid" or ending in ".invalid" (in any case) is reserved never to resolve: such
+// a request fails at once with NSURLErrorCannotFindHost, asking no resolver and opening no socket.
+//
+// Redirects are followed: an answer of status 301, 302, 303, 307 or 308 with a Location sends the
+// request on to that URL (read against the URL it answered), up to
+// NSURLConnectionMaximumRedirects times (one more is NSURLErrorHTTPTooManyRedirects), to http and
+// https only (another scheme is NSURLErrorUnsupportedURL). A POST answered 301, 302 or 303, and any
+// method but HEAD answered 303, goes on as a GET without its body; otherwise the method, the
+// header fields and the body go on unchanged. Each hop carries the stored cookies of its own URL.
+// The request's time-out counts from the start of the first hop.
 //
 // An answer's body is capped at NSURLConnectionMaximumBodyLength bytes (after decoding any
 // content encoding): an answer that goes past it, or declares a length past it, is a failed
@@ -21,6 +31,7 @@
 #include "platform/Foundation/NSURLResponse.h"
 
 inline constexpr size_t NSURLConnectionMaximumBodyLength = 16 * 1024 * 1024;
+inline constexpr int NSURLConnectionMaximumRedirects = 16;
 
 inline constexpr const char* NSURLErrorDomain = "NSURLErrorDomain";
 // The failing URL, in an error's user information.
@@ -34,6 +45,7 @@ enum NSURLErrorCode : long {
     NSURLErrorCannotFindHost = -1003,
     NSURLErrorCannotConnectToHost = -1004,
     NSURLErrorNetworkConnectionLost = -1005,
+    NSURLErrorHTTPTooManyRedirects = -1007,
     NSURLErrorBadServerResponse = -1011,
     NSURLErrorDataLengthExceedsMaximum = -1103,
     NSURLErrorSecureConnectionFailed = -1200,
@@ -43,8 +55,9 @@ class NSURLConnection;
 
 // The messages of an asynchronous connection, each with a default that does nothing. They arrive
 // on the run loop of the thread that started the connection, never from inside
-// connectionWithRequest: a response for each final answer (informational 1xx answers are not
-// reported), the body in pieces, then exactly one of finish or failure.
+// connectionWithRequest: a response for each answer (informational 1xx answers are not reported;
+// a redirect's answer is, without its body, before the answer at its target), the body of the
+// last answer in pieces, then exactly one of finish or failure.
 class NSURLConnectionDelegate {
   public:
     virtual ~NSURLConnectionDelegate() = default;
@@ -72,7 +85,8 @@ class NSURLConnection : public NSObject {
     // cancel it. The request's time-out always applies, counted on the Clock by a timer of the
     // loop (and on real time by libcurl as a backstop), so a silent server ends in a failure
     // (NSURLErrorTimedOut). Returns null, without calling the delegate, for a URL that is not
-    // http or https.
+    // http or https. A host under ".invalid" gives a connection whose only message, the failure,
+    // comes from the loop like any other.
     static std::shared_ptr<NSURLConnection> connectionWithRequest(
         const NSURLRequest& request, std::shared_ptr<NSURLConnectionDelegate> delegate);
     // Stops the transfer; the delegate hears nothing more. A second call, or a call after the
@@ -82,8 +96,10 @@ class NSURLConnection : public NSObject {
 
     // Loads `request` on the calling thread and blocks until the answer is complete, the request's
     // time-out has passed on the Clock (or on real time, whichever comes first) or the exchange
-    // failed; a time-out is NSURLErrorTimedOut. On an answer: fills `response` (when not null)
-    // and returns the body, possibly empty. On a failure: leaves `response` untouched, sets
+    // failed; a time-out is NSURLErrorTimedOut. A URL that is not http or https fails with
+    // NSURLErrorUnsupportedURL. On an answer (the last one, after any redirects): fills
+    // `response` (when not null) and returns the body, possibly empty. On a failure: leaves
+    // `response` untouched, sets
     // `*error` (when not null) and returns nullopt. Safe from any thread.
     static std::optional<Data> sendSynchronousRequest(const NSURLRequest& request,
                                                       NSHTTPURLResponse* response,
@@ -96,6 +112,12 @@ class NSURLConnection : public NSObject {
 
     explicit NSURLConnection(const NSURLRequest& request);
     void start(std::shared_ptr<NSURLConnectionDelegate> delegate);
+    // Adds the transfer of the current hop's request to libcurl.
+    void load();
+    // Goes on to the target of the redirect just read, or fails when it may not be followed.
+    void follow();
+    // Queues a failure that the loop delivers on its next pass.
+    void failFromLoop(NSErrorPtr error);
     void onSocket(int fd, short revents);
     void onCurlTimer();
     void onTimeout();

@@ -280,6 +280,35 @@ INSTANTIATE_TEST_SUITE_P(BeaconUploadTest, UploadAnswer,
                                          AnswerCase{"notFound", "not found", 404, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A collector that answers through a redirect: the answer at its target is the one that counts,
+// for the start-up upload and for the one at the end of the session.
+TEST_F(BeaconUploadTest, TheAnswerAfterARedirectPurges) {
+    LoopbackHTTPService redirecting;
+    std::atomic<int> arrived{0};
+    redirecting.routes().Post("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/accepted", 302);
+        res.set_content("moved", "text/plain");
+    });
+    redirecting.routes().Get("/accepted", [&](const httplib::Request&, httplib::Response& res) {
+        ++arrived;
+        res.set_content("success", "text/plain");
+    });
+    ASSERT_GT(redirecting.start(), 0);
+    earlierRun();
+    useEndpoint(redirecting.url("/"));
+
+    auto beacon = start();
+    runUntilAnswered();
+    EXPECT_EQ(arrived, 1);
+    EXPECT_EQ(sessions(), 1u) << "the earlier session was purged, this run's stays";
+
+    beacon->startSubBeaconWithName("Videos");
+    beacon->endBeacon();
+    EXPECT_EQ(arrived, 2);
+    EXPECT_EQ(sessions(), 0u);
+    EXPECT_EQ(count("sub_beacon"), 0u);
+}
+
 TEST_F(BeaconUploadTest, RefusedConnectionLeavesTheCacheAndAllowsTheNextUpload) {
     earlierRun();
     useEndpoint(refusingURL());

@@ -76,6 +76,19 @@ TEST_F(AdNetReportTest, OnlyAnAnswerOf200WithABodyLeavesTheMarker) {
     EXPECT_EQ(appId_, TilvexAppDelegate::kAdNetApplicationId);
 }
 
+TEST_F(AdNetReportTest, AnAnswerOf200AfterARedirectLeavesTheMarker) {
+    LoopbackHTTPService moved;
+    // On to the fixture's server, which answers 200 "ok".
+    moved.routes().Get("/f0", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(service_.url("/f0"), 302);
+    });
+    ASSERT_GT(moved.start(), 0);
+    useAdNet(moved.url(""));
+    delegate_.reportAppOpenToAdNet();
+    EXPECT_EQ(requests_, 1);
+    EXPECT_TRUE(markerExists());
+}
+
 TEST_F(AdNetReportTest, WithTheMarkerNothingIsSent) {
     ASSERT_TRUE(NSFileManager::defaultManager().createFileAtPath(
         DeviceHome::documents() + "/adnet_app_open", nullptr));
