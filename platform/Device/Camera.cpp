@@ -14,6 +14,10 @@ std::unique_ptr<Camera> Camera::open(const std::string& input, NSErrorPtr* error
     return std::unique_ptr<Camera>(new Camera(std::move(media)));
 }
 
+bool Camera::canOpen(const std::string& input, NSErrorPtr* error) {
+    return MediaInput::open(input, AVMEDIA_TYPE_VIDEO, "camera", error) != nullptr;
+}
+
 Camera::Camera(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {
     thread_ = std::thread([this] { capture(); });
 }

@@ -32,6 +32,9 @@ class Camera {
     // `input` is "FORMAT:INPUT" or a file path (a file plays in a loop). Returns nullptr with
     // `*error` set for "none" or an input that cannot be opened.
     static std::unique_ptr<Camera> open(const std::string& input, NSErrorPtr* error = nullptr);
+    // Whether `input` opens as a camera, tried and closed again at once; false with `*error`
+    // set as for open.
+    static bool canOpen(const std::string& input, NSErrorPtr* error = nullptr);
     ~Camera();
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;

@@ -8,7 +8,15 @@
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
     if (sourceType != UIImagePickerControllerSourceTypeCamera)
         return true;
-    return DeviceSettings::current().camera != "none";
+    const std::string& input = DeviceSettings::current().camera;
+    if (input == "none")
+        return false;
+    NSErrorPtr error;
+    if (Camera::canOpen(input, &error))
+        return true;
+    NSLog("The camera is not available: %s",
+          error ? error->localizedDescription().c_str() : "unknown reason");
+    return false;
 }
 
 void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {

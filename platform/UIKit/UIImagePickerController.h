@@ -37,8 +37,9 @@ class UIImagePickerController : public UIViewController {
         return std::make_shared<UIImagePickerController>();
     }
 
-    // The camera is available unless the device's camera setting is "none"; the photo library
-    // and the saved photos album always are.
+    // The camera is available when the device's camera setting opens (each call tries it; a
+    // setting other than "none" that fails is logged with its reason); the photo library and
+    // the saved photos album always are.
     static bool isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType);
 
     UIImagePickerControllerSourceType sourceType() const { return sourceType_; }

@@ -181,6 +181,27 @@ TEST_F(RecordingTest, TheApplicationGoesOnWhenTheAnalyticsFail) {
     EXPECT_EQ(storedRows(phone_.document("Videos.sqlite")).size(), 1u);
 }
 
+// A camera setting that does not open is no camera: the same alert, with the reason in the log.
+TEST_F(RecordingTest, ACameraThatCannotBeOpenedIsNoCamera) {
+    const std::string notAVideo = phone_.folder() / "notes.txt";
+    std::ofstream(notAVideo) << "no pictures here";
+    for (const std::string& camera :
+         {std::string("/nonexistent.mp4"), std::string("v4l2:/dev/video9"),
+          std::string("lavfi:bogusfilter"), notAVideo}) {
+        SCOPED_TRACE(camera);
+        ProgramOutcome run = phone_.runScript(
+            "expect alert.title Camera not available!\n"
+            "alert Quit\n"
+            "expect button.title never-reached\n",
+            "--camera " + camera);
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + camera +
+                               "\" cannot be opened: "),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
 TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
     ProgramOutcome quit = phone_.runScript(
         "expect alert.title Camera not available!\n"
