@@ -82,6 +82,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (auto missing = NSBundle::mainBundleNotFound()) {
+        std::fprintf(stderr, "tilvex: %s\n", missing->c_str());
+        return 1;
+    }
     DeviceSettings::install(parsed.settings);
     Microphone::setDeviceInput(parsed.settings.microphone);
     NSErrorPtr error;

@@ -5,6 +5,7 @@
 #include "app/AnalyticsCalls.h"
 #include "app/Classes/TilvexViewController.h"
 #include "platform/Device/DeviceSettings.h"
+#include "platform/Foundation/NSBundle.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSPathUtilities.h"
@@ -62,8 +63,13 @@ std::shared_ptr<NSPersistentStoreCoordinator> TilvexAppDelegate::persistentStore
     persistentStoreCoordinator_ =
         NSPersistentStoreCoordinator::initWithManagedObjectModel(managedObjectModel());
     NSErrorPtr error;
-    if (!persistentStoreCoordinator_->addPersistentStoreWithType(NSSQLiteStoreType, storePath,
-                                                                 &error))
+    if (!persistentStoreCoordinator_)
+        // No model to open the store with: the resources hold no model file that reads.
+        error = NSError::make(
+            NSCocoaErrorDomain, NSFileReadNoSuchFileError,
+            "no readable object model (a .mom file) in " + NSBundle::mainBundle()->resourcePath());
+    if (!persistentStoreCoordinator_ || !persistentStoreCoordinator_->addPersistentStoreWithType(
+                                            NSSQLiteStoreType, storePath, &error))
         abortWithError(error);
     return persistentStoreCoordinator_;
 }

@@ -4,8 +4,9 @@
 // sends the one-time ad-network open report on a background thread, and at termination ends the
 // analytics session and saves the store.
 //
-// A store that cannot be opened, or a failed save at termination, is fatal: the message
-// "Unresolved error ..." is logged and the process aborts.
+// A store that cannot be opened (a missing or unreadable object model among them), or a failed
+// save at termination, is fatal: the message "Unresolved error ..." is logged and the
+// process aborts.
 //
 // Threads: main thread only, except reportAppOpenToAdNet, which runs on its own thread and
 // touches no state of the delegate. The window and view controller come from the main interface

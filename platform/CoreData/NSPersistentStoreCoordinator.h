@@ -16,6 +16,7 @@
 
 inline constexpr const char* NSSQLiteStoreType = "SQLite";
 inline constexpr long NSFileReadCorruptFileError = 259;
+inline constexpr long NSFileReadNoSuchFileError = 260;
 inline constexpr long NSValidationErrorMinimum = 1550;
 inline constexpr long NSPersistentStoreInvalidTypeError = 134000;
 inline constexpr long NSPersistentStoreIncompatibleVersionHashError = 134100;

@@ -22,18 +22,32 @@ std::string programFolder() {
     return slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
-std::string mainResourcePath() {
+const char* resourcesVariable() {
     const char* env = std::getenv("TILVEX_RESOURCES");
-    if (env && *env)
-        return env;
+    return env && *env ? env : nullptr;
+}
+
+// Where the main bundle's resources may be, in the order they are tried.
+std::vector<std::string> resourceCandidates() {
+    if (const char* env = resourcesVariable())
+        return {env};
     std::string folder = programFolder();
-    for (const char* candidate : {"Resources", "../share/tilvex"}) {
-        std::string path = stringByAppendingPathComponent(folder, candidate);
-        bool isDirectory = false;
-        if (NSFileManager::defaultManager().fileExistsAtPath(path, &isDirectory) && isDirectory)
+    return {stringByAppendingPathComponent(folder, "Resources"),
+            stringByAppendingPathComponent(folder, "../share/tilvex")};
+}
+
+bool isFolder(const std::string& path) {
+    bool isDirectory = false;
+    return NSFileManager::defaultManager().fileExistsAtPath(path, &isDirectory) && isDirectory;
+}
+
+// The first candidate that is a folder; the first candidate when none is.
+std::string mainResourcePath() {
+    auto candidates = resourceCandidates();
+    for (const std::string& path : candidates)
+        if (isFolder(path))
             return path;
-    }
-    return stringByAppendingPathComponent(folder, "Resources");
+    return candidates.front();
 }
 
 Value readInfo(const std::string& resourcePath) {
@@ -53,10 +67,19 @@ std::shared_ptr<NSBundle> NSBundle::mainBundle() {
     return main;
 }
 
+std::optional<std::string> NSBundle::mainBundleNotFound() {
+    if (isFolder(mainBundle()->resourcePath()))
+        return std::nullopt;
+    std::string places;
+    for (const std::string& path : resourceCandidates())
+        places += (places.empty() ? "" : ", ") + path;
+    return "no resource folder found; looked for " + places +
+           (resourcesVariable() ? " (named by TILVEX_RESOURCES)"
+                                : " (TILVEX_RESOURCES names another folder)");
+}
+
 std::shared_ptr<NSBundle> NSBundle::bundleWithPath(const std::string& resourcePath) {
-    bool isDirectory = false;
-    if (!NSFileManager::defaultManager().fileExistsAtPath(resourcePath, &isDirectory) ||
-        !isDirectory)
+    if (!isFolder(resourcePath))
         return nullptr;
     return std::make_shared<NSBundle>(resourcePath, readInfo(resourcePath));
 }

@@ -3,7 +3,8 @@
 //
 // The main bundle's resources are the folder named by env TILVEX_RESOURCES when set, else
 // <program folder>/Resources (the build copies them there), else <program folder>/../share/tilvex
-// (after install); the first that exists. It is found once, on the first call.
+// (after install); the first that exists. It is found once, on the first call; when none
+// exists, its resources are missing (see mainBundleNotFound).
 //
 // Threads: any thread; a bundle does not change after it is made.
 
@@ -16,6 +17,9 @@
 class NSBundle {
   public:
     static std::shared_ptr<NSBundle> mainBundle();
+    // nullopt when the main bundle's resource folder exists; otherwise a message naming every
+    // place it was looked for.
+    static std::optional<std::string> mainBundleNotFound();
     // A bundle of the resources in `resourcePath`; its Info.plist may be missing (then the
     // info dictionary is empty). nullptr when the folder does not exist.
     static std::shared_ptr<NSBundle> bundleWithPath(const std::string& resourcePath);

@@ -24,10 +24,11 @@ inline std::string tilvexProgramPath() {
     return std::string(TILVEX_BINARY_DIR) + "/app/tilvex";
 }
 
-// `env` and `args` go through the shell as written.
-inline ProgramOutcome runTilvex(const std::string& env, const std::string& args) {
+// Runs `program`; `env` (arguments of env(1)) and `args` go through the shell as written.
+inline ProgramOutcome runProgram(const std::string& program, const std::string& env,
+                                 const std::string& args) {
     // exec: the shell gives way, so that a signal that ends the program reaches pclose.
-    std::string command = "exec env " + env + " " + tilvexProgramPath() + " " + args + " 2>&1";
+    std::string command = "exec env " + env + " " + program + " " + args + " 2>&1";
     ProgramOutcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -41,6 +42,10 @@ inline ProgramOutcome runTilvex(const std::string& env, const std::string& args)
     if (WIFSIGNALED(status))
         outcome.signal = WTERMSIG(status);
     return outcome;
+}
+
+inline ProgramOutcome runTilvex(const std::string& env, const std::string& args) {
+    return runProgram(tilvexProgramPath(), env, args);
 }
 
 // A home folder and a way to run the application in it with a script. The devices are the
