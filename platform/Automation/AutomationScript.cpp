@@ -1,5 +1,7 @@
 #include "platform/Automation/AutomationScript.h"
 
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -11,6 +13,8 @@
 namespace {
 
 constexpr NSTimeInterval kDefaultWaitLimit = 30.0;
+// The longest wait, and the largest limit of a wait-until: a script runs for a bounded time.
+constexpr NSTimeInterval kLongestWait = 600.0;
 // How often a wait-until looks again.
 constexpr NSTimeInterval kPollInterval = 0.01;
 
@@ -31,6 +35,30 @@ std::optional<double> numberIn(const std::string& word) {
     if (word.empty() || *end != '\0')
         return std::nullopt;
     return value;
+}
+
+// False for NaN, which fails both comparisons.
+bool isWaitLength(double seconds) {
+    return seconds >= 0 && seconds <= kLongestWait;
+}
+
+std::optional<NSTimeInterval> secondsIn(const std::string& word) {
+    auto value = numberIn(word);
+    return value && isWaitLength(*value) ? value : std::nullopt;
+}
+
+// "from 0 to 600 s", for messages.
+std::string waitRange() {
+    return "from 0 to " + std::to_string(static_cast<int>(kLongestWait)) + " s";
+}
+
+// A row number: a whole number from 0 that an int holds.
+std::optional<int> rowIn(const std::string& word) {
+    int row = 0;
+    auto [end, failure] = std::from_chars(word.data(), word.data() + word.size(), row);
+    if (failure != std::errc() || end != word.data() + word.size() || row < 0)
+        return std::nullopt;
+    return row;
 }
 
 std::string trimmed(const std::string& text) {
@@ -122,19 +150,35 @@ std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& nam
                      " argument(s), found " + std::to_string(count);
             return nullptr;
         }
-        bool numeric = command.verb == "wait" || command.verb == "location" ||
-                       command.verb == "select-row" || command.verb == "delete-row";
         for (size_t i = 0; i < command.words.size(); ++i) {
             const std::string& word = command.words[i];
-            if ((numeric || (command.verb == "slide" && i == 1)) && !numberIn(word)) {
+            if ((command.verb == "location" || (command.verb == "slide" && i == 1)) &&
+                !numberIn(word)) {
                 *error = where + command.verb + " takes numbers, found " + word;
                 return nullptr;
             }
         }
-        if ((command.verb == "expect" || command.verb == "wait-until") &&
-            !expectationOf(command, command.verb == "wait-until")) {
-            *error = where + "expected NAME.PROPERTY, found " + command.words[0];
+        if (command.verb == "wait" && !secondsIn(command.words[0])) {
+            *error = where + "wait takes seconds " + waitRange() + ", found " + command.words[0];
             return nullptr;
+        }
+        if ((command.verb == "select-row" || command.verb == "delete-row") &&
+            !rowIn(command.words[0])) {
+            *error = where + command.verb + " takes a row number from 0 to " +
+                     std::to_string(INT_MAX) + ", found " + command.words[0];
+            return nullptr;
+        }
+        if (command.verb == "expect" || command.verb == "wait-until") {
+            auto expectation = expectationOf(command, command.verb == "wait-until");
+            if (!expectation) {
+                *error = where + "expected NAME.PROPERTY, found " + command.words[0];
+                return nullptr;
+            }
+            if (!isWaitLength(expectation->limit)) {
+                *error = where + "wait-until takes a limit " + waitRange() + ", found " +
+                         command.words.back();
+                return nullptr;
+            }
         }
         script->commands_.push_back(std::move(command));
     }
@@ -174,11 +218,11 @@ bool AutomationScript::run(const Command& command) {
     if (command.verb == "tap") {
         failure = driver_->tap(words[0]);
     } else if (command.verb == "wait") {
-        resumeAfter(*numberIn(words[0]));
+        resumeAfter(*secondsIn(words[0]));
     } else if (command.verb == "select-row") {
-        failure = driver_->selectRow(static_cast<int>(*numberIn(words[0])));
+        failure = driver_->selectRow(*rowIn(words[0]));
     } else if (command.verb == "delete-row") {
-        failure = driver_->deleteRow(static_cast<int>(*numberIn(words[0])));
+        failure = driver_->deleteRow(*rowIn(words[0]));
     } else if (command.verb == "back") {
         failure = driver_->back();
     } else if (command.verb == "slide") {

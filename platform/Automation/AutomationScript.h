@@ -2,12 +2,14 @@
 // A touch script: one command a line, "#" starts a comment, blank lines are skipped.
 //
 //   tap NAME                                 touch down and up inside the control NAME
-//   wait SECONDS                             let the application run that long
-//   wait-until NAME.PROP VALUE [SECONDS]     run until the property reads VALUE (limit 30 s)
+//   wait SECONDS                             let the application run that long (0 to 600 s)
+//   wait-until NAME.PROP VALUE [SECONDS]     run until the property reads VALUE (limit 30 s,
+//                                            at most 600 s)
 //   alert BUTTON                             press the button titled BUTTON on the alert on screen
 //   sheet BUTTON                             press the button titled BUTTON on the action sheet
 //   mail send|save|cancel                    answer the mail composer on screen
-//   select-row N                             select row N (from 0) of the table on screen
+//   select-row N                             select row N (a whole number from 0) of the table
+//                                            on screen
 //   delete-row N                             commit the delete editing style on row N
 //   back                                     the navigation bar's back button
 //   slide NAME VALUE                         touch down, value changed to VALUE, touch up inside

@@ -61,6 +61,15 @@ TEST_F(TilvexProgramTest, BadArgumentsFailWithAMessage) {
     EXPECT_NE(missing.out.find("--camera needs a value"), std::string::npos);
 }
 
+TEST_F(TilvexProgramTest, AScriptLineOutOfRangeEndsTheProgramBeforeItStarts) {
+    TemporaryFolder dir;
+    std::ofstream(dir / "bad.txt") << "wait 1\nwait -5\n";
+    ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + dir / "bad.txt");
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find(dir / "bad.txt:2: "), std::string::npos) << r.out;
+    EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home"));
+}
+
 TEST_F(TilvexProgramTest, StartingMakesTheHomeFolder) {
     TemporaryFolder dir;
     std::ofstream(dir / "quit.txt") << "quit\n";
