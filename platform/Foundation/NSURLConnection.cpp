@@ -294,10 +294,6 @@ long statusOf(std::string_view line) {
     return std::strtol(digits.c_str(), nullptr, 10);
 }
 
-}  // namespace
-
-namespace {
-
 // One hop of a synchronous load: `request` to its answer, or until `deadline` on the Clock.
 CURLcode exchangeOnce(const NSURLRequest& request, NSTimeInterval deadline, Exchange* exchange) {
     std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
@@ -551,17 +547,19 @@ void NSURLConnection::load() {
 
 void NSURLConnection::follow() {
     Transfer& t = *transfer_;
-    t.current = redirectedRequest(t.current, t.status, *t.target);
+    NSURLRequest next = redirectedRequest(t.current, t.status, *t.target);
     CURLcode refusal = ++t.redirects > NSURLConnectionMaximumRedirects ? CURLE_TOO_MANY_REDIRECTS
-                                                                       : refusalOf(t.current.URL());
+                                                                       : refusalOf(next.URL());
     if (refusal != CURLE_OK) {
         endTransfer();
-        t.queue.push_back(FailMessage{makeError(refusal, t.current.URL())});
+        t.queue.push_back(FailMessage{makeError(refusal, next.URL())});
         return;
     }
-    // The same handle serves the next hop, in the same multi (whose connections it may reuse).
+    // The same handle serves the next hop, in the same multi (whose connections it may reuse);
+    // the request whose body the last hop sent goes only once libcurl has let go of it.
     curl_multi_remove_handle(t.multi, t.easy);
     curl_easy_reset(t.easy);
+    t.current = std::move(next);
     load();
 }
 
