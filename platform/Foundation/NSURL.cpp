@@ -66,3 +66,12 @@ std::optional<NSURL> NSURL::URLWithString(const std::string& text, const NSURL& 
     auto resolved = part(url.get(), CURLUPART_URL);
     return resolved ? URLWithString(*resolved) : std::nullopt;
 }
+
+bool hostNeverResolves(std::string_view host) {
+    if (host.ends_with('.'))
+        host.remove_suffix(1);
+    std::string lower(host);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower == "invalid" || lower.ends_with(".invalid");
+}

@@ -6,6 +6,11 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+
+// True for a host name under the reserved top-level domain "invalid" (the name itself too, in
+// any case, with or without a final dot): such a name never resolves, so no resolver is asked.
+bool hostNeverResolves(std::string_view host);
 
 class NSURL {
   public:

@@ -234,15 +234,9 @@ bool isHTTP(const std::string& URL) {
     return hasScheme("http://") || hasScheme("https://");
 }
 
-// The reserved top-level domain: no name under it resolves, so no resolver is asked.
 bool neverResolves(const std::string& URL) {
     auto url = NSURL::URLWithString(URL);
-    if (!url)
-        return false;
-    std::string_view host = url->host();
-    if (host.ends_with('.'))
-        host.remove_suffix(1);
-    return host == "invalid" || host.ends_with(".invalid");
+    return url && hostNeverResolves(url->host());
 }
 
 // Why `URL` is not loaded at all; CURLE_OK when it may be.

@@ -9,6 +9,7 @@
 
 #include "platform/Foundation/NSObject.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/Foundation/NSURL.h"
 #include "platform/SystemConfiguration/NetlinkRoutes.h"
 
 namespace {
@@ -36,6 +37,8 @@ class SCNetworkReachability : public NSObject {
     std::optional<SCNetworkReachabilityFlags> flags() const {
         if (!name_)
             return flagsForAddress(address_);
+        if (hostNeverResolves(*name_))
+            return 0;
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Foundation/NSRunLoop.h"
+#include "tests/support/HostsFile.h"
 #include "tests/support/NetworkNamespace.h"
 
 namespace {
@@ -46,8 +47,18 @@ TEST(SCNetworkReachabilityTest, LoopbackIsReachableDirectlyByAddressAndByName) {
         ASSERT_NE(target, nullptr);
         EXPECT_EQ(flagsOf(target), kDirect);
     }
-    EXPECT_EQ(flagsOf(SCNetworkReachabilityCreateWithName("no such host name")), 0u)
-        << "a name that does not resolve is read as not reachable";
+}
+
+TEST(SCNetworkReachabilityTest, NamesUnderInvalidAreNotReachableWithoutALookUp) {
+    // Every name here would resolve to loopback if it were looked up.
+    bool ran = withOwnHostsFile("127.0.0.1 tilvex-probe.test invalid x.invalid\n", [] {
+        ASSERT_EQ(flagsOf(SCNetworkReachabilityCreateWithName("tilvex-probe.test")), kDirect)
+            << "the hosts file is in effect";
+        for (const char* name : {"invalid", "x.invalid", "X.INVALID", "x.invalid."})
+            EXPECT_EQ(flagsOf(SCNetworkReachabilityCreateWithName(name)), 0u) << name;
+    });
+    if (!ran)
+        GTEST_SKIP() << "no mount namespace can be made here (not root)";
 }
 
 TEST(SCNetworkReachabilityTest, CallsWithoutAUsableTargetFail) {
