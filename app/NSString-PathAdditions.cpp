@@ -21,7 +21,8 @@ std::string PathAdditions::findUniquePath(const std::string& base, const std::st
     for (long n = 1;; ++n) {
         std::string candidate = stringWithFormat("%s/%s_%04ld%s", documentsDirectory().c_str(),
                                                  base.c_str(), n, ext.c_str());
-        if (!files.fileExistsAtPath(candidate))
+        // A link that points nowhere takes its number too: the file is never written through it.
+        if (!files.entryExistsAtPath(candidate))
             return candidate;
     }
 }

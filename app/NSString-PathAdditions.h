@@ -16,9 +16,10 @@ struct PathAdditions {
     // "<Documents>/<name>" for a bare file name; "" gives the Documents directory and "/".
     static std::string appendPath(const std::string& name);
 
-    // "<Documents>/<base>_<NNNN><ext>" with the lowest number from 1 at which nothing (no file, no
-    // folder) exists; at least four digits, more from 10000 on. `ext` carries its dot, or is "".
-    // Each (base, ext) pair is numbered on its own. Creates nothing.
+    // "<Documents>/<base>_<NNNN><ext>" with the lowest number from 1 at which no directory entry
+    // exists (no file, no folder, no symbolic link, even one that points nowhere); at least four
+    // digits, more from 10000 on. `ext` carries its dot, or is "". Each (base, ext) pair is
+    // numbered on its own. Creates nothing.
     static std::string findUniquePath(const std::string& base, const std::string& ext);
 
     // "yyyy/MM/dd HH:mm" in the en_US locale and the device's current zone.

@@ -21,7 +21,8 @@ packages=(
   iproute2
   # mail tests read messages back with Python's own MIME parser
   python3
-  # the test command traces the demo to see that nothing leaves the machine
+  # the test command traces the demo to see that nothing leaves the machine; fault tests kill
+  # the program at a chosen system call
   strace
 )
 

@@ -11,6 +11,7 @@
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSThread.h"
 #include "platform/Foundation/NSURLConnection.h"
+#include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIDevice.h"
 
 void TilvexAppDelegate::setViewController(std::shared_ptr<TilvexViewController> controller) {
@@ -38,6 +39,12 @@ void TilvexAppDelegate::applicationDidFinishLaunching(UIApplication* application
 
 void TilvexAppDelegate::applicationWillTerminate(UIApplication* application) {
     (void)application;
+    // The analytics' upload may wait seconds on the network: a recording still running is
+    // stopped, stored and saved first, so it keeps its length and survives a kill meanwhile.
+    if (viewController_) {
+        viewController_->saveUnfinished(
+            NSNotification(UIApplicationWillTerminateNotification, nullptr, Value()));
+    }
     endAnalytics();
     if (managedObjectContext_ && managedObjectContext_->hasChanges()) {
         NSErrorPtr error;

@@ -1,8 +1,9 @@
 #pragma once
 // The application delegate: wires the recording screen into the window at launch, owns the
 // store of recordings ("Videos.sqlite" in Documents, built lazily, once), starts the analytics,
-// sends the one-time ad-network open report on a background thread, and at termination ends the
-// analytics session and saves the store.
+// sends the one-time ad-network open report on a background thread, and at termination stops,
+// stores and saves a recording still running (before anything that can wait on the network),
+// then ends the analytics session and saves the store.
 //
 // A store that cannot be opened (a missing or unreadable object model among them), or a failed
 // save at termination, is fatal: the message "Unresolved error ..." is logged and the

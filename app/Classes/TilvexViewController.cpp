@@ -201,8 +201,6 @@ void TilvexViewController::stopRecording() {
 
     std::string reason;
     if (storeRecording(duration, &reason)) {
-        if (managedObjectContext_)
-            managedObjectContext_->save(nullptr);
         recordAnalyticsEvent("Videos");
     } else {
         NSFileManager::defaultManager().removeItemAtPath(recorder_->url());
@@ -263,7 +261,15 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
     video->setSoundPath(lastPathComponent(recorder_->url()));
     video->setTitle(PathAdditions::stringFromInterval(duration));
     video->setThumbPath(lastPathComponent(thumbFile));
-    return true;
+    if (managedObjectContext_->save(&error))
+        return true;
+    // A row left pending would be shown until the save at termination fails on it, and its
+    // files would then be orphans: give the recording up now, and say why.
+    managedObjectContext_->deleteObject(video);
+    files.removeItemAtPath(videoFile);
+    files.removeItemAtPath(thumbFile);
+    *reason = error ? error->localizedDescription() : "the store could not be saved.";
+    return false;
 }
 
 void TilvexViewController::showError(const std::string& message) {

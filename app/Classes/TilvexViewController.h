@@ -10,7 +10,8 @@
 // saved at once, then the event "Videos" for the analytics.
 //
 // A recording that cannot be stored whole (no frame grabbed, an archive or thumbnail that cannot
-// be written) stores nothing: its files are removed and an alert "Error" says why. A sound
+// be written, a store that cannot be saved) stores nothing: its row is given up, its files are
+// removed and an alert "Error" says why; earlier recordings stay as they were. A sound
 // recorder that cannot be prepared shows an alert "Error" and no recording starts.
 //
 // Threads: everything runs on the main thread except startTimerThread and takePicture, which run
@@ -98,8 +99,9 @@ class TilvexViewController : public UIViewController,
     void stopRecording();
     // Invalidates the display link and waits for the capture thread to end.
     void endCapture();
-    // Writes the recording's archive and thumbnail and inserts its row; false with `*reason`
-    // when something could not be written (then nothing of it stays).
+    // Writes the recording's archive and thumbnail, inserts its row and saves the store; false
+    // with `*reason` when something could not be written or saved (then nothing of it stays
+    // but the sound file, which the caller removes).
     bool storeRecording(double duration, std::string* reason);
     void showError(const std::string& message);
 

@@ -425,15 +425,21 @@ int output(int argc, const char* const argv[], const ValueArray& images, float d
         return 1;
     }
     const char* path = argv[1];
+    // Written under a name of its own, then renamed over `path`: whatever stands there (a link
+    // too) is replaced, never written through, and a movie cut off halfway never has the name.
+    const std::string partial = NSData::writeToTemporaryFile(Data{}, path);
     try {
-        encode(path);
+        if (partial.empty())
+            fail(stringWithFormat("Could not open '%s'\n", path));
+        encode(partial.c_str());
+        if (std::rename(partial.c_str(), path) != 0)
+            fail(stringWithFormat("Could not open '%s'\n", path));
     } catch (const Failure& failure) {
         std::fputs(failure.message.c_str(), stderr);
         lastError = failure.message;
-        const bool partial = file_open;
         releaseAll();
-        if (partial)
-            std::remove(path);
+        if (!partial.empty())
+            std::remove(partial.c_str());
         return 1;
     }
     releaseAll();

@@ -28,15 +28,17 @@ extern "C" {
 
 class UIProgressView;
 
-// Writes the movie to argv[1] (replacing a file there), from `images` (JPEG data, one frame each,
+// Writes the movie to argv[1] (replacing the directory entry there, never writing through a
+// link), from `images` (JPEG data, one frame each,
 // kept alive by the caller for the call), `duration` in seconds and the sound file at `soundURL`
 // (a file path or file:// URL). `progressView` is accepted and not used: progress travels by the
 // notification. argc must be 2; argv[0] only names the program in the usage text.
 //
 // Returns 0 once the movie is complete and closed. On a failure it writes the reason to standard
 // error (the usage text goes to standard output), frees everything, removes the partial movie it
-// was writing and returns 1. A frame that does not decode to an image of at least 320 x 426
-// leaves the previous picture in its place (black before the first).
+// was writing under a temporary name (argv[1] is left as it was) and returns 1. A frame that does
+// not decode to an image of at least 320 x 426 leaves the previous picture in its place (black
+// before the first).
 int output(int argc, const char* const argv[], const ValueArray& images, float duration,
            const std::string& soundURL, const std::shared_ptr<UIProgressView>& progressView);
 

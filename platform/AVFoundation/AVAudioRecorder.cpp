@@ -1,5 +1,6 @@
 #include "platform/AVFoundation/AVAudioRecorder.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,7 +90,15 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
         [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error);
     if (!microphone)
         return false;
-    FILE* file = std::fopen(path_.c_str(), "wb");
+    // Never through a symbolic link standing at the name: that would write somewhere else.
+    int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && !file) {
+        int err = errno;
+        ::close(fd);
+        std::remove(path_.c_str());
+        errno = err;
+    }
     std::vector<uint8_t> header = cafHeader();
     if (!file || std::fwrite(header.data(), 1, header.size(), file) != header.size() ||
         std::fflush(file) != 0) {

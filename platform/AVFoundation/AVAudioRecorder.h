@@ -43,7 +43,8 @@ class AVAudioRecorder : public NSObject {
     ~AVAudioRecorder() override;
 
     // Opens the microphone and creates (or empties) the file. False, with `*error` set, when the
-    // phone has no microphone or the file cannot be written; then no file is left behind. Once
+    // phone has no microphone or the file cannot be written (a symbolic link at the path is never
+    // written through); then no file is left behind. Once
     // prepared, a second call does nothing and returns true.
     bool prepareToRecord(NSErrorPtr* error = nullptr);
     // Starts recording, preparing first when needed; false when that fails. True at once while

@@ -1,5 +1,13 @@
 #include "platform/Device/DeviceHome.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSString.h"
@@ -8,6 +16,67 @@ namespace {
 
 std::string inHome(const char* folder) {
     return stringByAppendingPathComponent(NSHomeDirectory(), folder);
+}
+
+// The home this process holds and the open lock file that holds it.
+struct HeldHome {
+    std::string path;
+    int fd = -1;
+};
+HeldHome held;
+
+bool holdHome(const std::string& path, NSErrorPtr* error) {
+    if (held.fd >= 0 && held.path == path)
+        return true;
+    if (!NSFileManager::defaultManager().createDirectoryAtPath(path, true, error))
+        return false;
+    const std::string lockPath = stringByAppendingPathComponent(path, DeviceHome::kLockFileName);
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error)
+            *error = NSError::posix(errno, "Cannot open the lock file " + lockPath);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int errnum = errno;
+        ::close(fd);
+        if (error) {
+            *error = errnum == EWOULDBLOCK
+                         ? NSError::make(NSPOSIXErrorDomain, errnum,
+                                         "The home folder " + path +
+                                             " is in use by another process; one process at a "
+                                             "time can use a home folder.")
+                         : NSError::posix(errnum, "Cannot lock the home folder " + path);
+        }
+        return false;
+    }
+    if (held.fd >= 0)
+        ::close(held.fd);
+    held = {path, fd};
+    return true;
+}
+
+bool isEmptyFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// A write cut off by the end of a process leaves its temporary or partial file, and older
+// versions left the empty file that reserved the name beside it.
+void removeLeftovers(const std::string& folder) {
+    const NSFileManager& files = NSFileManager::defaultManager();
+    for (const std::string& name :
+         files.contentsOfDirectoryAtPath(folder).value_or(std::vector<std::string>{})) {
+        std::string reserved;
+        if (name.ends_with(".part"))
+            reserved = name.substr(0, name.size() - 5);
+        else if (!NSData::isTemporaryFileName(name, &reserved))
+            continue;
+        files.removeItemAtPath(stringByAppendingPathComponent(folder, name));
+        const std::string reservedPath = stringByAppendingPathComponent(folder, reserved);
+        if (isEmptyFile(reservedPath))
+            files.removeItemAtPath(reservedPath);
+    }
 }
 
 }  // namespace
@@ -20,11 +89,19 @@ const std::vector<std::string>& DeviceHome::folders() {
 }
 
 bool DeviceHome::prepare(const std::string& path, NSErrorPtr* error) {
+    // The lock comes first: a second process touches nothing, and leftovers are only removed
+    // where no other process can be writing.
+    if (!holdHome(path, error))
+        return false;
     const NSFileManager& files = NSFileManager::defaultManager();
     for (const std::string& folder : folders()) {
         if (!files.createDirectoryAtPath(stringByAppendingPathComponent(path, folder), true, error))
             return false;
     }
+    // Library itself holds a file too (the device's identifier).
+    removeLeftovers(stringByAppendingPathComponent(path, "Library"));
+    for (const std::string& folder : folders())
+        removeLeftovers(stringByAppendingPathComponent(path, folder));
     NSSetHomeDirectory(path);
     return true;
 }

@@ -3,6 +3,9 @@
 // defaults), Library/Cookies/, Mail/Outbox/ (the mail composer's messages), Media/DCIM/ (the
 // photo album) and tmp/.
 //
+// One process holds a home at a time: an advisory lock on the file kLockFileName in it, which the
+// kernel releases when the process ends (a killed process never blocks the next one).
+//
 // Threads: any thread; prepare the home at start-up, before anything uses it.
 
 #include <string>
@@ -15,9 +18,15 @@ class DeviceHome {
     // The folders of a home, relative to it, in the order they are made.
     static const std::vector<std::string>& folders();
 
-    // Makes `path` and its folders where missing (what is there is kept) and makes it the
-    // process's home (NSSetHomeDirectory). False, with *error, when a folder cannot be made;
-    // the home is then left as it was.
+    static constexpr const char* kLockFileName = "tilvex.lock";
+
+    // Takes `path` for this process (held until the process ends or prepares another home),
+    // makes its folders where missing (what is there is kept), removes from them the leftovers
+    // of writes that the end of a process cut off (temporary files, NSData::isTemporaryFileName,
+    // and partial ones, "*.part", each with the empty file that reserved its name) and makes it
+    // the process's home (NSSetHomeDirectory). False, with *error, when another process holds
+    // the home (the error names it; nothing in the home has been touched) or a folder cannot be
+    // made; the process's home is then left as it was.
     static bool prepare(const std::string& path, NSErrorPtr* error = nullptr);
 
     // Paths in the current home (NSHomeDirectory()).

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -57,29 +58,20 @@ bool writeDirect(const Data& data, const std::string& path, NSErrorPtr* error) {
     return ok ? true : fail(error, errnum, "Cannot write " + path);
 }
 
+// A temporary file is named kTemporaryPrefix, the name it is written for, then mkstemp's suffix.
+constexpr std::string_view kTemporaryPrefix = ".tmp-";
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+
 bool writeAtomically(const Data& data, const std::string& path, NSErrorPtr* error) {
-    std::string folder = folderOf(path);
-    std::string temp = folder + "/.tmp-" + path.substr(path.rfind('/') + 1) + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return fail(error, errno, "Cannot create a temporary file in " + folder);
-    // mkstemp makes the file private; give it the usual mode of a new file.
-    ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
-    int errnum = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        errnum = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        errnum = errno;
-    }
-    if (!ok) {
+    std::string temp = NSData::writeToTemporaryFile(data, path, error);
+    if (temp.empty())
+        return false;
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int errnum = errno;
         ::unlink(temp.c_str());
         return fail(error, errnum, "Cannot write " + path);
     }
-    syncFolder(folder);
+    syncFolder(folderOf(path));
     return true;
 }
 
@@ -113,4 +105,70 @@ std::optional<Data> NSData::dataWithContentsOfFile(const std::string& path) {
 bool NSData::writeToFile(const Data& data, const std::string& path, bool atomically,
                          NSErrorPtr* error) {
     return atomically ? writeAtomically(data, path, error) : writeDirect(data, path, error);
+}
+
+std::string NSData::writeToTemporaryFile(const Data& data, const std::string& path,
+                                         NSErrorPtr* error) {
+    std::string folder = folderOf(path);
+    std::string temp = folder + "/" + std::string(kTemporaryPrefix) +
+                       path.substr(path.rfind('/') + 1) + std::string(kTemporarySuffix);
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        fail(error, errno, "Cannot create a temporary file in " + folder);
+        return "";
+    }
+    // mkstemp makes the file private; give it the usual mode of a new file.
+    ::fchmod(fd, 0644);
+    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    int errnum = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        errnum = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        fail(error, errnum, "Cannot write " + path);
+        return "";
+    }
+    return temp;
+}
+
+bool NSData::isTemporaryFileName(const std::string& fileName, std::string* forName) {
+    if (!fileName.starts_with(kTemporaryPrefix) ||
+        fileName.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size())
+        return false;
+    if (forName) {
+        *forName =
+            fileName.substr(kTemporaryPrefix.size(),
+                            fileName.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
+    }
+    return true;
+}
+
+std::string NSData::writeToFirstFreePath(const Data& data, long first, long last,
+                                         const std::function<std::string(long)>& pathAt,
+                                         NSErrorPtr* error) {
+    const std::string firstPath = pathAt(first);
+    const std::string temp = writeToTemporaryFile(data, firstPath, error);
+    if (temp.empty())
+        return "";
+    // link(2) never replaces an entry, so no name is ever taken from another writer.
+    int errnum = EEXIST;
+    std::string path = firstPath;
+    for (long n = first; n <= last; ++n) {
+        path = pathAt(n);
+        if (::link(temp.c_str(), path.c_str()) == 0) {
+            ::unlink(temp.c_str());
+            syncFolder(folderOf(path));
+            return path;
+        }
+        errnum = errno;
+        if (errnum != EEXIST)
+            break;
+    }
+    ::unlink(temp.c_str());
+    fail(error, errnum,
+         errnum == EEXIST ? "Every name is taken in " + folderOf(firstPath)
+                          : "Cannot write " + path);
+    return "";
 }

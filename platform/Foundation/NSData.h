@@ -3,6 +3,7 @@
 //
 // Threads: any thread. Two atomic writers of one path leave one whole file or the other.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,4 +21,24 @@ class NSData {
     // temporary file behind.
     static bool writeToFile(const Data& data, const std::string& path, bool atomically,
                             NSErrorPtr* error = nullptr);
+
+    // Writes `data` whole into a new file of its own beside `path` (in the same folder, made
+    // exclusively, so nothing already there is written through), under a temporary name that
+    // isTemporaryFileName knows, flushed to disk. Returns its path; "" with *error (and nothing
+    // left behind) when it cannot be written.
+    static std::string writeToTemporaryFile(const Data& data, const std::string& path,
+                                            NSErrorPtr* error = nullptr);
+    // Whether `fileName` (a last path component) is such a temporary name: a file under it is
+    // the leftover of a write that the end of the process cut off. *forName (when given) is then
+    // the name that the write was for.
+    static bool isTemporaryFileName(const std::string& fileName, std::string* forName = nullptr);
+
+    // Writes `data` whole under a temporary name, then gives the file the first of the paths
+    // `pathAt(n)`, n = first .. last (all in one folder), at which no directory entry exists (a
+    // dangling link is one), never replacing an entry: the file appears under its name only
+    // whole, and a name taken meanwhile moves it on to the next. Returns the path; "" with
+    // *error (EEXIST when every name is taken) and nothing left behind otherwise.
+    static std::string writeToFirstFreePath(const Data& data, long first, long last,
+                                            const std::function<std::string(long)>& pathAt,
+                                            NSErrorPtr* error = nullptr);
 };

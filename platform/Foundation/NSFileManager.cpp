@@ -33,6 +33,11 @@ bool NSFileManager::fileExistsAtPath(const std::string& path, bool* isDirectory)
     return exists;
 }
 
+bool NSFileManager::entryExistsAtPath(const std::string& path) const {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
 bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
                                           NSErrorPtr* error) const {
     std::error_code ec;
@@ -49,9 +54,9 @@ bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withInte
 }
 
 bool NSFileManager::removeItemAtPath(const std::string& path, NSErrorPtr* error) const {
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(path, ec)))
+    if (!entryExistsAtPath(path))
         return fail(error, ENOENT, "Cannot remove " + path);
+    std::error_code ec;
     fs::remove_all(path, ec);
     if (ec)
         return fail(error, ec.value(), "Cannot remove " + path);
@@ -62,9 +67,9 @@ bool NSFileManager::moveItemAtPath(const std::string& srcPath, const std::string
                                    NSErrorPtr* error) const {
     std::error_code ec;
     const std::string what = "Cannot move " + srcPath + " to " + dstPath;
-    if (!fs::exists(fs::symlink_status(srcPath, ec)))
+    if (!entryExistsAtPath(srcPath))
         return fail(error, ENOENT, what);
-    if (fs::exists(fs::symlink_status(dstPath, ec)))
+    if (entryExistsAtPath(dstPath))
         return fail(error, EEXIST, what);
     fs::rename(srcPath, dstPath, ec);
     if (ec.value() == EXDEV) {

@@ -18,6 +18,9 @@ class NSFileManager {
     // True when anything is at `path` (a file, a directory, or what a symbolic link points to);
     // *isDirectory tells which.
     bool fileExistsAtPath(const std::string& path, bool* isDirectory = nullptr) const;
+    // True when a directory entry of that name exists, whatever it is: a symbolic link counts
+    // itself, even one that points nowhere.
+    bool entryExistsAtPath(const std::string& path) const;
 
     // Makes the folder; with intermediate directories also its missing parents, and an existing
     // folder is then a success. Without them the parent must exist and the folder must not.

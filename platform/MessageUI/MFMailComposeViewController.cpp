@@ -1,20 +1,18 @@
 #include "platform/MessageUI/MFMailComposeViewController.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <random>
 
 #include "platform/Device/DeviceHome.h"
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSString.h"
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIStringDrawing.h"
 #include "platform/UIKit/UIWindow.h"
@@ -107,25 +105,6 @@ std::string randomHex(size_t digits) {
     std::string out;
     for (size_t i = 0; i < digits; ++i) out += hex[generator() & 15];
     return out;
-}
-
-// Reserves the first free "Message_NNNN.eml" by creating it empty; "" (and *error) when the
-// outbox cannot be written.
-std::string reserveMessagePath(const std::string& outbox, NSErrorPtr* error) {
-    for (int number = 1;; ++number) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/Message_%04d.eml", number);
-        const std::string path = outbox + name;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) {
-            *error = NSError::posix(errno, "The message cannot be written to the outbox");
-            return "";
-        }
-    }
 }
 
 // The composer's screen: a bar with Cancel, the title and Send, the empty address and subject
@@ -265,14 +244,14 @@ std::string MFMailComposeViewController::messageText() const {
 
 NSErrorPtr MFMailComposeViewController::writeToOutbox() {
     NSErrorPtr cause;
-    const std::string path = reserveMessagePath(DeviceHome::outbox(), &cause);
+    const std::string text = messageText();
+    const std::string outbox = DeviceHome::outbox();
+    const std::string path = NSData::writeToFirstFreePath(
+        Data(text.begin(), text.end()), 1, std::numeric_limits<long>::max(),
+        [&outbox](long n) { return outbox + stringWithFormat("/Message_%04ld.eml", n); }, &cause);
     if (!path.empty()) {
-        const std::string text = messageText();
-        if (NSData::writeToFile(Data(text.begin(), text.end()), path, true, &cause)) {
-            sentPath_ = path;
-            return nullptr;
-        }
-        ::unlink(path.c_str());
+        sentPath_ = path;
+        return nullptr;
     }
     return NSError::make(MFMailComposeErrorDomain, MFMailComposeErrorCodeSendFailed,
                          "The message could not be sent. " +

@@ -8,7 +8,9 @@
 // Sending writes the message as one new file "Message_NNNN.eml" (the first free number from
 // 0001) in the home's Mail/Outbox/: RFC 5322 headers (Date, From, Message-ID, MIME-Version) and a
 // multipart/mixed body — an empty text/plain part, then each attachment base64-encoded under its
-// MIME type and file name — with CRLF line ends. The file appears whole or not at all.
+// MIME type and file name — with CRLF line ends. The file appears whole or not at all: written
+// under a temporary name first, then given a number that no directory entry holds (a dangling
+// link too), never writing through one.
 //
 // Threads: main thread only. The composer keeps its attachments; the delegate is not retained.
 

@@ -5,18 +5,15 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <regex>
 
 #include "platform/Device/DeviceHome.h"
+#include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/Foundation/NSString.h"
 
 namespace {
 
@@ -63,45 +60,29 @@ int nextNumber(const std::string& album, NSErrorPtr* error) {
     return highest + 1;
 }
 
-// Reserves the next free name by creating it empty; "" (and *error) when none can be had.
-std::string reserveName(const std::string& album, NSErrorPtr* error) {
-    int number = nextNumber(album, error);
+// Copies the movie into the album under the next free number; the copy appears there only whole.
+NSErrorPtr copyIntoAlbum(const std::string& source, const std::string& album) {
+    NSErrorPtr error;
+    int number = nextNumber(album, &error);
     if (number == 0)
-        return "";
-    for (; number <= kLastNumber; ++number) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/IMG_%04d.MOV", number);
-        std::string path = album + name;
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) {
-            *error = NSError::posix(errno, "The photo album cannot be written");
-            return "";
-        }
+        return error;
+    std::optional<Data> movie = NSData::dataWithContentsOfFile(source);
+    if (!movie) {
+        return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
+                             "The video could not be saved to the photo album: it cannot be read");
     }
-    *error = NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
-                           "The photo album is full");
-    return "";
-}
-
-// Copies `source` to the reserved `target` through a temporary file, so the album never shows
-// half a movie.
-NSErrorPtr copyInto(const std::string& source, const std::string& target) {
-    const std::string partial = target + ".part";
-    std::error_code ec;
-    std::filesystem::copy_file(source, partial, std::filesystem::copy_options::overwrite_existing,
-                               ec);
-    if (!ec)
-        std::filesystem::rename(partial, target, ec);
-    if (!ec)
+    std::string saved = NSData::writeToFirstFreePath(
+        *movie, number, kLastNumber,
+        [&album](long n) { return album + stringWithFormat("/IMG_%04ld.MOV", n); }, &error);
+    if (!saved.empty())
         return nullptr;
-    std::filesystem::remove(partial, ec);
-    std::filesystem::remove(target, ec);
+    if (error && error->code() == EEXIST) {
+        return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
+                             "The photo album is full");
+    }
     return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
-                         "The video could not be saved to the photo album: " + ec.message());
+                         "The video could not be saved to the photo album: " +
+                             (error ? error->localizedDescription() : std::string()));
 }
 
 NSErrorPtr saveToAlbum(const std::string& videoPath) {
@@ -109,16 +90,7 @@ NSErrorPtr saveToAlbum(const std::string& videoPath) {
         return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteDataEncodingError,
                              "The video cannot be saved to the photo album: " + problem);
     }
-    NSErrorPtr error;
-    std::string target = reserveName(DeviceHome::photoAlbum(), &error);
-    if (target.empty()) {
-        if (!error) {
-            error = NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
-                                  "The photo album cannot be read");
-        }
-        return error;
-    }
-    return copyInto(videoPath, target);
+    return copyIntoAlbum(videoPath, DeviceHome::photoAlbum());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 // The photo-album saver for movies. The album is the home's Media/DCIM/ folder; a saved movie is
 // a copy named IMG_NNNN.MOV, numbered one past the highest IMG_ number already in the album (from
-// 0001; numbers are never reused while a higher one is there), up to 9999.
+// 0001; numbers are never reused while a higher one is there), up to 9999. The copy is written
+// whole under a temporary name first and appears under its number only then; a number that any
+// directory entry holds (a dangling link too) is passed over, never written through.
 //
 // The album takes a file that FFmpeg opens as a QuickTime / MPEG-4 movie holding at least one
 // video stream; anything else is refused with an error and nothing is copied.

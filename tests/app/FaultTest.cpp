@@ -1,18 +1,61 @@
 // Faults end to end: the program killed at bad moments, a full disk during the stop, the
-// analytics cache left mid-write. After each, a normal launch finds everything stored before,
-// and every row it shows is whole.
+// analytics cache left mid-write, a second instance on the same home, a collector that never
+// answers, links planted among the application's files. After each, a normal launch finds
+// everything stored before, and every row it shows is whole.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <future>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/LoopbackHTTPService.h"
+#include "tests/support/MailMessageReader.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// A shell line that waits until something exists at `path`.
+std::string waitFor(const std::string& path) {
+    return "while [ ! -e '" + path + "' ]; do sleep 0.02; done\n";
+}
+
+std::string contents(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// An analytics collector on loopback that takes every upload and never answers it (until the
+// collector goes). The file `marker` appears once an upload waits for its answer.
+class SilentCollector {
+  public:
+    explicit SilentCollector(const std::string& marker) {
+        service_.routes().Post(".*", [this, marker](const httplib::Request&, httplib::Response&) {
+            std::ofstream(marker) << "waiting";
+            released_.wait();
+        });
+        service_.start();
+    }
+    ~SilentCollector() {
+        release_.set_value();
+        service_.stop();
+    }
+    std::string url() const { return service_.url("/"); }
+
+  private:
+    LoopbackHTTPService service_;
+    std::promise<void> release_;
+    std::shared_future<void> released_ = release_.get_future().share();
+};
 
 class FaultTest : public ::testing::Test {
   protected:
@@ -25,14 +68,15 @@ class FaultTest : public ::testing::Test {
         ASSERT_EQ(storedRows(store()).size(), 1u);
         before_ = storedRows(store())[0];
     }
-    // Runs the program with a script, and a shell line that runs once the document `trigger`
-    // exists (a recording's sound file, the movie of an export), with $pid the program's process.
+    // Runs the program with a script, and a shell line that runs once a document whose name
+    // holds `trigger` exists (a recording's sound file; the movie of an export, which is written
+    // under a temporary name that holds its own), with $pid the program's process.
     ProgramOutcome runAndThen(const std::string& script, const std::string& trigger,
                               const std::string& then) {
         std::string launcher = phone_.folder() / "launcher.sh";
         std::ofstream(launcher) << "\"$@\" & pid=$!\n"
-                                << "while [ ! -e '" << phone_.document(trigger)
-                                << "' ]; do sleep 0.02; done\n"
+                                << "until ls -A '" << phone_.documents() << "' | grep -qF '"
+                                << trigger << "'; do sleep 0.02; done\n"
                                 << then << "\nwait $pid\n";
         return phone_.runScript(script, "", "sh " + launcher);
     }
@@ -199,6 +243,203 @@ TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
     EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(database + "-journal"));
     EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(database))
         << "the launch opened a cache again";
+    expectTheFirstRecordingIntact();
+}
+
+// One process per home: a second instance started while the first records touches nothing, says
+// which home is in use and leaves with status 1; the first stores its recording as usual.
+TEST_F(FaultTest, ASecondInstanceOnTheSameHomeTouchesNothingAndLeaves) {
+    recordOneNormally();
+    const std::string second = phone_.folder() / "second";
+    // The first records until the second has come and gone, then SIGTERM ends it.
+    ProgramOutcome first =
+        runAndThen("tap button\nwait 60\n", "Audio_0002.caf",
+                   phone_.command("tap button\nwait 0.5\ntap button\n") + " > '" + second +
+                       ".out' 2>&1; " + "echo $? > '" + second + ".status'; kill -TERM $pid");
+    ASSERT_EQ(first.status, 0) << first.out;
+    const std::string out = contents(second + ".out");
+    EXPECT_EQ(contents(second + ".status"), "1\n") << out;
+    EXPECT_NE(out.find(phone_.home()), std::string::npos) << "the message names the home\n" << out;
+    auto rows = storedRows(store());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[0].videoPath, rows[1].videoPath);
+    EXPECT_NE(rows[0].soundPath, rows[1].soundPath);
+    EXPECT_NE(rows[0].thumbPath, rows[1].thumbPath);
+    EXPECT_FALSE(exists("Audio_0003.caf")) << "the second instance recorded";
+    expectTheFirstRecordingIntact();
+}
+
+// Killed at the first rename (as a file gets its name) or link of a run that exports to the
+// album, sends by mail or stores a recording: no name in the album, the outbox or Documents holds
+// less than the whole file, and the next launch removes what the cut-off write left (and
+// leftovers planted in Library) while the same road then completes as usual.
+struct CutOffCase {
+    const char* name;
+    const char* road;   // after the player of the one recording is open; "" records instead
+    const char* calls;  // killed at the first of them
+    const char* file;   // in the home
+};
+constexpr const char* kAlbumRoad =
+    "sheet Save to Camera Roll\nwait-until progressPanel.hidden YES 30\n";
+constexpr const char* kMailRoad =
+    "sheet Email\nwait-until progressPanel.hidden YES 30\nmail send\n";
+
+class CutOffWriteTest : public FaultTest, public ::testing::WithParamInterface<CutOffCase> {};
+
+TEST_P(CutOffWriteTest, LeavesNoHalfFileAndIsClearedAtTheNextLaunch) {
+    const CutOffCase& c = GetParam();
+    auto& files = NSFileManager::defaultManager();
+    // Long enough to be exported (a movie lasts a second at least).
+    ProgramOutcome first = phone_.runScript("tap button\nwait 1.5\ntap button\n");
+    ASSERT_EQ(first.status, 0) << first.out;
+    const bool exports = c.road[0] != 0;
+    const std::string road =
+        exports ? "tap albumButton\nwait-until table.rows 1 5\nselect-row 0\ntap exportButton\n" +
+                      std::string(c.road)
+                : "tap button\nwait 0.5\ntap button\n";
+    const std::string target = phone_.home() + "/" + c.file;
+    std::string launcher = phone_.folder() / "cut-off.sh";
+    std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -e trace=" << c.calls
+                            << " -e inject=" << c.calls << ":signal=KILL:when=1 \"$@\"\n";
+    ProgramOutcome killed = phone_.runScript(road, "", "sh " + launcher);
+    ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
+    // The whole file: a frame archive that reads back, or the movie of the export.
+    auto expectWhole = [&] {
+        if (!exports) {
+            auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(target);
+            ASSERT_TRUE(frames.has_value());
+            EXPECT_FALSE(frames->arrayRef().empty());
+            return;
+        }
+        auto movie = NSData::dataWithContentsOfFile(phone_.document("temp.mov"));
+        ASSERT_TRUE(movie && movie->size() > 1000u);
+        if (c.road == kAlbumRoad) {
+            EXPECT_TRUE(NSData::dataWithContentsOfFile(target) == movie);
+            return;
+        }
+        auto message = readMailMessage(target, phone_.folder().path());
+        ASSERT_EQ(message["attachments"].size(), 1u);
+        EXPECT_TRUE(NSData::dataWithContentsOfFile(
+                        message["attachments"][0]["file"].get<std::string>()) == movie);
+    };
+    if (files.entryExistsAtPath(target)) {
+        SCOPED_TRACE("after the kill");
+        expectWhole();
+    }
+
+    std::vector<std::string> planted;
+    for (const char* name : {"Library/uniqueIdentifier", "Library/Preferences/defaults.plist",
+                             "Library/Cookies/Cookies.binarycookies"})
+        planted.push_back(NSData::writeToTemporaryFile(Data{1}, phone_.home() + "/" + name));
+    ProgramOutcome next = phone_.runScript(road);
+    ASSERT_EQ(next.status, 0) << next.out;
+    for (const std::string& path : planted) EXPECT_FALSE(files.entryExistsAtPath(path)) << path;
+    for (const char* folder : {"Documents", "Media/DCIM", "Mail/Outbox"}) {
+        const auto names = files.contentsOfDirectoryAtPath(phone_.home() + "/" + folder);
+        for (const auto& name : names.value_or(std::vector<std::string>{}))
+            EXPECT_TRUE(name[0] != '.' && !name.ends_with(".part"))
+                << "left over: " << folder << "/" << name;
+    }
+    SCOPED_TRACE("after the next launch");
+    expectWhole();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, CutOffWriteTest,
+    ::testing::Values(
+        CutOffCase{"AlbumAtARename", kAlbumRoad, "rename", "Media/DCIM/IMG_0001.MOV"},
+        CutOffCase{"AlbumAtALink", kAlbumRoad, "link,linkat", "Media/DCIM/IMG_0001.MOV"},
+        CutOffCase{"OutboxAtARename", kMailRoad, "rename", "Mail/Outbox/Message_0001.eml"},
+        CutOffCase{"OutboxAtALink", kMailRoad, "link,linkat", "Mail/Outbox/Message_0001.eml"},
+        CutOffCase{"DocumentsAtARename", "", "rename", "Documents/Video_0002"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Quitting while recording with a collector that never answers: the recording is stored and
+// saved before the upload waits, so it keeps its true length and survives a kill during that
+// wait, whether the end comes from the script, SIGTERM or SIGINT.
+TEST_F(FaultTest, ARecordingRunningAtTheEndIsStoredBeforeTheUploadWaits) {
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* signal;  // sent 1.3 s into the recording, or nothing
+    };
+    const Case cases[] = {
+        {"quit", "tap button\nwait 1.3\nquit\n", ""},
+        {"SIGTERM", "tap button\nwait 60\n", "TERM"},
+        {"SIGINT", "tap button\nwait 60\n", "INT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TilvexHome phone;
+        const std::string asked = phone.folder() / "collector-asked";
+        SilentCollector collector(asked);
+        std::string launcher = phone.folder() / "end.sh";
+        std::ofstream out(launcher);
+        out << "\"$@\" & pid=$!\n" << waitFor(phone.document("Audio_0001.caf"));
+        if (c.signal[0])
+            out << "sleep 1.3; kill -" << c.signal << " $pid\n";
+        out << "i=0; while [ ! -e '" << asked << "' ] && [ $i -lt 1000 ]; do sleep 0.02; "
+            << "i=$((i+1)); done\nkill -KILL $pid\nwait $pid\n";
+        out.close();
+        ProgramOutcome killed =
+            phone.runScript(c.script, "--analytics-url " + collector.url(), "sh " + launcher);
+        EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;
+        EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(asked))
+            << "the upload at the end never reached the collector\n"
+            << killed.out;
+        auto rows = storedRows(phone.document("Videos.sqlite"));
+        ASSERT_EQ(rows.size(), 1u) << killed.out;
+        EXPECT_EQ(rows[0].title, "0:01");
+        auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(phone.document(rows[0].videoPath));
+        EXPECT_TRUE(frames && !frames->arrayRef().empty());
+        EXPECT_TRUE(
+            NSFileManager::defaultManager().fileExistsAtPath(phone.document(rows[0].thumbPath)));
+    }
+}
+
+// Links planted among the application's files, some pointing nowhere: each takes its number, and
+// a file that is replaced (temp.mov) replaces the link itself; no target is written or made.
+TEST_F(FaultTest, LinksAmongItsFilesAreNeverWrittenThrough) {
+    recordOneNormally();
+    const std::string outside = phone_.folder() / "outside";
+    fs::create_directory(outside);
+    std::ofstream(outside + "/precious") << "precious";
+    const std::pair<std::string, std::string> links[] = {
+        {phone_.document("Audio_0002.caf"), outside + "/sound"},
+        {phone_.document("Video_0002"), outside + "/precious"},
+        {phone_.document("Thumbnail_0002.jpg"), outside + "/thumbnail"},
+        {phone_.home() + "/Media/DCIM/IMG_0001.MOV", outside + "/album"},
+        {phone_.document("temp.mov"), outside + "/precious"},
+    };
+    for (const auto& [link, target] : links) fs::create_symlink(target, link);
+
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 1.5\ntap button\n"
+        "tap albumButton\nwait-until table.rows 2 5\nselect-row 0\ntap exportButton\n"
+        "sheet Save to Camera Roll\nwait-until progressPanel.hidden YES 30\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+
+    std::vector<std::string> made;
+    for (const auto& entry : fs::directory_iterator(outside))
+        made.push_back(entry.path().filename());
+    EXPECT_EQ(made, std::vector<std::string>{"precious"}) << "a link was written through";
+    EXPECT_TRUE(contents(outside + "/precious") == "precious") << "the link's target was written";
+    for (const auto& [link, target] : links) {
+        if (link == phone_.document("temp.mov"))
+            continue;
+        ASSERT_TRUE(fs::is_symlink(link)) << link;
+        EXPECT_EQ(fs::read_symlink(link), target);
+    }
+    EXPECT_FALSE(fs::is_symlink(phone_.document("temp.mov")));
+    auto rows = storedRows(store());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].soundPath, "Audio_0003.caf");
+    EXPECT_EQ(rows[1].videoPath, "Video_0003");
+    EXPECT_EQ(rows[1].thumbPath, "Thumbnail_0003.jpg");
+    auto movie = NSData::dataWithContentsOfFile(phone_.document("temp.mov"));
+    ASSERT_TRUE(movie && movie->size() > 1000u);
+    EXPECT_TRUE(NSData::dataWithContentsOfFile(phone_.home() + "/Media/DCIM/IMG_0002.MOV") ==
+                movie);
     expectTheFirstRecordingIntact();
 }
 

@@ -60,14 +60,24 @@ class TilvexHome {
     // `launcher` runs the program (for example "timeout --preserve-status -s TERM 2").
     ProgramOutcome runScript(const std::string& script, const std::string& settings = "",
                              const std::string& launcher = "") {
-        std::string path = folder_ / ("script-" + std::to_string(++runs_) + ".txt");
-        std::ofstream(path) << script;
-        return runTilvex("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources " + launcher,
-                         "--home " + home() + " " + settings + " --script " + path);
+        return runTilvex(kResources + launcher, arguments(script, settings));
+    }
+    // The shell command that runs the program with `script` in this home, for a launcher to run
+    // beside the program that runScript runs.
+    std::string command(const std::string& script, const std::string& settings = "") {
+        return "env " + kResources + tilvexProgramPath() + " " + arguments(script, settings);
     }
     const TemporaryFolder& folder() const { return folder_; }
 
   private:
+    inline static const std::string kResources =
+        "TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources ";
+    std::string arguments(const std::string& script, const std::string& settings) {
+        std::string path = folder_ / ("script-" + std::to_string(++runs_) + ".txt");
+        std::ofstream(path) << script;
+        return "--home " + home() + " " + settings + " --script " + path;
+    }
+
     TemporaryFolder folder_;
     int runs_ = 0;
 };

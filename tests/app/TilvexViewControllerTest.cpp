@@ -1,7 +1,15 @@
 // The recording screen in this process, under the manual clock: the record/stop state machine,
-// the title blink and the album button, with a real store in a temporary home.
+// the title blink and the album button, with a real store in a temporary home (on a nearly full
+// disk of its own for the store's failures).
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "app/Classes/TilvexAppDelegate.h"
 #include "app/Classes/TilvexViewController.h"
@@ -12,6 +20,8 @@
 #include "platform/Device/Microphone.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
+#include "platform/UIKit/UIApplication.h"
+#include "tests/app/TilvexProgram.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -142,6 +152,72 @@ TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWh
         EXPECT_TRUE(name == "Videos.sqlite" || name == "Videos.sqlite-journal") << name;
     EXPECT_EQ(title(), "Record");
     EXPECT_TRUE(controller_->albumButton()->isEnabled());
+}
+
+// The home on a small file system of its own, filled so that a recording's files fit but the
+// store's journal does not: the save after the recording fails.
+class NearlyFullDiskTest : public TilvexViewControllerTest {
+  protected:
+    void SetUp() override {
+        if (::mount("tilvex-test", home_.path().c_str(), "tmpfs", 0, "size=4m,mode=0755") != 0)
+            GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
+        mounted_ = true;
+        TilvexViewControllerTest::SetUp();
+    }
+    void TearDown() override {
+        TilvexViewControllerTest::TearDown();
+        if (mounted_)
+            ::umount2(home_.path().c_str(), MNT_DETACH);
+    }
+    static uintmax_t blocks(const std::string& path) {
+        const uintmax_t size = std::filesystem::file_size(path);
+        return (size + kBlock - 1) / kBlock * kBlock;
+    }
+    // Fills the disk until `room` bytes stay free.
+    void leaveFree(uintmax_t room) {
+        struct statvfs disk {};
+        ASSERT_EQ(::statvfs(home_.path().c_str(), &disk), 0);
+        const uintmax_t free = static_cast<uintmax_t>(disk.f_bavail) * disk.f_frsize;
+        ASSERT_GT(free, room);
+        std::ofstream(home_ / "filler") << std::string(free - room, 'x');
+        ASSERT_EQ(::statvfs(home_.path().c_str(), &disk), 0);
+        ASSERT_EQ(static_cast<uintmax_t>(disk.f_bavail) * disk.f_frsize, room);
+    }
+    static constexpr uintmax_t kBlock = 4096;
+    bool mounted_ = false;
+};
+
+TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsGivenUpWholeAndTheAlertSaysWhy) {
+    // No time passes while recording: each recording holds the one frame grabbed at its start,
+    // the same picture, so the second one's files take exactly the room of the first one's.
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    auto first = onlyRecording();
+    ASSERT_TRUE(first);
+    const std::string documents = DeviceHome::documents() + "/";
+    // Room for the archive, the thumbnail and the sound file's header; none for the journal.
+    leaveFree(blocks(documents + first->videoPath()) + blocks(documents + first->thumbPath()) +
+              kBlock);
+
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    auto alert = UIAlertView::topAlert();
+    ASSERT_TRUE(alert) << "the failed save went unnoticed";
+    EXPECT_EQ(alert->title(), "Error");
+    EXPECT_NE(alert->message().find("disk is full"), std::string::npos) << alert->message();
+    alert->pressButtonWithTitle("OK");
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(onlyRecording(), first);
+    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
+        EXPECT_FALSE(NSFileManager::defaultManager().entryExistsAtPath(documents + name)) << name;
+    // The termination finds nothing of it to save (a failed save there would abort).
+    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
+    std::filesystem::remove(home_ / "filler");
+    auto saved = storedRows(DeviceHome::documents() + "/Videos.sqlite");
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0].videoPath, first->videoPath());
+    for (const auto& name : {first->videoPath(), first->soundPath(), first->thumbPath()})
+        EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + name)) << name;
 }
 
 }  // namespace
