@@ -279,6 +279,9 @@ struct CutOffCase {
     const char* calls;  // killed at the first of them
     const char* file;   // in the home
 };
+void PrintTo(const CutOffCase& c, std::ostream* out) {
+    *out << c.name;
+}
 constexpr const char* kAlbumRoad =
     "sheet Save to Camera Roll\nwait-until progressPanel.hidden YES 30\n";
 constexpr const char* kMailRoad =
@@ -361,7 +364,7 @@ TEST_F(FaultTest, ARecordingRunningAtTheEndIsStoredBeforeTheUploadWaits) {
     struct Case {
         const char* name;
         const char* script;
-        const char* signal;  // sent 1.3 s into the recording, or nothing
+        const char* signal;  // sent 1.2 s into the recording, or nothing
     };
     const Case cases[] = {
         {"quit", "tap button\nwait 1.3\nquit\n", ""},
@@ -377,7 +380,7 @@ TEST_F(FaultTest, ARecordingRunningAtTheEndIsStoredBeforeTheUploadWaits) {
         std::ofstream out(launcher);
         out << "\"$@\" & pid=$!\n" << waitFor(phone.document("Audio_0001.caf"));
         if (c.signal[0])
-            out << "sleep 1.3; kill -" << c.signal << " $pid\n";
+            out << "sleep 1.2; kill -" << c.signal << " $pid\n";
         out << "i=0; while [ ! -e '" << asked << "' ] && [ $i -lt 1000 ]; do sleep 0.02; "
             << "i=$((i+1)); done\nkill -KILL $pid\nwait $pid\n";
         out.close();
