@@ -107,9 +107,29 @@ std::string randomHex(size_t digits) {
     return out;
 }
 
+constexpr CGRect kCancelRect{{8, 20}, {80, 44}};
+constexpr CGRect kSendRect{{Screen::kWidth - 88, 20}, {80, 44}};
+
 // The composer's screen: a bar with Cancel, the title and Send, the empty address and subject
 // lines, and the attachments by name and size.
 class MailComposeView : public UIView {
+  public:
+    bool touchBegan(CGPoint point) override {
+        touched_ = buttonAt(point);
+        return true;
+    }
+    void touchEnded(CGPoint point) override {
+        const CGRect* button = touched_;
+        touched_ = nullptr;
+        auto* composer = dynamic_cast<MFMailComposeViewController*>(viewController());
+        if (!composer || !button || buttonAt(point) != button)
+            return;
+        if (button == &kSendRect)
+            composer->send();
+        else
+            composer->askWhatBecomesOfTheDraft();
+    }
+
   protected:
     void drawContent(cairo_t* cr) override {
         const double width = frame().size.width;
@@ -121,12 +141,12 @@ class MailComposeView : public UIView {
         cairo_rectangle(cr, 0, 20, width, 44);
         cairo_fill(cr);
         const UIColor white = UIColor::whiteColor();
-        drawStringInRect(cr, "Cancel", CGRectMake(8, 20, 80, 44), UIFont::boldSystemFontOfSize(13),
-                         white, UITextAlignmentLeft);
+        drawStringInRect(cr, "Cancel", kCancelRect, UIFont::boldSystemFontOfSize(13), white,
+                         UITextAlignmentLeft);
         drawStringInRect(cr, "New Message", CGRectMake(0, 20, width, 44),
                          UIFont::boldSystemFontOfSize(19), white, UITextAlignmentCenter);
-        drawStringInRect(cr, "Send", CGRectMake(width - 88, 20, 80, 44),
-                         UIFont::boldSystemFontOfSize(13), white, UITextAlignmentRight);
+        drawStringInRect(cr, "Send", kSendRect, UIFont::boldSystemFontOfSize(13), white,
+                         UITextAlignmentRight);
         const UIColor grey = UIColor::colorWithRed(0.5, 0.5, 0.5, 1);
         double top = 64;
         for (const char* field : {"To:", "Cc/Bcc:", "Subject:"}) {
@@ -155,6 +175,17 @@ class MailComposeView : public UIView {
             top += 56;
         }
     }
+
+  private:
+    static const CGRect* buttonAt(CGPoint point) {
+        for (const CGRect* button : {&kCancelRect, &kSendRect}) {
+            if (CGRectContainsPoint(*button, point))
+                return button;
+        }
+        return nullptr;
+    }
+
+    const CGRect* touched_ = nullptr;  // the button under the touch as it began
 };
 
 }  // namespace
@@ -203,6 +234,23 @@ bool MFMailComposeViewController::cancel() {
         return false;
     finish(MFMailComposeResultCancelled, nullptr);
     return true;
+}
+
+void MFMailComposeViewController::askWhatBecomesOfTheDraft() {
+    if (!mayAnswer())
+        return;
+    std::weak_ptr<UIActionSheetDelegate> delegate = retained(this);
+    auto sheet =
+        UIActionSheet::initWithTitle("", delegate, "Cancel", "Delete Draft", {"Save Draft"});
+    sheet->showFromToolbar(nullptr);
+}
+
+void MFMailComposeViewController::actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet,
+                                                                  int buttonIndex) {
+    if (buttonIndex == actionSheet->destructiveButtonIndex())
+        cancel();
+    else if (buttonIndex != actionSheet->cancelButtonIndex())
+        save();
 }
 
 void MFMailComposeViewController::finish(MFMailComposeResult result, const NSErrorPtr& error) {

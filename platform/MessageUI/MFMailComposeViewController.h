@@ -12,6 +12,9 @@
 // under a temporary name first, then given a number that no directory entry holds (a dangling
 // link too), never writing through one.
 //
+// A finger on the composer's screen: Send sends; Cancel asks with an action sheet whether to
+// delete the draft (cancel), save it (save) or go back to the message.
+//
 // Threads: main thread only. The composer keeps its attachments; the delegate is not retained.
 
 #include <memory>
@@ -20,6 +23,7 @@
 
 #include "platform/Foundation/NSError.h"
 #include "platform/Foundation/Value.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIViewController.h"
 
 enum MFMailComposeResult {
@@ -52,7 +56,7 @@ class MFMailComposeViewControllerDelegate {
     }
 };
 
-class MFMailComposeViewController : public UIViewController {
+class MFMailComposeViewController : public UIViewController, public UIActionSheetDelegate {
   public:
     struct Attachment {
         std::shared_ptr<const Data> data;
@@ -88,6 +92,11 @@ class MFMailComposeViewController : public UIViewController {
     bool isFinished() const { return finished_; }
     // The path of the message that `send` wrote; "" before.
     const std::string& sentMessagePath() const { return sentPath_; }
+
+    // The person's Cancel on the screen: the action sheet "Delete Draft", "Save Draft",
+    // "Cancel". Nothing while the composer may not be answered.
+    void askWhatBecomesOfTheDraft();
+    void actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet, int buttonIndex) override;
 
     // The topmost composer on the key window (presented and not yet dismissed), or null.
     static std::shared_ptr<MFMailComposeViewController> visibleComposer();

@@ -115,42 +115,75 @@ void UIActionSheet::drawVisibleSheets(cairo_t* cr) {
     }
 }
 
-// Drawn in screen coordinates, along the bottom edge: title, then one row per button, the
-// cancel button set apart below the others.
-void UIActionSheet::drawContent(cairo_t* cr) {
+// In screen coordinates, along the bottom edge: title, then one row per button, the cancel
+// button set apart below the others.
+UIActionSheet::Layout UIActionSheet::layOut() const {
+    Layout layout;
     const double width = Screen::kWidth;
-    const double innerWidth = width - 2 * kMargin;
-    double height = kMargin + (title_.empty() ? 0 : kTitleHeight) +
-                    buttons_.size() * kButtonHeight + (cancelButtonIndex_ >= 0 ? kCancelGap : 0) +
-                    kMargin;
-    const double y = Screen::kHeight - height;
-    setFrame(CGRectMake(0, y, width, height));
-    cairo_set_source_rgba(cr, 0.15, 0.17, 0.22, 0.92);
-    cairo_rectangle(cr, 0, y, width, height);
-    cairo_fill(cr);
-    double top = y + kMargin;
-    if (!title_.empty()) {
-        drawStringInRect(cr, title_, CGRectMake(kMargin, top, innerWidth, kTitleHeight),
-                         UIFont::systemFontOfSize(14), UIColor::whiteColor(),
-                         UITextAlignmentCenter);
-        top += kTitleHeight;
-    }
+    const double height = kMargin + (title_.empty() ? 0 : kTitleHeight) +
+                          buttons_.size() * kButtonHeight +
+                          (cancelButtonIndex_ >= 0 ? kCancelGap : 0) + kMargin;
+    layout.panel = CGRectMake(0, Screen::kHeight - height, width, height);
+    double top = layout.panel.origin.y + kMargin + (title_.empty() ? 0 : kTitleHeight);
     for (int i = 0; i < numberOfButtons(); ++i) {
         if (i == cancelButtonIndex_)
             top += kCancelGap;
+        layout.buttons.push_back(CGRectMake(kMargin, top, width - 2 * kMargin, kButtonHeight));
+        top += kButtonHeight;
+    }
+    return layout;
+}
+
+int UIActionSheet::buttonAt(CGPoint point) const {
+    const Layout layout = layOut();
+    // The sheet's own coordinates on the screen's.
+    const CGPoint onScreen = CGPointMake(point.x + frame().origin.x, point.y + frame().origin.y);
+    for (size_t i = 0; i < layout.buttons.size(); ++i) {
+        if (CGRectContainsPoint(layout.buttons[i], onScreen))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool UIActionSheet::touchBegan(CGPoint point) {
+    touchedButton_ = buttonAt(point);
+    return true;
+}
+
+void UIActionSheet::touchEnded(CGPoint point) {
+    const int button = touchedButton_;
+    touchedButton_ = -1;
+    if (button >= 0 && buttonAt(point) == button)
+        pressButtonAtIndex(button);
+}
+
+void UIActionSheet::drawContent(cairo_t* cr) {
+    const Layout layout = layOut();
+    setFrame(layout.panel);
+    cairo_set_source_rgba(cr, 0.15, 0.17, 0.22, 0.92);
+    cairo_rectangle(cr, 0, layout.panel.origin.y, layout.panel.size.width,
+                    layout.panel.size.height);
+    cairo_fill(cr);
+    if (!title_.empty()) {
+        drawStringInRect(cr, title_,
+                         CGRectMake(kMargin, layout.panel.origin.y + kMargin,
+                                    layout.panel.size.width - 2 * kMargin, kTitleHeight),
+                         UIFont::systemFontOfSize(14), UIColor::whiteColor(),
+                         UITextAlignmentCenter);
+    }
+    for (int i = 0; i < numberOfButtons(); ++i) {
+        const CGRect rect = layout.buttons[static_cast<size_t>(i)];
         if (i == destructiveButtonIndex_)
             cairo_set_source_rgba(cr, 0.85, 0.15, 0.15, 1);
         else if (i == cancelButtonIndex_)
             cairo_set_source_rgba(cr, 0.3, 0.32, 0.38, 1);
         else
             cairo_set_source_rgba(cr, 0.92, 0.92, 0.94, 1);
-        cairo_rectangle(cr, kMargin, top + 3, innerWidth, kButtonHeight - 6);
+        cairo_rectangle(cr, rect.origin.x, rect.origin.y + 3, rect.size.width, kButtonHeight - 6);
         cairo_fill(cr);
         const bool dark = i == cancelButtonIndex_ || i == destructiveButtonIndex_;
         drawStringInRect(
-            cr, buttons_[static_cast<size_t>(i)],
-            CGRectMake(kMargin, top, innerWidth, kButtonHeight), UIFont::boldSystemFontOfSize(19),
+            cr, buttons_[static_cast<size_t>(i)], rect, UIFont::boldSystemFontOfSize(19),
             dark ? UIColor::whiteColor() : UIColor::blackColor(), UITextAlignmentCenter);
-        top += kButtonHeight;
     }
 }

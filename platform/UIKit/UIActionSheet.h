@@ -57,6 +57,11 @@ class UIActionSheet : public UIView {
     // The same for the first button titled `title`.
     bool pressButtonWithTitle(const std::string& title);
 
+    // A finger: the button under it as the touch begins is pressed (with pressButtonAtIndex's
+    // checks) when the touch ends over that button still.
+    bool touchBegan(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
+
     // The sheets on screen, bottom first; the topmost one, or null.
     static std::vector<std::shared_ptr<UIActionSheet>> visibleSheets();
     static std::shared_ptr<UIActionSheet> topSheet();
@@ -67,9 +72,19 @@ class UIActionSheet : public UIView {
     void drawContent(cairo_t* cr) override;
 
   private:
+    // Where the sheet draws itself on the screen: its panel and its buttons' rows.
+    struct Layout {
+        CGRect panel;
+        std::vector<CGRect> buttons;
+    };
+    Layout layOut() const;
+    // The index of the button at `point` of the sheet, -1 for none.
+    int buttonAt(CGPoint point) const;
+
     std::string title_;
     std::weak_ptr<UIActionSheetDelegate> delegate_;
     std::vector<std::string> buttons_;
     int cancelButtonIndex_ = -1;
     int destructiveButtonIndex_ = -1;
+    int touchedButton_ = -1;
 };

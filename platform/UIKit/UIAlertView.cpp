@@ -134,35 +134,73 @@ std::vector<std::string> UIAlertView::messageLines(cairo_t* cr, double width) co
     return lines;
 }
 
-// Drawn in screen coordinates, centred: title, message lines, then one row per button.
+// In screen coordinates, centred: title, message lines, then one row per button.
+UIAlertView::Layout UIAlertView::layOut(cairo_t* cr) const {
+    Layout layout;
+    const double innerWidth = kBoxWidth - 2 * kMargin;
+    layout.lines = messageLines(cr, innerWidth);
+    const double height = kMargin + kTitleHeight + layout.lines.size() * kLineHeight + kMargin +
+                          buttons_.size() * kButtonHeight + kMargin / 2;
+    layout.box = CGRectMake((Screen::kWidth - kBoxWidth) / 2, (Screen::kHeight - height) / 2,
+                            kBoxWidth, height);
+    double top =
+        layout.box.origin.y + kMargin + kTitleHeight + layout.lines.size() * kLineHeight + kMargin;
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        layout.buttons.push_back(
+            CGRectMake(layout.box.origin.x + kMargin, top, innerWidth, kButtonHeight));
+        top += kButtonHeight;
+    }
+    return layout;
+}
+
+int UIAlertView::buttonAt(CGPoint point) const {
+    Layout layout;
+    measureWithScratchContext([&](cairo_t* cr) { layout = layOut(cr); });
+    // The alert's own coordinates on the screen's.
+    const CGPoint onScreen = CGPointMake(point.x + frame().origin.x, point.y + frame().origin.y);
+    for (size_t i = 0; i < layout.buttons.size(); ++i) {
+        if (CGRectContainsPoint(layout.buttons[i], onScreen))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool UIAlertView::touchBegan(CGPoint point) {
+    touchedButton_ = buttonAt(point);
+    return true;
+}
+
+void UIAlertView::touchEnded(CGPoint point) {
+    const int button = touchedButton_;
+    touchedButton_ = -1;
+    if (button >= 0 && buttonAt(point) == button)
+        pressButtonAtIndex(button);
+}
+
 void UIAlertView::drawContent(cairo_t* cr) {
-    double innerWidth = kBoxWidth - 2 * kMargin;
-    auto lines = messageLines(cr, innerWidth);
-    double height = kMargin + kTitleHeight + lines.size() * kLineHeight + kMargin +
-                    buttons_.size() * kButtonHeight + kMargin / 2;
-    double x = (Screen::kWidth - kBoxWidth) / 2;
-    double y = (Screen::kHeight - height) / 2;
-    setFrame(CGRectMake(x, y, kBoxWidth, height));
+    const Layout layout = layOut(cr);
+    setFrame(layout.box);
+    const double x = layout.box.origin.x, y = layout.box.origin.y;
+    const double innerWidth = kBoxWidth - 2 * kMargin;
     cairo_set_source_rgba(cr, 0.1, 0.15, 0.35, 0.92);
-    cairo_rectangle(cr, x, y, kBoxWidth, height);
+    cairo_rectangle(cr, x, y, kBoxWidth, layout.box.size.height);
     cairo_fill(cr);
     double top = y + kMargin;
     UIColor white = UIColor::whiteColor();
     drawStringInRect(cr, title_, CGRectMake(x + kMargin, top, innerWidth, kTitleHeight),
                      UIFont::boldSystemFontOfSize(17), white, UITextAlignmentCenter);
     top += kTitleHeight;
-    for (const auto& line : lines) {
+    for (const auto& line : layout.lines) {
         drawStringInRect(cr, line, CGRectMake(x + kMargin, top, innerWidth, kLineHeight),
                          UIFont::systemFontOfSize(kMessageFontSize), white, UITextAlignmentCenter);
         top += kLineHeight;
     }
-    top += kMargin;
-    for (const auto& button : buttons_) {
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        const CGRect rect = layout.buttons[i];
         cairo_set_source_rgba(cr, 0.6, 0.65, 0.8, 0.9);
-        cairo_rectangle(cr, x + kMargin, top + 2, innerWidth, kButtonHeight - 4);
+        cairo_rectangle(cr, rect.origin.x, rect.origin.y + 2, rect.size.width, kButtonHeight - 4);
         cairo_fill(cr);
-        drawStringInRect(cr, button, CGRectMake(x + kMargin, top, innerWidth, kButtonHeight),
-                         UIFont::boldSystemFontOfSize(17), white, UITextAlignmentCenter);
-        top += kButtonHeight;
+        drawStringInRect(cr, buttons_[i], rect, UIFont::boldSystemFontOfSize(17), white,
+                         UITextAlignmentCenter);
     }
 }

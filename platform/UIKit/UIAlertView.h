@@ -54,6 +54,11 @@ class UIAlertView : public UIView {
     // The same for the first button titled `title`.
     bool pressButtonWithTitle(const std::string& title);
 
+    // A finger: the button under it as the touch begins is pressed when the touch ends over
+    // that button still.
+    bool touchBegan(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
+
     // The alerts on screen, bottom first; the topmost one, or null.
     static std::vector<std::shared_ptr<UIAlertView>> visibleAlerts();
     static std::shared_ptr<UIAlertView> topAlert();
@@ -64,11 +69,21 @@ class UIAlertView : public UIView {
     void drawContent(cairo_t* cr) override;
 
   private:
+    // Where the alert draws itself on the screen: its box, its message's lines and its buttons.
+    struct Layout {
+        CGRect box;
+        std::vector<std::string> lines;
+        std::vector<CGRect> buttons;
+    };
+    Layout layOut(cairo_t* cr) const;
     std::vector<std::string> messageLines(cairo_t* cr, double width) const;
+    // The index of the button at `point` of the alert, -1 for none.
+    int buttonAt(CGPoint point) const;
 
     std::string title_;
     std::string message_;
     std::weak_ptr<UIAlertViewDelegate> delegate_;
     std::vector<std::string> buttons_;
     int cancelButtonIndex_ = -1;
+    int touchedButton_ = -1;
 };

@@ -157,6 +157,36 @@ void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
     statusBarStyle_ = style;
 }
 
+void UIApplication::sendTouch(UITouchPhase phase, CGPoint point) {
+    std::shared_ptr<UIView> view;
+    if (phase == UITouchPhaseBegan) {
+        touched_.reset();
+        if (isIgnoringInteractionEvents())
+            return;
+        if (auto alert = UIAlertView::topAlert())
+            view = alert;
+        else if (auto sheet = UIActionSheet::topSheet())
+            view = sheet;
+        else if (auto window = UIWindow::keyWindow())
+            view = window->hitTest(point);
+    } else {
+        view = touched_.lock();
+    }
+    for (; view; view = phase == UITouchPhaseBegan ? view->superview() : nullptr) {
+        const CGPoint origin = view->frameInWindow().origin;
+        const CGPoint local = CGPointMake(point.x - origin.x, point.y - origin.y);
+        if (phase == UITouchPhaseMoved) {
+            view->touchMoved(local);
+        } else if (phase == UITouchPhaseEnded) {
+            touched_.reset();
+            view->touchEnded(local);
+        } else if (view->touchBegan(local)) {
+            touched_ = view;
+            return;
+        }
+    }
+}
+
 void UIApplication::endIgnoringInteractionEvents() {
     int count = ignoringInteraction_.load();
     while (count > 0 && !ignoringInteraction_.compare_exchange_weak(count, count - 1)) {

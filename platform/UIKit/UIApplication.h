@@ -19,6 +19,7 @@
 #include "platform/QuartzCore/CADisplayLink.h"
 #include "platform/UIKit/UIApplicationDelegate.h"
 #include "platform/UIKit/UINibConnectable.h"
+#include "platform/UIKit/UIView.h"
 
 inline constexpr const char* UIApplicationWillResignActiveNotification =
     "UIApplicationWillResignActiveNotification";
@@ -78,6 +79,13 @@ class UIApplication : public NSObject, public UINibConnectable {
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
     void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
 
+    // A person's finger at `point` of the screen (points). A touch that begins goes to the
+    // topmost alert on screen, else to the topmost action sheet, else to the view under the
+    // point in the key window (UIView::hitTest, then up its superviews to the first that takes
+    // it); its moves and its end go to the same view. A touch that begins while the application
+    // ignores interaction events goes nowhere.
+    void sendTouch(UITouchPhase phase, CGPoint point);
+
     // Touches are ignored from a begin until its matching end (the calls nest). While ignoring,
     // a person's taps and presses (UIControl::tap, sheet and composer buttons) are refused.
     // Safe from any thread.
@@ -109,4 +117,5 @@ class UIApplication : public NSObject, public UINibConnectable {
     UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
     bool idleTimerDisabled_ = false;
     std::atomic<int> ignoringInteraction_{0};
+    std::weak_ptr<UIView> touched_;  // the view of the touch under way
 };

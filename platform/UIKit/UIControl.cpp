@@ -43,11 +43,39 @@ bool UIControl::tap() {
     if (UIApplication::sharedApplication()->isIgnoringInteractionEvents())
         return false;
     auto self = retained(this);
+    touchBegan(CGPointMake(frame().size.width / 2, frame().size.height / 2));
+    endTouch(true);
+    return true;
+}
+
+bool UIControl::touchBegan(CGPoint point) {
+    (void)point;
+    if (!enabled_)
+        return true;
+    auto self = retained(this);
+    touched_ = true;
     highlighted_ = true;
     sendActionsForControlEvents(UIControlEventTouchDown);
-    highlighted_ = false;
-    sendActionsForControlEvents(UIControlEventTouchUpInside);
     return true;
+}
+
+void UIControl::touchMoved(CGPoint point) {
+    if (touched_)
+        highlighted_ = CGRectContainsPoint(bounds(), point);
+}
+
+void UIControl::touchEnded(CGPoint point) {
+    endTouch(CGRectContainsPoint(bounds(), point));
+}
+
+void UIControl::endTouch(bool inside) {
+    if (!touched_)
+        return;
+    auto self = retained(this);
+    touched_ = false;
+    highlighted_ = false;
+    sendActionsForControlEvents(inside ? UIControlEventTouchUpInside
+                                       : UIControlEventTouchUpOutside);
 }
 
 void UIControl::setNibProperties(const Value& properties) {

@@ -52,14 +52,24 @@ class UIControl : public UIView {
     // Runs the actions registered for any of `events`, in the order they were added.
     void sendActionsForControlEvents(unsigned events);
 
-    // A person's tap: touch down, then touch up inside. Ignored (false) while the control is
-    // disabled or not visible, or while the application ignores interaction events.
+    // A person's tap: touch down, then touch up inside, as a touch at the control's centre. Ignored
+    // (false) while the control is disabled or not visible, or while the application ignores
+    // interaction events.
     bool tap();
+
+    // A touch: touch down as it begins (highlighted while it stays inside the bounds), then
+    // touch up inside or outside as it ends. A disabled control takes the touch and sends
+    // nothing.
+    bool touchBegan(CGPoint point) override;
+    void touchMoved(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
 
     // "enabled" besides the view's properties.
     void setNibProperties(const Value& properties) override;
 
   private:
+    void endTouch(bool inside);
+
     struct TargetAction {
         std::weak_ptr<NSObject> target;
         std::function<void()> action;
@@ -67,5 +77,6 @@ class UIControl : public UIView {
     };
     bool enabled_ = true;
     bool highlighted_ = false;
+    bool touched_ = false;  // a touch that began enabled is under way
     std::vector<TargetAction> actions_;
 };

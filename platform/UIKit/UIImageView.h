@@ -1,7 +1,7 @@
 #pragma once
 // Shows an image scaled to fill its bounds, over its background colour. A transform applies
 // about the view's centre: the frame becomes the transformed bounds' enclosing rectangle, and
-// the picture is drawn transformed.
+// the picture is drawn transformed. Touches pass through it to what lies below.
 //
 // Threads: main thread only.
 
@@ -12,7 +12,7 @@
 
 class UIImageView : public UIView {
   public:
-    UIImageView() = default;
+    UIImageView() { setUserInteractionEnabled(false); }
     // A view of the image's size at the origin; an empty frame for null.
     static std::shared_ptr<UIImageView> initWithImage(const std::shared_ptr<UIImage>& image);
 

@@ -1,5 +1,6 @@
 #pragma once
-// One line of text: text, colour, font and alignment, drawn over the background colour.
+// One line of text: text, colour, font and alignment, drawn over the background colour. Touches
+// pass through it to what lies below.
 //
 // Threads: main thread only.
 
@@ -11,7 +12,7 @@
 
 class UILabel : public UIView {
   public:
-    UILabel() = default;
+    UILabel() { setUserInteractionEnabled(false); }
     static std::shared_ptr<UILabel> initWithFrame(CGRect frame);
 
     const std::string& text() const { return text_; }

@@ -67,38 +67,89 @@ void UIBarFillBackground(cairo_t* cr, UIBarStyle style, double width, double hei
     cairo_fill(cr);
 }
 
+UIBarButtonItem UINavigationBar::backButton() const {
+    UIBarButtonItem button;
+    auto back = backItem();
+    button.setTitle(!back || back->title().empty() ? "Back" : back->title());
+    button.setStyle(UIBarButtonItemStyleBordered);
+    return button;
+}
+
+UINavigationBar::Layout UINavigationBar::layOut(cairo_t* cr) const {
+    Layout layout;
+    auto top = topItem();
+    if (!top)
+        return layout;
+    const double w = frame().size.width, h = frame().size.height;
+    if (auto item = top->leftBarButtonItem()) {
+        layout.left = CGRectMake(kMargin, 0, item->widthOnBar(cr), h);
+    } else if (showsBackButton()) {
+        // The arrow's 6 points before the button's body.
+        layout.left = CGRectMake(kMargin, 0, backButton().widthOnBar(cr) + 6, h);
+        layout.back = true;
+    }
+    if (auto item = top->rightBarButtonItem()) {
+        const double width = item->widthOnBar(cr);
+        layout.right = CGRectMake(w - kMargin - width, 0, width, h);
+    }
+    return layout;
+}
+
+UINavigationBar::Part UINavigationBar::partAt(CGPoint point) const {
+    Layout layout;
+    measureWithScratchContext([&](cairo_t* cr) { layout = layOut(cr); });
+    if (CGRectContainsPoint(layout.left, point))
+        return layout.back ? Part::back : Part::left;
+    if (CGRectContainsPoint(layout.right, point))
+        return Part::right;
+    return Part::none;
+}
+
+bool UINavigationBar::touchBegan(CGPoint point) {
+    touchedPart_ = partAt(point);
+    return true;
+}
+
+void UINavigationBar::touchEnded(CGPoint point) {
+    const Part part = touchedPart_;
+    touchedPart_ = Part::none;
+    auto top = topItem();
+    if (part == Part::none || partAt(point) != part || !top)
+        return;
+    if (part == Part::back) {
+        pressBackButton();
+        return;
+    }
+    auto item = part == Part::left ? top->leftBarButtonItem() : top->rightBarButtonItem();
+    if (item)
+        pressItemNamed(item->name());
+}
+
 void UINavigationBar::drawContent(cairo_t* cr) {
     const double w = frame().size.width, h = frame().size.height;
     UIBarFillBackground(cr, barStyle_, w, h);
     auto top = topItem();
     if (!top)
         return;
-    double left = kMargin;
-    double right = w - kMargin;
-    if (auto item = top->leftBarButtonItem()) {
-        double width = item->widthOnBar(cr);
-        item->drawInRect(cr, CGRectMake(left, 0, width, h));
-        left += width;
-    } else if (auto back = backItem()) {
-        // A button that points left, titled with the item it goes back to.
-        UIBarButtonItem button;
-        button.setTitle(back->title().empty() ? "Back" : back->title());
-        button.setStyle(UIBarButtonItemStyleBordered);
-        double width = button.widthOnBar(cr);
-        button.drawInRect(cr, CGRectMake(left + 6, 0, width, h));
+    const Layout layout = layOut(cr);
+    if (layout.back) {
+        // A button that points left.
+        const double left = layout.left.origin.x;
+        UIBarButtonItem button = backButton();
+        button.drawInRect(cr, CGRectMake(left + 6, 0, layout.left.size.width - 6, h));
         cairo_set_source_rgba(cr, 0.25, 0.25, 0.25, 0.9);
         cairo_move_to(cr, left, h / 2);
         cairo_line_to(cr, left + 7, 7);
         cairo_line_to(cr, left + 7, h - 7);
         cairo_close_path(cr);
         cairo_fill(cr);
-        left += width + 6;
+    } else if (auto item = top->leftBarButtonItem()) {
+        item->drawInRect(cr, layout.left);
     }
-    if (auto item = top->rightBarButtonItem()) {
-        double width = item->widthOnBar(cr);
-        item->drawInRect(cr, CGRectMake(right - width, 0, width, h));
-        right -= width;
-    }
+    if (auto item = top->rightBarButtonItem())
+        item->drawInRect(cr, layout.right);
+    const double left = layout.left.size.width > 0 ? CGRectGetMaxX(layout.left) : kMargin;
+    const double right = layout.right.size.width > 0 ? layout.right.origin.x : w - kMargin;
     // The title centred on the bar, within what the items leave.
     double half = std::min(w / 2 - left, right - w / 2) - kMargin;
     if (half <= 0)

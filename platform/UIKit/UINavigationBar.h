@@ -57,11 +57,31 @@ class UINavigationBar : public UIView {
     // (UIBarButtonItem::press).
     bool pressItemNamed(const std::string& name);
 
+    // A finger: the left item, the back button or the right item under it as the touch begins
+    // is pressed (with pressBackButton's or pressItemNamed's checks) when the touch ends over it
+    // still.
+    bool touchBegan(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
+
   protected:
     void drawContent(cairo_t* cr) override;
 
   private:
+    // Where the bar shows its left item (or the back button) and its right item; empty
+    // rectangles for none.
+    struct Layout {
+        CGRect left{};
+        bool back = false;
+        CGRect right{};
+    };
+    enum class Part { none, left, back, right };
+    Layout layOut(cairo_t* cr) const;
+    Part partAt(CGPoint point) const;
+    // The back button, titled with the item it goes back to.
+    UIBarButtonItem backButton() const;
+
     UIBarStyle barStyle_ = UIBarStyleDefault;
     std::vector<std::shared_ptr<UINavigationItem>> items_;
     std::function<void()> backAction_;
+    Part touchedPart_ = Part::none;
 };

@@ -97,6 +97,35 @@ bool UISlider::slide(float value) {
     return touchDown() && moveTo(value) && touchUpInside();
 }
 
+double UISlider::thumbWidth() const {
+    auto thumb = thumbImageForState(state());
+    return thumb ? thumb->size().width : 20;
+}
+
+float UISlider::valueAtX(double x) const {
+    const double travel = frame().size.width - thumbWidth();
+    const double share = travel > 0 ? std::clamp((x - thumbWidth() / 2) / travel, 0.0, 1.0) : 0;
+    return static_cast<float>(minimum_ + share * (maximum_ - minimum_));
+}
+
+bool UISlider::touchBegan(CGPoint point) {
+    (void)point;
+    touchDown();
+    return true;
+}
+
+void UISlider::touchMoved(CGPoint point) {
+    if (tracking_)
+        moveTo(valueAtX(point.x));
+}
+
+void UISlider::touchEnded(CGPoint point) {
+    if (CGRectContainsPoint(bounds(), point))
+        touchUpInside();
+    else
+        touchUpOutside();
+}
+
 void UISlider::setNibProperties(const Value& properties) {
     UIControl::setNibProperties(properties);
     if (properties["minimumValue"].isNumber())
@@ -112,7 +141,7 @@ void UISlider::drawContent(cairo_t* cr) {
     UIView::drawContent(cr);
     const double w = frame().size.width, h = frame().size.height;
     auto thumb = thumbImageForState(state());
-    const double thumbWidth = thumb ? thumb->size().width : 20;
+    const double thumbWidth = this->thumbWidth();
     const double thumbHeight = thumb ? thumb->size().height : 20;
     const double range = maximum_ - minimum_;
     const double share = range > 0 ? (value_ - minimum_) / range : 0;

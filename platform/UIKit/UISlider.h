@@ -44,6 +44,15 @@ class UISlider : public UIControl {
     bool isTracking() const { return tracking_; }
     // The whole drag: touch down, moved to `value`, touch up inside.
     bool slide(float value);
+    // The value whose thumb centre lies at `x` (the slider's coordinates), pinned to the range.
+    float valueAtX(double x) const;
+
+    // A finger: touchDown as it begins, moveTo the value under it as it moves (the thumb
+    // follows the finger), touchUpInside or touchUpOutside as it ends inside or outside the
+    // bounds.
+    bool touchBegan(CGPoint point) override;
+    void touchMoved(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
 
     // "minimumValue", "maximumValue", "value" besides the control's properties.
     void setNibProperties(const Value& properties) override;
@@ -55,6 +64,7 @@ class UISlider : public UIControl {
     static std::shared_ptr<UIImage> lookUp(
         const std::map<unsigned, std::shared_ptr<UIImage>>& images, unsigned state);
     bool canTouch();
+    double thumbWidth() const;
 
     float minimum_ = 0;
     float maximum_ = 1;

@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/CoreGraphics/CGGeometry.h"
@@ -31,3 +32,7 @@ void drawStringInRect(cairo_t* cr, const std::string& text, CGRect rect, UIFont 
 // The size of `text` on one line in `font`: its advance width and the font's line height
 // (ascent plus descent), as drawStringInRect lays it out.
 CGSize sizeWithFont(const std::string& text, UIFont font);
+
+// Runs `measure` with a cairo context that draws nowhere: for measuring text and laying out
+// outside of drawing.
+void measureWithScratchContext(const std::function<void(cairo_t*)>& measure);

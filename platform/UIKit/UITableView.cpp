@@ -60,6 +60,8 @@ void UITableView::reloadData() {
                     : 0;
     if (selectedRow_ >= rowCount_)
         selectedRow_ = -1;
+    if (confirmingRow_ >= rowCount_)
+        confirmingRow_ = -1;
     contentOffset_ = std::clamp(contentOffset_, 0.0, maximumOffset());
     layoutCells();
 }
@@ -87,6 +89,7 @@ void UITableView::layoutCells() {
         NSAssert(cell != nullptr, "The table's data source gave no cell for a row");
         cell->setFrame(CGRectMake(0, y, frame().size.width, rowHeight_));
         cell->setEditing(editing_, false);
+        cell->setShowingDeleteConfirmation(row == confirmingRow_);
         cell->setSelected(row == selectedRow_, false);
         cell->layoutSubviews();
         addSubview(cell);
@@ -151,12 +154,15 @@ void UITableView::deleteRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPa
                                   " of " + std::to_string(rowCount_));
     rowCount_ = now;
     selectedRow_ = -1;
+    confirmingRow_ = -1;
     contentOffset_ = std::clamp(contentOffset_, 0.0, maximumOffset());
     layoutCells();
 }
 
 void UITableView::setEditing(bool editing, bool animated) {
     editing_ = editing;
+    if (!editing)
+        confirmingRow_ = -1;
     for (auto& [row, cell] : visible_) cell->setEditing(editing, animated);
 }
 
@@ -196,6 +202,69 @@ bool UITableView::commitDeleteOnRow(int row) {
     source->tableViewCommitEditingStyleForRowAtIndexPath(this, UITableViewCellEditingStyleDelete,
                                                          path);
     return true;
+}
+
+int UITableView::rowAtY(double y) const {
+    const double inRows = y + contentOffset_ - contentInsetTop_;
+    if (inRows < 0 || rowHeight_ <= 0)
+        return -1;
+    const int row = static_cast<int>(inRows / rowHeight_);
+    return row < rowCount_ ? row : -1;
+}
+
+void UITableView::showDeleteConfirmation(int row) {
+    confirmingRow_ = row;
+    for (auto& [shown, cell] : visible_) cell->setShowingDeleteConfirmation(shown == row);
+}
+
+bool UITableView::touchBegan(CGPoint point) {
+    loadIfNeeded();
+    touchStart_ = point;
+    touchStartOffset_ = contentOffset_;
+    touchRow_ = rowAtY(point.y);
+    scrolling_ = false;
+    return true;
+}
+
+void UITableView::touchMoved(CGPoint point) {
+    const double dy = point.y - touchStart_.y;
+    if (!scrolling_ && std::fabs(dy) > kScrollSlop)
+        scrolling_ = true;
+    if (scrolling_)
+        setContentOffset(touchStartOffset_ - dy);
+}
+
+void UITableView::touchEnded(CGPoint point) {
+    const int row = rowAtY(point.y);
+    if (scrolling_ || row < 0 || row != touchRow_) {
+        if (!scrolling_)
+            showDeleteConfirmation(-1);
+        return;
+    }
+    auto cell = cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+    const CGPoint inCell =
+        cell ? CGPointMake(point.x - cell->frame().origin.x, point.y - cell->frame().origin.y)
+             : point;
+    tapRow(row, inCell);
+}
+
+void UITableView::tapRow(int row, CGPoint inCell) {
+    if (!editing_) {
+        selectRow(row);
+        return;
+    }
+    auto cell = cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+    if (!cell) {
+        showDeleteConfirmation(-1);
+        return;
+    }
+    if (row == confirmingRow_ && CGRectContainsPoint(cell->deleteConfirmationRect(), inCell)) {
+        showDeleteConfirmation(-1);
+        commitDeleteOnRow(row);
+        return;
+    }
+    const bool onControl = CGRectContainsPoint(cell->deleteControlRect(), inCell);
+    showDeleteConfirmation(onControl && row != confirmingRow_ ? row : -1);
 }
 
 void UITableView::drawContent(cairo_t* cr) {

@@ -9,6 +9,11 @@
 // (commitDeleteOnRow: the swipe or the delete control, then the Delete button), and the table
 // passes that to its delegate or data source.
 //
+// A finger: a touch that moves more than kScrollSlop up or down scrolls the rows with it;
+// otherwise, ending on the row it began on, it selects that row, or in edit mode its delete
+// control shows (or hides again) the row's Delete button, and the Delete button commits the
+// deletion (commitDeleteOnRow). Any other touch in edit mode hides a Delete button shown.
+//
 // Threads: main thread only. Neither the data source nor the delegate is retained.
 
 #include <map>
@@ -134,6 +139,13 @@ class UITableView : public UIView {
     // False when the table is not on screen, has no such row, the data source takes no commit,
     // or says the row cannot be edited.
     bool commitDeleteOnRow(int row);
+    static constexpr double kScrollSlop = 8;
+    bool touchBegan(CGPoint point) override;
+    void touchMoved(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
+    // The row whose Delete button shows, -1 for none.
+    int rowShowingDeleteConfirmation() const { return confirmingRow_; }
+
     // The selected row, -1 for none.
     int indexPathForSelectedRow() const { return selectedRow_; }
     void deselectRowAtIndexPath(NSIndexPath indexPath, bool animated);
@@ -145,6 +157,10 @@ class UITableView : public UIView {
     void loadIfNeeded();
     void layoutCells();
     double maximumOffset() const;
+    // The row at `y` (the table's coordinates), -1 for none.
+    int rowAtY(double y) const;
+    void showDeleteConfirmation(int row);
+    void tapRow(int row, CGPoint inCell);
 
     UITableViewStyle style_ = UITableViewStylePlain;
     std::weak_ptr<UITableViewDataSource> dataSource_;
@@ -156,6 +172,13 @@ class UITableView : public UIView {
     int rowCount_ = 0;
     bool editing_ = false;
     int selectedRow_ = -1;
+    int confirmingRow_ = -1;
+    // The touch under way: where it began, the offset then, the row it began on, and whether it
+    // scrolls.
+    CGPoint touchStart_{};
+    double touchStartOffset_ = 0;
+    int touchRow_ = -1;
+    bool scrolling_ = false;
     // The cells on screen by row.
     std::map<int, std::shared_ptr<UITableViewCell>> visible_;
     std::multimap<std::string, std::shared_ptr<UITableViewCell>> reusePool_;

@@ -6,6 +6,7 @@
 namespace {
 constexpr double kMargin = 10;
 constexpr double kDeleteControlWidth = 32;
+constexpr double kConfirmationWidth = 64;
 }  // namespace
 
 std::shared_ptr<UITableViewCell> UITableViewCell::initWithStyle(UITableViewCellStyle style,
@@ -26,6 +27,14 @@ std::shared_ptr<UITableViewCell> UITableViewCell::initWithStyle(UITableViewCellS
         cell->detailTextLabel_->setTextColor(UIColor::greyColor());
         cell->addSubview(cell->detailTextLabel_);
     }
+    // Over the labels.
+    cell->deleteConfirmation_ = std::make_shared<UILabel>();
+    cell->deleteConfirmation_->setText("Delete");
+    cell->deleteConfirmation_->setFont(UIFont::boldSystemFontOfSize(14));
+    cell->deleteConfirmation_->setTextColor(UIColor::whiteColor());
+    cell->deleteConfirmation_->setBackgroundColor(UIColor::colorWithRed(0.86, 0.1, 0.1, 1));
+    cell->deleteConfirmation_->setTextAlignment(UITextAlignmentCenter);
+    cell->addSubview(cell->deleteConfirmation_);
     cell->layoutSubviews();
     return cell;
 }
@@ -33,7 +42,19 @@ std::shared_ptr<UITableViewCell> UITableViewCell::initWithStyle(UITableViewCellS
 void UITableViewCell::setEditing(bool editing, bool animated) {
     (void)animated;
     editing_ = editing;
+    if (!editing)
+        showingDeleteConfirmation_ = false;
     layoutSubviews();
+}
+
+CGRect UITableViewCell::deleteControlRect() const {
+    return CGRectMake(0, 0, kDeleteControlWidth, frame().size.height);
+}
+
+CGRect UITableViewCell::deleteConfirmationRect() const {
+    const double h = frame().size.height;
+    return CGRectMake(frame().size.width - kMargin - kConfirmationWidth, h / 2 - 15,
+                      kConfirmationWidth, 30);
 }
 
 void UITableViewCell::setSelected(bool selected, bool animated) {
@@ -43,10 +64,18 @@ void UITableViewCell::setSelected(bool selected, bool animated) {
 
 void UITableViewCell::prepareForReuse() {
     selected_ = false;
+    showingDeleteConfirmation_ = false;
+}
+
+void UITableViewCell::setShowingDeleteConfirmation(bool showing) {
+    showingDeleteConfirmation_ = showing && editing_;
+    layoutSubviews();
 }
 
 void UITableViewCell::layoutSubviews() {
     const double h = frame().size.height, w = frame().size.width;
+    deleteConfirmation_->setFrame(deleteConfirmationRect());
+    deleteConfirmation_->setHidden(!showingDeleteConfirmation_);
     double x = editing_ ? kDeleteControlWidth : 0;
     if (imageView_->image()) {
         imageView_->setHidden(false);
@@ -79,13 +108,17 @@ void UITableViewCell::drawContent(cairo_t* cr) {
     cairo_rectangle(cr, 0, h - 1, w, 1);
     cairo_fill(cr);
     if (editing_) {
-        // The delete control: a red disc with a white bar.
+        // The delete control: a red disc with a white bar, upright while the Delete button
+        // asks for confirmation.
         const double cx = kDeleteControlWidth / 2, cy = h / 2;
         cairo_set_source_rgb(cr, 0.86, 0.1, 0.1);
         cairo_arc(cr, cx, cy, 10, 0, 2 * M_PI);
         cairo_fill(cr);
         cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_rectangle(cr, cx - 6, cy - 1.5, 12, 3);
+        if (showingDeleteConfirmation_)
+            cairo_rectangle(cr, cx - 1.5, cy - 6, 3, 12);
+        else
+            cairo_rectangle(cr, cx - 6, cy - 1.5, 12, 3);
         cairo_fill(cr);
     }
 }

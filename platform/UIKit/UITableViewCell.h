@@ -35,6 +35,14 @@ class UITableViewCell : public UIView {
     bool isEditing() const { return editing_; }
     // Edit mode shows the delete control at the left and moves the content right.
     void setEditing(bool editing, bool animated);
+    // After a touch on the delete control, edit mode shows the Delete button that confirms the
+    // deletion at the right.
+    bool showingDeleteConfirmation() const { return showingDeleteConfirmation_; }
+    // Shown in edit mode only; leaving edit mode hides it.
+    void setShowingDeleteConfirmation(bool showing);
+    // Where the delete control and the Delete button lie, in the cell's coordinates.
+    CGRect deleteControlRect() const;
+    CGRect deleteConfirmationRect() const;
     bool isSelected() const { return selected_; }
     void setSelected(bool selected, bool animated);
 
@@ -52,6 +60,8 @@ class UITableViewCell : public UIView {
     std::shared_ptr<UILabel> textLabel_;
     std::shared_ptr<UILabel> detailTextLabel_;
     std::shared_ptr<UIImageView> imageView_;
+    std::shared_ptr<UILabel> deleteConfirmation_;  // the Delete button
     bool editing_ = false;
+    bool showingDeleteConfirmation_ = false;
     bool selected_ = false;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "platform/UIKit/UIApplication.h"
+#include "platform/UIKit/UIStringDrawing.h"
+
 namespace {
 constexpr double kMargin = 6;
 constexpr double kGap = 10;
@@ -32,10 +34,34 @@ std::shared_ptr<UIBarButtonItem> UIToolbar::itemNamed(const std::string& name) c
 }
 
 bool UIToolbar::pressItemNamed(const std::string& name) {
+    return pressItem(itemNamed(name));
+}
+
+bool UIToolbar::pressItem(const std::shared_ptr<UIBarButtonItem>& item) {
     if (!isVisibleOnScreen() || UIApplication::sharedApplication()->isIgnoringInteractionEvents())
         return false;
-    auto item = itemNamed(name);
     return item && item->press();
+}
+
+std::shared_ptr<UIBarButtonItem> UIToolbar::itemAt(CGPoint point) const {
+    auto rects = itemRects();
+    for (size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i] && !items_[i]->isSpace() && CGRectContainsPoint(rects[i], point))
+            return items_[i];
+    }
+    return nullptr;
+}
+
+bool UIToolbar::touchBegan(CGPoint point) {
+    touchedItem_ = itemAt(point);
+    return true;
+}
+
+void UIToolbar::touchEnded(CGPoint point) {
+    auto item = touchedItem_.lock();
+    touchedItem_.reset();
+    if (item && itemAt(point) == item)
+        pressItem(item);
 }
 
 std::vector<CGRect> UIToolbar::layOut(cairo_t* cr) const {
@@ -66,11 +92,8 @@ std::vector<CGRect> UIToolbar::layOut(cairo_t* cr) const {
 }
 
 std::vector<CGRect> UIToolbar::itemRects() const {
-    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
-    cairo_t* cr = cairo_create(scratch);
-    auto rects = layOut(cr);
-    cairo_destroy(cr);
-    cairo_surface_destroy(scratch);
+    std::vector<CGRect> rects;
+    measureWithScratchContext([&](cairo_t* cr) { rects = layOut(cr); });
     return rects;
 }
 

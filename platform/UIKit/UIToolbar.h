@@ -31,6 +31,11 @@ class UIToolbar : public UIView {
     // Each item's rectangle in the bar, in the order of the items.
     std::vector<CGRect> itemRects() const;
 
+    // A finger: the item under it as the touch begins is pressed (with pressItemNamed's
+    // checks) when the touch ends over that item still.
+    bool touchBegan(CGPoint point) override;
+    void touchEnded(CGPoint point) override;
+
     // "barStyle" ("default", "black", "blackTranslucent") besides the view's properties.
     void setNibProperties(const Value& properties) override;
     // The outlet "items": each connection appends one item, in the file's order.
@@ -41,7 +46,11 @@ class UIToolbar : public UIView {
 
   private:
     std::vector<CGRect> layOut(cairo_t* cr) const;
+    // The item (not a space) whose rectangle holds `point`, or null.
+    std::shared_ptr<UIBarButtonItem> itemAt(CGPoint point) const;
+    bool pressItem(const std::shared_ptr<UIBarButtonItem>& item);
 
     UIBarStyle barStyle_ = UIBarStyleDefault;
     std::vector<std::shared_ptr<UIBarButtonItem>> items_;
+    std::weak_ptr<UIBarButtonItem> touchedItem_;
 };

@@ -108,6 +108,31 @@ CGRect UIView::frameInWindow() {
     return rect;
 }
 
+std::shared_ptr<UIView> UIView::hitTest(CGPoint point) {
+    if (hidden_ || alpha_ <= 0 || !userInteractionEnabled_ || !CGRectContainsPoint(bounds(), point))
+        return nullptr;
+    auto children = subviewsToDraw();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        const CGPoint origin = (*it)->frame_.origin;
+        if (auto hit = (*it)->hitTest(CGPointMake(point.x - origin.x, point.y - origin.y)))
+            return hit;
+    }
+    return retained(this);
+}
+
+bool UIView::touchBegan(CGPoint point) {
+    (void)point;
+    return false;
+}
+
+void UIView::touchMoved(CGPoint point) {
+    (void)point;
+}
+
+void UIView::touchEnded(CGPoint point) {
+    (void)point;
+}
+
 void UIView::drawHierarchy(cairo_t* cr) {
     const double alpha = presentationAlpha();
     if (hidden_ || alpha <= 0)

@@ -20,6 +20,9 @@
 class UIViewController;
 class UIWindow;
 
+// The phases of a person's one finger on the screen.
+enum UITouchPhase { UITouchPhaseBegan = 0, UITouchPhaseMoved = 1, UITouchPhaseEnded = 3 };
+
 class UIView : public NSObject, public UINibConnectable {
   public:
     UIView() = default;
@@ -67,6 +70,22 @@ class UIView : public NSObject, public UINibConnectable {
     // The frame in the coordinates of the window (or of the topmost superview).
     CGRect frameInWindow();
 
+    // Touches. A view takes part in them while it is not hidden, its alpha is above 0 and it
+    // allows user interaction (labels and image views do not).
+    bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
+    void setUserInteractionEnabled(bool enabled) { userInteractionEnabled_ = enabled; }
+    // The topmost view at `point` (in this view's coordinates), among this view and its subviews
+    // as they are drawn, that takes part in touches; null when none.
+    std::shared_ptr<UIView> hitTest(CGPoint point);
+    // A touch that began at `point` (in this view's coordinates) on this view or, when a subview
+    // under it declined it, on that subview. False (the default) declines it: it goes on to the
+    // superview. The view that takes it hears its moves and its end; each of these runs the
+    // same road as the person's commands of the automation (UIControl::tap, UISlider::moveTo,
+    // UITableView::selectRow, UIAlertView::pressButtonAtIndex...).
+    virtual bool touchBegan(CGPoint point);
+    virtual void touchMoved(CGPoint point);
+    virtual void touchEnded(CGPoint point);
+
     // Draws the view and its subviews; `cr` is in the superview's coordinates. Hidden and fully
     // transparent views draw nothing.
     void drawHierarchy(cairo_t* cr);
@@ -107,6 +126,7 @@ class UIView : public NSObject, public UINibConnectable {
     CGRect frame_{};
     UIColor backgroundColor_ = UIColor::clearColor();
     bool hidden_ = false;
+    bool userInteractionEnabled_ = true;
     double alpha_ = 1.0;
     int tag_ = 0;
     std::string name_;

@@ -181,6 +181,43 @@ TEST_F(MailComposerTest, AMessageThatCannotBeWrittenFailsWithAnError) {
     EXPECT_EQ(composer->sentMessagePath(), "");
 }
 
+TEST_F(MailComposerTest, AFingerSendsOrChoosesWhatBecomesOfTheDraft) {
+    auto application = UIApplication::sharedApplication();
+    auto tap = [&](CGPoint at) {
+        application->sendTouch(UITouchPhaseBegan, at);
+        application->sendTouch(UITouchPhaseEnded, at);
+    };
+    // The composer's bar lies at y 20 to 64: Cancel at its left, Send at its right. The sheet's
+    // rows are 52 points high from y 298: Delete Draft, Save Draft, then Cancel 10 points lower.
+    const CGPoint cancel{40, 42}, send{280, 42}, deleteDraft{160, 324}, saveDraft{160, 376},
+        keepWriting{160, 438};
+    struct Case {
+        std::vector<CGPoint> taps;
+        std::vector<MFMailComposeResult> results;
+    };
+    const Case cases[] = {
+        {{cancel, keepWriting}, {}},
+        {{cancel, keepWriting, cancel, saveDraft}, {MFMailComposeResultSaved}},
+        {{cancel, deleteDraft}, {MFMailComposeResultCancelled}},
+        {{{160, 300}, send}, {MFMailComposeResultSent}},
+    };
+    for (const Case& c : cases) {
+        delegate->finishes.clear();
+        auto shown = MFMailComposeViewController::init();
+        shown->setMailComposeDelegate(delegate);
+        shown->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
+        presenter->presentModalViewController(shown, true);
+        for (const CGPoint& at : c.taps) tap(at);
+        std::vector<MFMailComposeResult> results;
+        for (const auto& finish : delegate->finishes) results.push_back(finish.result);
+        EXPECT_EQ(results, c.results) << c.taps.size() << " taps";
+        EXPECT_FALSE(UIActionSheet::topSheet());
+        if (c.results.empty())
+            presenter->dismissModalViewControllerAnimated(false);
+    }
+    EXPECT_EQ(outbox().size(), 1u);
+}
+
 TEST_F(MailComposerTest, OnlyAComposerOnScreenCanBeAnswered) {
     EXPECT_FALSE(composer->cancel());  // not presented
     presenter->presentModalViewController(composer, true);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
@@ -100,6 +101,33 @@ TEST_F(NavigationControllerTest, AHiddenBarTakesNoPress) {
     EXPECT_TRUE(bar->pressItemNamed("done"));
     EXPECT_FALSE(bar->pressItemNamed("edit"));
     EXPECT_EQ(log, (std::vector<std::string>{"player done"}));
+}
+
+TEST_F(NavigationControllerTest, AFingerPressesTheBarsButtonsWhereTheyAreDrawn) {
+    auto pushed = make("player");
+    auto done = UIBarButtonItem::initWithBarButtonSystemItem(UIBarButtonSystemItemDone, pushed,
+                                                             &LoggingController::done);
+    pushed->navigationItem()->setRightBarButtonItem(done);
+    navigation->pushViewController(pushed, false);
+    auto application = UIApplication::sharedApplication();
+    auto touch = [&](CGPoint from, CGPoint to) {
+        application->sendTouch(UITouchPhaseBegan, from);
+        application->sendTouch(UITouchPhaseMoved, to);
+        application->sendTouch(UITouchPhaseEnded, to);
+    };
+    log.clear();
+    // The bar lies at y 20 to 64 of the screen: Done at its right end, the back button
+    // ("Videos") at its left, the title between.
+    touch({300, 42}, {300, 42});
+    touch({160, 42}, {160, 42});
+    touch({20, 42}, {160, 42});    // begun on the back button, lifted on the title
+    touch({300, 42}, {300, 100});  // lifted below the bar
+    EXPECT_EQ(log, (std::vector<std::string>{"player done"}));
+    touch({20, 42}, {22, 44});
+    EXPECT_EQ(navigation->topViewController(), root);
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"player done", "player willDisappear", "root willAppear",
+                                        "player didDisappear", "root didAppear"}));
 }
 
 TEST_F(NavigationControllerTest, DismissingTellsTheTopControllerOnly) {

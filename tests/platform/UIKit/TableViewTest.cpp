@@ -149,6 +149,75 @@ TEST_F(TableViewTest, EditModeReachesTheCellsOnScreen) {
     for (const auto& cell : table->visibleCells()) EXPECT_FALSE(cell->isEditing());
 }
 
+// A finger on the table: rows lie 60 points apart from y 64 (row r's middle at 94 + 60 r).
+class TableTouchTest : public TableViewTest {
+  protected:
+    void touch(CGPoint from, CGPoint to) {
+        table->touchBegan(from);
+        table->touchMoved(CGPointMake(from.x, (from.y + to.y) / 2));
+        table->touchMoved(to);
+        table->touchEnded(to);
+    }
+    void tap(double x, double y) { touch({x, y}, {x, y}); }
+    bool confirming(int row) {
+        auto cell = table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+        return cell && cell->showingDeleteConfirmation() &&
+               table->rowShowingDeleteConfirmation() == row;
+    }
+};
+
+TEST_F(TableTouchTest, ATapSelectsTheRowAndADragScrollsWithoutSelecting) {
+    tap(160, 94 + 60);
+    EXPECT_EQ(rows->selected, std::vector<int>{1});
+    // Movements within the slop stay a tap.
+    touch({160, 94}, {165, 100});
+    touch({160, 94}, {160, 94 + 6});
+    EXPECT_EQ(rows->selected, (std::vector<int>{1, 0, 0}));
+    // Dragged up by 300 points: the rows follow the finger and nothing is selected.
+    touch({160, 400}, {160, 100});
+    EXPECT_EQ(table->contentOffset(), 300);
+    EXPECT_EQ(rows->selected, (std::vector<int>{1, 0, 0}));
+    tap(160, 94);  // row (94 + 300 - 64) / 60
+    EXPECT_EQ(rows->selected, (std::vector<int>{1, 0, 0, 5}));
+    // Past the last row the scrolling stops at the end.
+    touch({160, 450}, {160, -2000});
+    EXPECT_EQ(table->contentOffset(), 64 + 20 * 60 - 480);
+}
+
+TEST_F(TableTouchTest, InEditModeTheDeleteControlAsksAndTheDeleteButtonDeletes) {
+    table->setEditing(true, false);
+    tap(160, 154);  // row 1 away from its controls: nothing
+    tap(278, 154);  // where row 1's Delete button would be: nothing yet
+    EXPECT_TRUE(rows->selected.empty());
+    EXPECT_TRUE(rows->commits.empty());
+    tap(16, 154);  // row 1's delete control
+    EXPECT_TRUE(confirming(1));
+    tap(16, 214);  // row 2's control moves the question there
+    EXPECT_FALSE(confirming(1));
+    EXPECT_TRUE(confirming(2));
+    tap(16, 214);  // the same control again takes it back
+    EXPECT_EQ(table->rowShowingDeleteConfirmation(), -1);
+    tap(16, 154);
+    tap(160, 274);  // a touch elsewhere takes it back too
+    EXPECT_EQ(table->rowShowingDeleteConfirmation(), -1);
+    EXPECT_TRUE(rows->commits.empty());
+
+    tap(16, 154);
+    tap(278, 154);  // the Delete button
+    EXPECT_EQ(rows->commits, std::vector<int>{1});
+    EXPECT_EQ(textOf(1), "row 2");
+    EXPECT_EQ(table->rowShowingDeleteConfirmation(), -1);
+    EXPECT_FALSE(table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(1, 0))
+                     ->showingDeleteConfirmation());
+
+    // Leaving edit mode takes the question away.
+    tap(16, 154);
+    table->setEditing(false, false);
+    EXPECT_EQ(table->rowShowingDeleteConfirmation(), -1);
+    for (const auto& cell : table->visibleCells()) EXPECT_FALSE(cell->showingDeleteConfirmation());
+    EXPECT_TRUE(rows->selected.empty());
+}
+
 TEST(TableViewCellTest, SubtitleStyleHasADetailLabelAndTheImageMovesTheTexts) {
     auto plain = UITableViewCell::initWithStyle(UITableViewCellStyleDefault, "A");
     EXPECT_EQ(plain->detailTextLabel(), nullptr);
