@@ -1,6 +1,7 @@
 #include "platform/AVFoundation/AVAudioPlayer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/AVFoundation/AVAudioSession.h"
 #include "platform/Foundation/NSRunLoop.h"
@@ -78,6 +79,7 @@ std::shared_ptr<AVAudioPlayer> AVAudioPlayer::initWithContentsOfURL(const std::s
 
 AVAudioPlayer::~AVAudioPlayer() {
     cancelEnd();
+    silence();
 }
 
 bool AVAudioPlayer::prepareToPlay() {
@@ -92,6 +94,7 @@ bool AVAudioPlayer::play() {
     playing_ = true;
     startedAt_ = Clock::current().now();
     scheduleEnd();
+    sound();
     return true;
 }
 
@@ -101,6 +104,7 @@ void AVAudioPlayer::pause() {
     position_ = currentTime();
     playing_ = false;
     cancelEnd();
+    silence();
 }
 
 void AVAudioPlayer::stop() {
@@ -121,6 +125,8 @@ void AVAudioPlayer::setCurrentTime(NSTimeInterval time) {
     startedAt_ = Clock::current().now();
     cancelEnd();
     scheduleEnd();
+    silence();
+    sound();
 }
 
 void AVAudioPlayer::scheduleEnd() {
@@ -147,7 +153,28 @@ void AVAudioPlayer::finish() {
     end_.reset();
     playing_ = false;
     position_ = 0;
+    silence();
     auto delegate = delegate_.lock();
     if (delegate && delegate->respondsToAudioPlayerDidFinishPlaying())
         delegate->audioPlayerDidFinishPlaying(*this, true);
+}
+
+void AVAudioPlayer::sound() {
+    auto output = Speaker::output();
+    if (!output)
+        return;
+    if (!samples_)
+        samples_ = Speaker::decode(path_, nullptr);
+    if (!samples_)
+        return;
+    output_ = std::move(output);
+    voice_ = output_->start(samples_,
+                            static_cast<size_t>(std::llround(position_ * Speaker::kSampleRate)));
+}
+
+void AVAudioPlayer::silence() {
+    if (output_)
+        output_->stop(voice_);
+    output_.reset();
+    voice_ = 0;
 }

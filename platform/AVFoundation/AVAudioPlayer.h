@@ -1,13 +1,15 @@
 #pragma once
-// Plays a sound file. The simulated phone's speaker is silent when the program runs headless, so
-// the player keeps the sound's time only: it runs on the Clock while playing, and at the end of
-// the sound the delegate hears of it on the main run loop.
+// Plays a sound file. The player keeps the sound's time: it runs on the Clock while playing, and
+// at the end of the sound the delegate hears of it on the main run loop. The phone's speaker
+// (Speaker) is silent unless an output is attached; then each play, seek while playing, pause,
+// stop and end starts or silences the sound there at the player's current time.
 //
 // Threads: main thread only.
 
 #include <memory>
 #include <string>
 
+#include "platform/Device/Speaker.h"
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSError.h"
 #include "platform/Foundation/NSObject.h"
@@ -59,6 +61,9 @@ class AVAudioPlayer : public NSObject {
     void scheduleEnd();
     void cancelEnd();
     void finish();
+    // The sound on the speaker from the current time on, or silenced.
+    void sound();
+    void silence();
 
     const std::string path_;
     const NSTimeInterval duration_;
@@ -68,4 +73,8 @@ class AVAudioPlayer : public NSObject {
     NSTimeInterval position_ = 0;   // the time when playback (re)started or paused
     NSTimeInterval startedAt_ = 0;  // clock time at which playback (re)started
     std::shared_ptr<NSTimer> end_;  // on the main run loop while playing
+    // Decoded at the first play with an output attached.
+    std::shared_ptr<const Speaker::Samples> samples_;
+    std::shared_ptr<Speaker::Output> output_;  // the output of the voice that sounds
+    uint64_t voice_ = 0;
 };

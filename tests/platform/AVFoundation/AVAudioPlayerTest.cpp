@@ -151,4 +151,51 @@ TEST(PlayerOpenTest, FilesWithoutSoundCannotBePlayed) {
     }
 }
 
+// The speaker's output as a log of what the player asks of it.
+class LoggingOutput : public Speaker::Output {
+  public:
+    uint64_t start(std::shared_ptr<const Speaker::Samples> sound, size_t from) override {
+        samples = std::move(sound);
+        log.push_back("start " + std::to_string(from));
+        return ++voices;
+    }
+    void stop(uint64_t voice) override { log.push_back("stop " + std::to_string(voice)); }
+    std::shared_ptr<const Speaker::Samples> samples;
+    std::vector<std::string> log;
+    uint64_t voices = 0;
+};
+
+TEST_F(PlayerTest, TheSpeakerSoundsFromThePlayersTimeAndFallsSilentWithIt) {
+    auto output = std::make_shared<LoggingOutput>();
+    Speaker::attach(output);
+    player->play();
+    time.advance(2.0);
+    player->setCurrentTime(5.0);
+    time.advance(1.0);
+    player->pause();
+    player->setCurrentTime(7.5);  // paused: nothing sounds
+    player->play();
+    time.advance(3.0);  // to the end
+    player->play();
+    player->stop();
+    player->play();
+    Speaker::attach(nullptr);
+    player.reset();  // released while sounding
+    EXPECT_EQ(output->log, (std::vector<std::string>{"start 0", "stop 1", "start 220500", "stop 2",
+                                                     "start 330750", "stop 3", "start 0", "stop 4",
+                                                     "start 0", "stop 5"}));
+    ASSERT_TRUE(output->samples);
+    EXPECT_EQ(output->samples->size(), 10u * Speaker::kSampleRate * Speaker::kChannels);
+}
+
+TEST_F(PlayerTest, WithoutAnOutputThePlayerKeepsTimeSilently) {
+    auto output = std::make_shared<LoggingOutput>();
+    Speaker::attach(output);
+    Speaker::attach(nullptr);
+    player->play();
+    time.advance(10.0);
+    EXPECT_EQ(listener->finishes, std::vector<bool>{true});
+    EXPECT_TRUE(output->log.empty());
+}
+
 }  // namespace
