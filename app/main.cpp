@@ -12,6 +12,7 @@ extern "C" {
 
 #include "app/AppClasses.h"
 #include "platform/Automation/AutomationScript.h"
+#include "platform/Desktop/DesktopSession.h"
 #include "platform/Device/DeviceHome.h"
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Device/Microphone.h"
@@ -26,7 +27,10 @@ void printHelp(const DeviceSettings& settings) {
         "  --version      print the version and exit\n"
         "  --help         print this help and exit\n"
         "  --script FILE  operate the application with the touch script FILE, then quit\n"
-        "                 (without it the application runs until SIGINT or SIGTERM)\n"
+        "                 (without it the application runs until SIGINT or SIGTERM, in a\n"
+        "                 window when a display is there: the mouse is the finger, the key H\n"
+        "                 the home button, the key Q or closing the window quits)\n"
+        "  --no-window    run without a window even when a display is there\n"
         "\n"
         "Settings (an option wins over its environment variable):\n");
     for (const auto& s : DeviceSettings::table()) {
@@ -45,6 +49,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string scriptPath;
+    bool window = DesktopWindow::isDisplayAvailable();
     for (size_t i = 0; i < parsed.rest.size(); ++i) {
         const std::string& arg = parsed.rest[i];
         if (arg == "--version") {
@@ -58,6 +63,10 @@ int main(int argc, char** argv) {
             printHelp(parsed.settings);
             return 0;
         }
+        if (arg == "--no-window") {
+            window = false;
+            continue;
+        }
         if (arg == "--script" && i + 1 < parsed.rest.size()) {
             scriptPath = parsed.rest[++i];
             continue;
@@ -69,6 +78,11 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr, "tilvex: %s (see tilvex --help)\n",
             arg == "--script" ? "--script needs a value" : ("unknown argument " + arg).c_str());
+        return 2;
+    }
+
+    if (std::string problem = DesktopSession::checkSettings(parsed.settings); !problem.empty()) {
+        std::fprintf(stderr, "tilvex: %s (see tilvex --help)\n", problem.c_str());
         return 2;
     }
 
@@ -96,10 +110,18 @@ int main(int argc, char** argv) {
     registerAppClasses();
     // FFmpeg's notes (a CAF file's duration estimated, say) are not the user's concern.
     av_log_set_level(AV_LOG_ERROR);
-    int status = UIApplicationMain(argc, argv, [&script](UIApplication& application) {
-        if (script)
+    std::unique_ptr<DesktopSession> desktop;
+    int status = UIApplicationMain(argc, argv, [&](UIApplication& application) {
+        if (script) {
             script->start(retained(&application));
+        } else if (window) {
+            NSErrorPtr windowError;
+            desktop = DesktopSession::open(retained(&application), parsed.settings, &windowError);
+            if (!desktop)
+                std::fprintf(stderr, "tilvex: %s\n", windowError->localizedDescription().c_str());
+        }
     });
+    desktop.reset();
     // The process ends here, as on the phone: work still under way on other threads (a report
     // to the ad network waiting for its answer) is dropped, not raced by the static destructors.
     std::fflush(nullptr);

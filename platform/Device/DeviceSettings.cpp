@@ -37,6 +37,14 @@ const std::vector<DeviceSettings::Setting>& DeviceSettings::table() {
          "http://rest.tilvex.invalid/restserver.php", &DeviceSettings::restURL},
         {"TILVEX_LOGIN_URL", "--login-url", "the social-network login host's root URL",
          "http://login.tilvex.invalid/", &DeviceSettings::loginURL},
+        {"TILVEX_SCALE", "--scale",
+         "the desktop window's whole-number scale; auto: 2 where the desktop is large enough, "
+         "else 1",
+         "auto", &DeviceSettings::scale},
+        {"TILVEX_AUDIO", "--audio",
+         "the speaker in the desktop window: default plays through the machine's audio output; "
+         "none: silent",
+         "default", &DeviceSettings::audio},
     };
     return rows;
 }

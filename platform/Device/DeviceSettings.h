@@ -9,6 +9,8 @@
 //   TILVEX_ADNET_URL      --adnet-url      base URL of the ad network's app-open endpoint
 //   TILVEX_REST_URL       --rest-url       the social-network REST endpoint
 //   TILVEX_LOGIN_URL      --login-url      the social-network login host's root URL
+//   TILVEX_SCALE          --scale          the desktop window's whole-number scale, or "auto"
+//   TILVEX_AUDIO          --audio          the speaker: "default" (the machine's output), "none"
 //
 // Threads: `current()` and `install()` may be called from any thread; install at start-up.
 
@@ -26,6 +28,8 @@ class DeviceSettings {
     std::string adnetURL;
     std::string restURL;
     std::string loginURL;
+    std::string scale;
+    std::string audio;
 
     // One row of the table above, with the member it fills.
     struct Setting {

@@ -32,6 +32,8 @@ TEST_F(DeviceSettingsTest, DefaultsStayOnThisMachine) {
     EXPECT_EQ(s.adnetURL, "http://adnet.tilvex.invalid");
     EXPECT_EQ(s.restURL, "http://rest.tilvex.invalid/restserver.php");
     EXPECT_EQ(s.loginURL, "http://login.tilvex.invalid/");
+    EXPECT_EQ(s.scale, "auto");
+    EXPECT_EQ(s.audio, "default");
 }
 
 TEST_F(DeviceSettingsTest, OptionsWinOverTheEnvironmentWhichWinsOverDefaults) {
@@ -48,6 +50,8 @@ TEST_F(DeviceSettingsTest, OptionsWinOverTheEnvironmentWhichWinsOverDefaults) {
         {"TILVEX_ADNET_URL", "--adnet-url", &DeviceSettings::adnetURL},
         {"TILVEX_REST_URL", "--rest-url", &DeviceSettings::restURL},
         {"TILVEX_LOGIN_URL", "--login-url", &DeviceSettings::loginURL},
+        {"TILVEX_SCALE", "--scale", &DeviceSettings::scale},
+        {"TILVEX_AUDIO", "--audio", &DeviceSettings::audio},
     };
     for (const Case& c : cases) {
         ScopedEnvironment env;

@@ -1,0 +1,166 @@
+#include "platform/Desktop/DesktopWindow.h"
+
+#include <SDL2/SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Device/Screen.h"
+#include "platform/Foundation/NSRunLoop.h"
+
+namespace {
+
+constexpr int kMaximumScale = 16;
+
+bool named(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+bool samePixels(const CGImage& a, const CGImage& b) {
+    if (a.width() != b.width() || a.height() != b.height())
+        return false;
+    for (size_t y = 0; y < a.height(); ++y) {
+        if (std::memcmp(a.data() + y * a.bytesPerRow(), b.data() + y * b.bytesPerRow(),
+                        a.width() * 4) != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DesktopWindow::isDisplayAvailable() {
+    return named("DISPLAY") || named("WAYLAND_DISPLAY");
+}
+
+std::optional<int> DesktopWindow::parseScale(const std::string& setting) {
+    if (setting == "auto")
+        return 0;
+    if (setting.empty() || setting.size() > 2 ||
+        setting.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    int scale = std::stoi(setting);
+    if (scale < 1 || scale > kMaximumScale)
+        return std::nullopt;
+    return scale;
+}
+
+int DesktopWindow::chooseScale(int setting, int usableWidth, int usableHeight) {
+    if (setting > 0)
+        return setting;
+    return usableWidth >= 2 * Screen::kWidth && usableHeight >= 2 * Screen::kHeight ? 2 : 1;
+}
+
+std::unique_ptr<DesktopWindow> DesktopWindow::open(std::shared_ptr<UIApplication> application,
+                                                   const std::string& name, int scaleSetting,
+                                                   NSErrorPtr* error) {
+    auto fail = [error](const std::string& what) {
+        if (error)
+            *error = NSError::make("DesktopErrorDomain", 1,
+                                   "The window cannot be opened: " + what + ": " + SDL_GetError());
+        return nullptr;
+    };
+    // The application handles SIGINT and SIGTERM itself.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return fail("no video");
+    SDL_Rect usable{0, 0, 0, 0};
+    SDL_GetDisplayUsableBounds(0, &usable);
+    const int scale = chooseScale(scaleSetting, usable.w, usable.h);
+    std::unique_ptr<DesktopWindow> window(new DesktopWindow(std::move(application), scale));
+    window->window_ = SDL_CreateWindow((name + " (" + kKeys + ")").c_str(), SDL_WINDOWPOS_CENTERED,
+                                       SDL_WINDOWPOS_CENTERED, Screen::kWidth * scale,
+                                       Screen::kHeight * scale, SDL_WINDOW_SHOWN);
+    if (!window->window_)
+        return fail("no window");
+    window->renderer_ = SDL_CreateRenderer(window->window_, -1, 0);
+    if (!window->renderer_)
+        return fail("no renderer");
+    // The screen's pictures are XRGB words in native order.
+    window->texture_ =
+        SDL_CreateTexture(window->renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                          Screen::kWidth, Screen::kHeight);
+    if (!window->texture_)
+        return fail("no texture");
+    DesktopWindow* self = window.get();
+    window->link_ =
+        CADisplayLink::displayLinkWithTarget([self](CADisplayLink&) { self->refresh(); });
+    window->link_->addToRunLoop(NSRunLoop::mainRunLoop());
+    window->present(true);
+    return window;
+}
+
+DesktopWindow::DesktopWindow(std::shared_ptr<UIApplication> application, int scale)
+    : application_(std::move(application)), mouse_(scale) {}
+
+DesktopWindow::~DesktopWindow() {
+    if (link_)
+        link_->invalidate();
+    if (texture_)
+        SDL_DestroyTexture(texture_);
+    if (renderer_)
+        SDL_DestroyRenderer(renderer_);
+    if (window_)
+        SDL_DestroyWindow(window_);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+std::string DesktopWindow::title() const {
+    return SDL_GetWindowTitle(window_);
+}
+
+void DesktopWindow::refresh() {
+    SDL_Event event;
+    bool exposed = false;
+    while (!application_->isTerminated() && SDL_PollEvent(&event)) {
+        if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
+            exposed = true;
+        handle(event);
+    }
+    if (!application_->isTerminated())
+        present(exposed);
+}
+
+void DesktopWindow::handle(const SDL_Event& event) {
+    if (auto touch = mouse_.touchFor(event)) {
+        application_->sendTouch(touch->phase, touch->point);
+        return;
+    }
+    switch (event.type) {
+        case SDL_QUIT:
+            application_->terminate();
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE)
+                application_->terminate();
+            break;
+        case SDL_KEYDOWN:
+            if (event.key.repeat)
+                break;
+            if (event.key.keysym.sym == SDLK_h)
+                application_->resignActive();
+            else if (event.key.keysym.sym == SDLK_q)
+                application_->terminate();
+            break;
+        default:
+            break;
+    }
+}
+
+void DesktopWindow::present(bool always) {
+    CGImageRef picture = Screen::mainScreen().lastComposed();
+    if (!picture)
+        return;
+    const bool changed = !shown_ || (picture != shown_ && !samePixels(*picture, *shown_));
+    shown_ = picture;
+    if (!changed && !always)
+        return;
+    SDL_UpdateTexture(texture_, nullptr, picture->data(), static_cast<int>(picture->bytesPerRow()));
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The phone on a Linux desktop: an SDL window that shows the phone's screen as the compositor
+// drew it, at a whole-number scale and kept sharp (nearest neighbour). At every display refresh
+// on the main run loop it handles the window's events and presents the screen's last composed
+// picture when that differs from the one shown.
+//
+// Events: the left mouse button is the finger (DesktopMouse) and its touches go to the
+// application as a person's (UIApplication::sendTouch); the key H is the home button (the
+// application resigns active); the key Q and closing the window end the application as the
+// phone's termination does. The title names the application and these keys.
+//
+// Threads: main thread only. The window keeps the application alive; destroying the window
+// closes it.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/CoreGraphics/CGImage.h"
+#include "platform/Desktop/DesktopMouse.h"
+#include "platform/Foundation/NSError.h"
+#include "platform/QuartzCore/CADisplayLink.h"
+#include "platform/UIKit/UIApplication.h"
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+union SDL_Event;
+
+class DesktopWindow {
+  public:
+    // The title's key list, after the application's name.
+    static constexpr const char* kKeys = "H: home button, Q: quit";
+
+    // A display to open a window on is named (DISPLAY or WAYLAND_DISPLAY).
+    static bool isDisplayAvailable();
+    // The scale setting: a whole number from 1 to 16, or 0 for "auto"; nullopt for anything
+    // else.
+    static std::optional<int> parseScale(const std::string& setting);
+    // The scale to open with: `setting` when it is a number, else ("auto", 0) 2 where twice the
+    // phone's screen fits into the desktop's usable area, else 1.
+    static int chooseScale(int setting, int usableWidth, int usableHeight);
+
+    // Opens the window titled "NAME (keys)" at the scale `scaleSetting` (as parseScale gives)
+    // and starts its refresh. Null with `*error` when SDL cannot open it.
+    static std::unique_ptr<DesktopWindow> open(std::shared_ptr<UIApplication> application,
+                                               const std::string& name, int scaleSetting,
+                                               NSErrorPtr* error);
+    ~DesktopWindow();
+    DesktopWindow(const DesktopWindow&) = delete;
+    DesktopWindow& operator=(const DesktopWindow&) = delete;
+
+    int scale() const { return mouse_.scale(); }
+    std::string title() const;
+
+  private:
+    DesktopWindow(std::shared_ptr<UIApplication> application, int scale);
+    void refresh();
+    void handle(const SDL_Event& event);
+    void present(bool always);
+
+    std::shared_ptr<UIApplication> application_;
+    DesktopMouse mouse_;
+    SDL_Window* window_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* texture_ = nullptr;
+    std::shared_ptr<CADisplayLink> link_;
+    CGImageRef shown_;
+};

@@ -1,0 +1,419 @@
+// The application in its desktop window, used by hand: a virtual X display (Xvfb) of the test's
+// own, the mouse and the keyboard through the XTest extension, the window's pixels read back and
+// compared with the compositor's picture of the same moment.
+//
+// The phone runs in a child process, as the program runs it (settings, home folder, main loop,
+// window and speaker); a "person" thread in that child looks at the window and clicks. The
+// parent checks what the run left in the home folder and what the speaker played.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppClasses.h"
+#include "platform/Automation/AutomationDriver.h"
+#include "platform/Desktop/DesktopSession.h"
+#include "platform/Device/DeviceHome.h"
+#include "platform/Device/DeviceSettings.h"
+#include "platform/Device/Microphone.h"
+#include "platform/Device/Screen.h"
+#include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSRunLoop.h"
+#include "platform/UIKit/UIApplicationMain.h"
+#include "platform/UIKit/UISlider.h"
+#include "tests/app/TilvexProgram.h"
+#include "tests/app/XDisplay.h"
+#include "tests/support/TemporaryFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// An Xvfb server on a display number it picks itself, for the life of the object.
+class VirtualDisplay {
+  public:
+    VirtualDisplay() {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            const std::string fd = std::to_string(ready[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                     "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(ready[1]);
+        // Xvfb writes the display number once it takes connections.
+        char text[16] = {};
+        ssize_t n = pid_ > 0 ? ::read(ready[0], text, sizeof text - 1) : -1;
+        ::close(ready[0]);
+        if (n > 0)
+            name_ =
+                ":" + std::string(text, static_cast<size_t>(n)).substr(0, std::strcspn(text, "\n"));
+    }
+    ~VirtualDisplay() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    // ":N", or "" when Xvfb did not start.
+    const std::string& name() const { return name_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+// What the child tells the parent, one line each: "fail: ..." or "row: TITLE".
+class Report {
+  public:
+    explicit Report(int fd) : fd_(fd) {}
+    void line(const std::string& text) const {
+        std::string out = text + "\n";
+        [[maybe_unused]] ssize_t written = ::write(fd_, out.data(), out.size());
+    }
+    void fail(const std::string& what) const { line("fail: " + what); }
+
+  private:
+    int fd_;
+};
+
+// The person at the desktop: looks at the window, moves the mouse, presses keys. Reads the
+// application's state only through the main run loop, as the automation driver does.
+class Person {
+  public:
+    Person(std::unique_ptr<XDisplay> x, const Report& report) : report_(report), x_(std::move(x)) {}
+
+    void act() {
+        if (!x_ || !x_->findWindow(kTitle, 30s)) {
+            report_.fail(std::string("no window titled \"") + kTitle + "\" on the display");
+            onMain([] { UIApplication::sharedApplication()->terminate(); });
+            return;
+        }
+        steps();
+        // The phone's termination key, whatever happened.
+        x_->tapKey("q");
+    }
+
+  private:
+    void steps() {
+        if (x_->width() != 640 || x_->height() != 960)
+            return report_.fail("the window is " + std::to_string(x_->width()) + "x" +
+                                std::to_string(x_->height()) + ", not 640x960 (scale 2)");
+        if (!waitFor("button", "title", "Record") || !showsTheScreen("the recording screen"))
+            return;
+
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Stop") || !showsTheScreen("recording"))
+            return;
+        std::this_thread::sleep_for(3s);
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Record") || !waitFor("albumButton", "enabled", "YES") ||
+            !showsTheScreen("the recording stored"))
+            return;
+
+        click(centreOf("albumButton"));
+        if (!waitFor("table", "rows", "1") || !showsTheScreen("the album"))
+            return;
+        report_.line("row: " + read("row:0", "text").value_or("?"));
+
+        click(centreOf("row:0"));
+        // The bars fade 2 s after playback starts; a tap on the picture brings them back.
+        if (!waitFor("seekSlider", "hidden", "NO") || !waitFor("topBar", "alpha", "0") ||
+            !showsTheScreen("the player, bars faded"))
+            return;
+        click(centreOf("imageView"));
+        if (!waitFor("topBar", "alpha", "1") || !showsTheScreen("the player, bars back"))
+            return;
+
+        // A drag of the slider's thumb: the value follows the finger while it moves.
+        const CGRect slider = frameOf("seekSlider");
+        const double y = slider.origin.y + slider.size.height / 2;
+        const double maximum = std::stod(readOnMain([] {
+            auto s = std::dynamic_pointer_cast<UISlider>(driver().findView("seekSlider"));
+            return s ? std::to_string(s->maximumValue()) : std::string("0");
+        }));
+        auto xAt = [&](double share) {
+            return slider.origin.x + 12 + share * (slider.size.width - 24);
+        };
+        press({xAt(0), y});
+        for (double share : {0.25, 0.5}) {
+            move({xAt(share), y});
+            if (!waitForSlider(share * maximum, 0.1 * maximum)) {
+                release({xAt(share), y});
+                return;
+            }
+        }
+        release({xAt(0.5), y});
+        if (!showsTheScreen("the player after the seek"))
+            return;
+
+        click({30, 42});  // the navigation bar's back button
+        if (!waitForNone("seekSlider") || !waitFor("table", "rows", "1") ||
+            !showsTheScreen("the album again"))
+            return;
+    }
+
+    // The main run loop's answer to `question`.
+    static std::string readOnMain(const std::function<std::string()>& question) {
+        std::string answer;
+        NSRunLoop::mainRunLoop()->postAndWait([&] { answer = question(); });
+        return answer;
+    }
+    static void onMain(const std::function<void()>& work) { NSRunLoop::mainRunLoop()->post(work); }
+    static AutomationDriver driver() {
+        return AutomationDriver(UIApplication::sharedApplication());
+    }
+
+    std::optional<std::string> read(const std::string& name, const std::string& property) {
+        std::optional<std::string> value;
+        NSRunLoop::mainRunLoop()->postAndWait([&] {
+            std::string error;
+            value = driver().readProperty(name, property, &error);
+        });
+        return value;
+    }
+    bool waitFor(const std::string& name, const std::string& property, const std::string& value) {
+        std::optional<std::string> now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if ((now = read(name, property)) == value)
+                return true;
+        }
+        report_.fail("expected " + name + "." + property + " " + value + ", found " +
+                     now.value_or("no such view"));
+        return false;
+    }
+    bool waitForNone(const std::string& name) {
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (readOnMain([&] { return driver().findView(name) ? "yes" : ""; }).empty())
+                return true;
+        }
+        report_.fail("expected no " + name + " on screen");
+        return false;
+    }
+    bool waitForSlider(double value, double tolerance) {
+        std::optional<std::string> now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            now = read("seekSlider", "value");
+            if (now && std::fabs(std::stod(*now) - value) <= tolerance)
+                return true;
+        }
+        report_.fail("expected the slider near " + std::to_string(value) +
+                     " while dragged, found " + now.value_or("none"));
+        return false;
+    }
+    CGRect frameOf(const std::string& name) {
+        CGRect frame{};
+        NSRunLoop::mainRunLoop()->postAndWait([&] {
+            if (auto view = driver().findView(name))
+                frame = view->frameInWindow();
+        });
+        return frame;
+    }
+    CGPoint centreOf(const std::string& name) {
+        const CGRect frame = frameOf(name);
+        return CGPointMake(frame.origin.x + frame.size.width / 2,
+                           frame.origin.y + frame.size.height / 2);
+    }
+
+    // The mouse over the window's pixel for a screen point (scale 2).
+    void pointerTo(CGPoint point) {
+        x_->movePointer(static_cast<int>(point.x * 2), static_cast<int>(point.y * 2));
+        std::this_thread::sleep_for(40ms);
+    }
+    void press(CGPoint point) {
+        pointerTo(point);
+        x_->pressButton(true);
+        std::this_thread::sleep_for(40ms);
+    }
+    void move(CGPoint point) { pointerTo(point); }
+    void release(CGPoint point) {
+        pointerTo(point);
+        x_->pressButton(false);
+        std::this_thread::sleep_for(40ms);
+    }
+    void click(CGPoint point) {
+        press(point);
+        release(point);
+    }
+
+    // The window shows, pixel for pixel at scale 2, the compositor's picture of one moment (the
+    // picture stayed the same while the window was read); waits for such a moment.
+    bool showsTheScreen(const std::string& what) {
+        size_t differing = 0;
+        for (auto until = std::chrono::steady_clock::now() + 20s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(30ms)) {
+            CGImageRef before = Screen::mainScreen().lastComposed();
+            const std::vector<uint32_t> shown = x_->pixels();
+            CGImageRef after = Screen::mainScreen().lastComposed();
+            if (shown.size() != 640u * 960u)
+                continue;
+            differing = before && after ? differingPixels(*before, *after, shown) : SIZE_MAX;
+            if (differing == 0)
+                return true;
+        }
+        report_.fail("the window did not show the compositor's picture of " + what + " (" +
+                     std::to_string(differing) + " pixels differ)");
+        return false;
+    }
+    // Window pixels unlike the composed point under them; SIZE_MAX when the picture changed in
+    // between.
+    static size_t differingPixels(const CGImage& before, const CGImage& after,
+                                  const std::vector<uint32_t>& shown) {
+        size_t differing = 0;
+        for (int y = 0; y < Screen::kHeight; ++y) {
+            auto* a = reinterpret_cast<const uint32_t*>(before.data() + y * before.bytesPerRow());
+            auto* b = reinterpret_cast<const uint32_t*>(after.data() + y * after.bytesPerRow());
+            if (std::memcmp(a, b, Screen::kWidth * 4) != 0)
+                return SIZE_MAX;
+            for (int x = 0; x < Screen::kWidth; ++x) {
+                for (int dy = 0; dy < 2; ++dy)
+                    for (int dx = 0; dx < 2; ++dx)
+                        if (shown[static_cast<size_t>((2 * y + dy) * 640 + 2 * x + dx)] !=
+                            (a[x] & 0xffffff))
+                            ++differing;
+            }
+        }
+        return differing;
+    }
+
+    static constexpr const char* kTitle = "Tilvex (H: home button, Q: quit)";
+
+    const Report& report_;
+    std::unique_ptr<XDisplay> x_;
+};
+
+// The program's run in the child: as tilvex starts without a script, with the window opened.
+int runThePhone(const std::string& home, const std::string& display, const Report& report) {
+    // Before SDL talks to the display.
+    std::unique_ptr<XDisplay> x = XDisplay::open(display);
+    DeviceSettings settings = DeviceSettings::fromEnvironment();
+    settings.home = home;
+    // A still camera picture, so that the screen changes only where the interface does.
+    settings.camera = "lavfi:color=c=0x336699:size=640x480:rate=30";
+    settings.microphone = "lavfi:sine=frequency=440:sample_rate=44100";
+    DeviceSettings::install(settings);
+    Microphone::setDeviceInput(settings.microphone);
+    if (!DeviceHome::prepare(settings.home)) {
+        report.fail("no home folder");
+        return 1;
+    }
+    registerAppClasses();
+    av_log_set_level(AV_LOG_ERROR);
+    std::unique_ptr<DesktopSession> desktop;
+    std::thread person;
+    char name[] = "tilvex";
+    char* argv[] = {name, nullptr};
+    int status = UIApplicationMain(1, argv, [&](UIApplication& application) {
+        NSErrorPtr error;
+        desktop = DesktopSession::open(retained(&application), settings, &error);
+        if (!desktop) {
+            report.fail(error->localizedDescription());
+            application.terminate();
+            return;
+        }
+        if (!desktop->speaker())
+            report.fail("no speaker on SDL's disk driver");
+        person = std::thread([&x, &report] { Person(std::move(x), report).act(); });
+    });
+    if (person.joinable())
+        person.join();
+    desktop.reset();
+    return status;
+}
+
+TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    const std::string home = folder / "home";
+    const std::string played = folder / "speaker.raw";
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        ::setenv("DISPLAY", display.name().c_str(), 1);
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::setenv("SDL_AUDIODRIVER", "disk", 1);
+        ::setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+        Report report(pipeFds[1]);
+        const int status = runThePhone(home, display.name(), report);
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    ::close(pipeFds[1]);
+    std::string said;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        said.append(buffer, static_cast<size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+
+    std::vector<std::string> failures;
+    std::string albumRow;
+    std::istringstream lines(said);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("fail: "))
+            failures.push_back(line.substr(6));
+        if (line.starts_with("row: "))
+            albumRow = line.substr(5);
+    }
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // One recording of 3 s or more, stored whole; the album showed its row.
+    auto rows = storedRows(home + "/Documents/Videos.sqlite");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].videoPath, "Video_0001");
+    EXPECT_EQ(rows[0].soundPath, "Audio_0001.caf");
+    EXPECT_EQ(rows[0].thumbPath, "Thumbnail_0001.jpg");
+    EXPECT_GE(rows[0].title, "0:03");  // M:SS texts of one digit's minutes sort as times
+    EXPECT_EQ(albumRow, rows[0].title);
+    auto& files = NSFileManager::defaultManager();
+    for (const auto& file : {rows[0].videoPath, rows[0].soundPath, rows[0].thumbPath})
+        EXPECT_TRUE(files.fileExistsAtPath(home + "/Documents/" + file)) << file;
+
+    // The speaker played the recording's sound: the first stretch it played lies in the sound
+    // file.
+    auto output = NSData::dataWithContentsOfFile(played);
+    auto sound = NSData::dataWithContentsOfFile(home + "/Documents/" + rows[0].soundPath);
+    ASSERT_TRUE(output && sound);
+    const std::string heard(output->begin(), output->end());
+    const std::string recorded(sound->begin(), sound->end());
+    const size_t start = heard.find_first_not_of('\0');
+    ASSERT_NE(start, std::string::npos) << "the speaker played only silence";
+    const size_t frameStart = start - start % 4;
+    ASSERT_GE(heard.size(), frameStart + 4096);
+    EXPECT_NE(recorded.find(heard.substr(frameStart + 4, 4096)), std::string::npos);
+}
+
+}  // namespace
