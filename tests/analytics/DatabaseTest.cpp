@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
 #include "analytics/Classes/Utils/RQAnalyticsLog.h"
@@ -18,9 +19,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kCorruptLine = "Beacon database file is corrupt; delete it and start a new one";
+
 class CacheFileTest : public AnalyticsTestHome {
   protected:
     void touch(const std::string& path) { std::ofstream(path) << "x"; }
+    static void writeText(const std::string& path) {
+        std::ofstream(path) << "this is no database, only some text in its place\n";
+    }
+    static void overwrite(const std::string& path, std::streamoff at, size_t length, char byte) {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(at);
+        file << std::string(length, byte);
+    }
 
     // The NSException an initialisation raises, or a failure when none.
     NSException initFailure(const std::optional<std::string>& code) {
@@ -54,6 +65,48 @@ TEST_F(CacheFileTest, LeftoverJournalWipesTheWholeDirectoryAndOpensAFreshFile) {
     EXPECT_TRUE(fs::exists(cacheFile()));
     EXPECT_EQ(store->currentRunningBeaconID(), 0);
     EXPECT_TRUE(store->beaconsToSend().empty());
+}
+
+// A file that SQLite cannot use, at the start or at the first read, is thrown away as a leftover
+// journal is: the whole directory goes, once, and a fresh file takes its place.
+TEST_F(CacheFileTest, ADamagedFileIsThrownAwayLikeALeftoverJournal) {
+    struct Damage {
+        const char* name;
+        std::function<void(const std::string& file)> apply;
+    };
+    constexpr size_t kPage = 4096;
+    const Damage damages[] = {
+        {"text in its place", writeText},
+        {"the schema's page overwritten", [](auto& file) { overwrite(file, 100, 200, '\x7f'); }},
+        {"cut short", [](auto& file) { fs::resize_file(file, 2 * kPage); }},
+        {"a table's page overwritten", [](auto& file) { overwrite(file, kPage, 16, '\xff'); }},
+    };
+    RQAnalyticsLog::enableDebugMode();
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        // The cache of an earlier run, with its session.
+        BeaconDatabase::initWithApplicationCode(kTestCode)->startNewBeacon();
+        BeaconDatabase::resetSharedForTesting();
+        ASSERT_GE(fs::file_size(cacheFile()), 4 * kPage) << "a page for the schema and each table";
+        damage.apply(cacheFile());
+        touch(cacheFile("other code"));
+
+        std::shared_ptr<BeaconDatabase> store;
+        const auto lines = debugLines([&] {
+            try {
+                store = BeaconDatabase::initWithApplicationCode(kTestCode);
+            } catch (const NSException& e) {
+                ADD_FAILURE() << "the start raised: " << e.reason();
+            }
+        });
+        EXPECT_EQ(lines, std::vector<std::string>{kCorruptLine});
+        EXPECT_FALSE(fs::exists(cacheFile("other code")));
+        ASSERT_NE(store, nullptr);
+        EXPECT_TRUE(store->beaconsToSend().empty());
+        store->startNewBeacon();
+        EXPECT_EQ(store->currentRunningBeaconID(), 1);
+        BeaconDatabase::resetSharedForTesting();
+    }
 }
 
 // Marks a file immutable (even root cannot remove it) for the scope's life; false where the
@@ -96,6 +149,24 @@ TEST_F(CacheFileTest, AJournalThatSurvivesTheWipeFailsTheOpenWithItsName) {
     EXPECT_EQ(e.name(), NSInternalInconsistencyException);
     EXPECT_EQ(e.reason(), "Failed to open database with message 'the journal " + journal +
                               " is still there after the cache was deleted'.");
+}
+
+// A damaged file that the wipe could not remove is kept, and fails the start as SQLite finds it:
+// one repair, not one for ever.
+TEST_F(CacheFileTest, ADamagedFileThatSurvivesTheWipeFailsTheStartWithSQLitesText) {
+    fs::create_directory(cacheDirectory());
+    writeText(cacheFile());
+    ImmutableFile stuck(cacheFile());
+    if (!stuck)
+        GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
+    RQAnalyticsLog::enableDebugMode();
+    NSException e("", "");
+    EXPECT_EQ(debugLines([&] { e = initFailure(kTestCode); }),
+              std::vector<std::string>{kCorruptLine});
+    EXPECT_EQ(e.name(), NSInternalInconsistencyException);
+    EXPECT_EQ(e.reason(),
+              "Error: failed to prepare statement with message 'file is not a database'.");
+    EXPECT_EQ(BeaconDatabase::shared(), nullptr);
 }
 
 TEST_F(CacheFileTest, JournalNoticeIsSilentWithoutDebugMode) {

@@ -220,6 +220,27 @@ TEST_F(FaultTest, ALeftoverAnalyticsJournalIsRepairedAtLaunch) {
     expectTheFirstRecordingIntact();
 }
 
+// An analytics cache that is no database stopped the analytics at every launch ("Analytics start
+// failed"); now it is thrown away as a leftover journal is, and the launch goes on with a fresh
+// one.
+TEST_F(FaultTest, ADamagedAnalyticsCacheIsRepairedAtLaunch) {
+    recordOneNormally();
+    const std::string database = analyticsCache();
+    ASSERT_FALSE(database.empty());
+    std::ofstream(database, std::ios::trunc) << "this is no database, only some text in its place";
+    std::ofstream(phone_.document("halvorn/stale.sql")) << "another code's cache";
+
+    ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("Analytics start failed"), std::string::npos) << run.out;
+    EXPECT_FALSE(exists("halvorn/stale.sql")) << "the whole folder is wiped";
+    std::string header(16, '\0');
+    std::ifstream(database, std::ios::binary).read(header.data(), header.size());
+    EXPECT_EQ(header, std::string("SQLite format 3\0", 16)) << "a fresh cache";
+    EXPECT_EQ(storedRows(store()).size(), 2u);
+    expectTheFirstRecordingIntact();
+}
+
 // Killed in the middle of an analytics write: the launcher kills the program as soon as the
 // cache's journal appears (a write transaction has begun) while the album is opened again and
 // again, each opening recording an event. The next launch repairs or keeps the cache, and the

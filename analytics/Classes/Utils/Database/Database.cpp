@@ -1,5 +1,7 @@
 #include "analytics/Classes/Utils/Database/Database.h"
 
+#include <string_view>
+
 #include "analytics/Classes/Utils/RQAnalyticsLog.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSFileManager.h"
@@ -41,7 +43,30 @@ void RQ_Database::loadDb() {
     loadDb(true);
 }
 
-void RQ_Database::loadDb(bool mayRepairJournal) {
+namespace {
+
+// Whether SQLite finds the open file no database, or a database with a broken structure. Other
+// failures (a busy or unreadable file) are not damage: they fail the start as they would.
+bool isDamaged(sqlite3* database) {
+    auto broken = [](int result) {
+        result &= 0xff;
+        return result == SQLITE_NOTADB || result == SQLITE_CORRUPT;
+    };
+    sqlite3_stmt* check = nullptr;
+    int result = sqlite3_prepare_v2(database, "PRAGMA quick_check", -1, &check, nullptr);
+    if (result != SQLITE_OK)
+        return broken(result);
+    result = sqlite3_step(check);
+    const auto* verdict = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+    const bool damaged = broken(result) ||
+                         (result == SQLITE_ROW && std::string_view(verdict ? verdict : "") != "ok");
+    sqlite3_finalize(check);
+    return damaged;
+}
+
+}  // namespace
+
+void RQ_Database::loadDb(bool mayRepair) {
     createDocumentsDirIfNeeded();
     auto code = applicationCode();
     if (!code)
@@ -52,16 +77,20 @@ void RQ_Database::loadDb(bool mayRepairJournal) {
     const std::string journalPath =
         documents + stringWithFormat("/halvorn/%s.sql-journal", code->c_str());
 
+    // The whole cache directory goes, once: a second try finds the fresh file.
+    auto startAfresh = [this] {
+        RQAnalyticsLog::log("Beacon database file is corrupt; delete it and start a new one");
+        commitHariKariWithSeverity(DatabaseWipeSeverity);
+        loadDb(false);
+    };
     if (NSFileManager::defaultManager().fileExistsAtPath(journalPath)) {
         // A wipe that could not remove the journal would find it again on every try.
-        if (!mayRepairJournal)
+        if (!mayRepair)
             NSAssertionFailure(stringWithFormat(
                 "Failed to open database with message '%s'.",
                 ("the journal " + journalPath + " is still there after the cache was deleted")
                     .c_str()));
-        RQAnalyticsLog::log("Beacon database file is corrupt; delete it and start a new one");
-        commitHariKariWithSeverity(DatabaseWipeSeverity);
-        loadDb(false);
+        startAfresh();
         return;
     }
 
@@ -71,6 +100,13 @@ void RQ_Database::loadDb(bool mayRepairJournal) {
         database_ = nullptr;
         NSAssertionFailure(
             stringWithFormat("Failed to open database with message '%s'.", message.c_str()));
+    }
+    // A damaged file would fail every start, and it is only a cache. One that survives the
+    // wipe is left to fail as it does.
+    if (mayRepair && isDamaged(database_)) {
+        sqlite3_close(database_);
+        database_ = nullptr;
+        startAfresh();
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The analytics cache file: one SQLite connection to "<Documents>/halvorn/<code>.sql", the
-// directories it lives in, the rule that a leftover rollback journal means a corrupt cache
-// (the whole cache directory is thrown away and a fresh file opened), and the wipe.
+// directories it lives in, the rule that a leftover rollback journal, or a file that SQLite
+// finds no database or damaged, means a corrupt cache (the whole cache directory is thrown
+// away, once, and a fresh file opened), and the wipe.
 //
 // Failures of the file system or of SQLite raise NSException through the assertion handler
 // (NSInternalInconsistencyException, the message as reason); nothing here catches them.
@@ -38,7 +39,9 @@ class RQ_Database : public NSObject {
     explicit RQ_Database(std::optional<std::string> applicationCode);
 
     // Makes the directories, refuses a missing code ("DatabaseInitializedImproperly"), applies
-    // the journal rule (once: a journal that survives the wipe fails the open), opens the file.
+    // the journal rule, opens the file and applies the damage rule. One repair at the most: a
+    // journal that survives the wipe fails the open, a damaged file that survives it is kept
+    // (and fails where it is first used).
     void loadDb();
     // Makes the Documents directory, then the cache directory, when missing.
     static void createDocumentsDirIfNeeded();
@@ -47,7 +50,7 @@ class RQ_Database : public NSObject {
     sqlite3* database() const { return database_; }
 
   private:
-    void loadDb(bool mayRepairJournal);
+    void loadDb(bool mayRepair);
     static std::string documentsPath();
     static std::string cacheDirectoryPath();
 
