@@ -1,6 +1,11 @@
 // Whole-job comparison: one export of 600 frames (320x480 JPEG, quality 0.5) with 20 s of sound
-// through the encoder driver, against the ffmpeg command-line tool doing the same job, in one run.
+// through the encoder driver, against the ffmpeg command-line tool doing the same job. The two
+// take turns, kRuns times each, so that a busy machine slows both alike; the medians compare.
+// The movie's MD5 is printed too: a change that only makes the driver faster keeps it.
+//
+//   bench_encoder [RUNS]    (RUNS at least 5, default 7)
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,14 +14,15 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/Classes/output.h"
 #include "bench/ScreenGrab.h"
-#include "platform/CoreGraphics/CGImage.h"
-#include "platform/UIKit/UIImage.h"
+#include "platform/CommonCrypto/CommonDigest.h"
+#include "platform/Foundation/NSData.h"
 
 namespace fs = std::filesystem;
 
@@ -25,6 +31,8 @@ namespace {
 constexpr int kFrames = 600;
 constexpr float kSeconds = 20.0f;
 constexpr int kSampleFrames = 44100 * 20;
+constexpr int kMinimumRuns = 5;
+constexpr int kDefaultRuns = 7;
 
 Data frameJPEG(int index) {
     return screenGrabJPEG(index, false);
@@ -74,9 +82,35 @@ double secondsOf(const std::function<int()>& job, int& status) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::string md5Hex(const std::string& path) {
+    const Data bytes = NSData::dataWithContentsOfFile(path).value_or(Data{});
+    unsigned char digest[CC_MD5_DIGEST_LENGTH];
+    CC_MD5(bytes.data(), static_cast<CC_LONG>(bytes.size()), digest);
+    std::string hex;
+    for (unsigned char byte : digest) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        hex += two;
+    }
+    return hex;
+}
+
+void printTimes(const char* what, const std::vector<double>& seconds) {
+    std::printf("%s median %.3f s (", what, median(seconds));
+    for (size_t i = 0; i < seconds.size(); ++i) std::printf(i == 0 ? "%.3f" : " %.3f", seconds[i]);
+    std::printf(")\n");
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(kMinimumRuns, std::atoi(argv[1])) : kDefaultRuns;
     const fs::path dir = fs::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
     ValueArray frames;
@@ -93,33 +127,50 @@ int main() {
     std::ofstream(dir / "sound.wav", std::ios::binary) << wavFile(samples);
 
     const std::string movie = (dir / "temp.mov").string();
-    const char* argv[] = {"bench_encoder", movie.c_str(), nullptr};
-    // The driver's per-step logs go to a file, as they would go to the phone's console.
-    std::fflush(stderr);
-    const int savedStderr = dup(STDERR_FILENO);
-    const int logFile = open((dir / "driver.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(logFile, STDERR_FILENO);
-    int driverStatus = 0;
-    const double driver = secondsOf(
-        [&] { return output(2, argv, frames, kSeconds, (dir / "sound.caf").string(), nullptr); },
-        driverStatus);
-    std::fflush(stderr);
-    dup2(savedStderr, STDERR_FILENO);
-    close(savedStderr);
-    close(logFile);
-
+    const char* driverArgv[] = {"bench_encoder", movie.c_str(), nullptr};
     const std::string command =
         "cd '" + dir.string() +
         "' && ffmpeg -nostdin -loglevel error -y -threads 1 -framerate 30 -i %04d.jpg -i "
         "sound.wav -vf crop=320:426:0:0 -c:v mpeg4 -b:v 400k -g 600 -c:a pcm_s16le out.mov";
-    int ffmpegStatus = 0;
-    const double ffmpeg = secondsOf([&] { return std::system(command.c_str()); }, ffmpegStatus);
+    std::vector<double> driver, ffmpeg;
+    std::string digest;
+    bool sameMovie = true;
+    int failures = 0;
+    for (int run = 0; run < runs; ++run) {
+        // The driver's per-step logs go to a file, as they would go to the phone's console.
+        std::fflush(stderr);
+        const int savedStderr = dup(STDERR_FILENO);
+        const int logFile = open((dir / "driver.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(logFile, STDERR_FILENO);
+        int status = 0;
+        driver.push_back(secondsOf(
+            [&] {
+                return output(2, driverArgv, frames, kSeconds, (dir / "sound.caf").string(),
+                              nullptr);
+            },
+            status));
+        std::fflush(stderr);
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr);
+        close(logFile);
+        failures += status != 0;
+        const std::string md5 = md5Hex(movie);
+        sameMovie = sameMovie && (digest.empty() || md5 == digest);
+        digest = md5;
 
-    std::printf("frames %d, sound %.1f s\n", kFrames, kSeconds);
-    std::printf("output (driver):  %.3f s (status %d, %.3f ms a frame)\n", driver, driverStatus,
-                driver * 1000 / kFrames);
-    std::printf("ffmpeg (command): %.3f s (status %d)\n", ffmpeg, ffmpegStatus);
-    std::printf("ratio driver / ffmpeg: %.2f\n", driver / ffmpeg);
+        ffmpeg.push_back(secondsOf([&] { return std::system(command.c_str()); }, status));
+        failures += status != 0;
+    }
+
+    const double driverMedian = median(driver);
+    std::printf("frames %d, sound %.1f s, %d alternating runs each\n", kFrames, kSeconds, runs);
+    printTimes("output (driver): ", driver);
+    printTimes("ffmpeg (command):", ffmpeg);
+    std::printf("driver %.3f ms a frame; ratio of medians driver / ffmpeg %.2f\n",
+                driverMedian * 1000 / kFrames, driverMedian / median(ffmpeg));
+    std::printf("movie MD5 %s%s\n", digest.c_str(), sameMovie ? "" : " (the runs differ!)");
+    if (failures)
+        std::printf("%d runs failed\n", failures);
     fs::remove_all(dir);
-    return driverStatus == 0 && ffmpegStatus == 0 ? 0 : 1;
+    return failures == 0 && sameMovie ? 0 : 1;
 }
