@@ -6,12 +6,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
 
 #include "app/Classes/ImageHelper.h"
+#include "platform/CoreGraphics/PixelRows.h"
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSNotificationCenter.h"
@@ -51,6 +53,34 @@ int truncated(float value) {
         return 0;
     }
     return static_cast<int>(value);
+}
+
+// One row of `pixels` ARGB bitmap pixels into packed BGR24 (the alpha byte dropped).
+PIXEL_ROW_CLONES void bgrFromARGB(const uint8_t* __restrict argb, uint8_t* __restrict bgr,
+                                  size_t pixels) {
+    size_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        // Four pixels at a time as three words: a pixel's bytes A R G B swapped are B G R A.
+        const auto bgrOf = [&](size_t i) {
+            return __builtin_bswap32(loadPixelWord(argb + 4 * i)) & 0xFFFFFFu;
+        };
+        for (; x + kPixelBlock <= pixels; x += kPixelBlock) {
+            for (size_t j = 0; j < kPixelBlock; j += 4) {
+                const size_t i = x + j;
+                const uint32_t p0 = bgrOf(i), p1 = bgrOf(i + 1), p2 = bgrOf(i + 2),
+                               p3 = bgrOf(i + 3);
+                storePixelWord(bgr + 3 * i, p0 | p1 << 24);
+                storePixelWord(bgr + 3 * i + 4, p1 >> 8 | p2 << 16);
+                storePixelWord(bgr + 3 * i + 8, p2 >> 16 | p3 << 8);
+            }
+        }
+    }
+    for (; x < pixels; ++x) {
+        const int at = static_cast<int>(x);
+        bgr[3 * x] = argb[blueOffset(at, 0, 0)];
+        bgr[3 * x + 1] = argb[greenOffset(at, 0, 0)];
+        bgr[3 * x + 2] = argb[redOffset(at, 0, 0)];
+    }
 }
 
 std::string pathOfURL(const std::string& url) {
@@ -102,26 +132,28 @@ AVFrame* alloc_picture(AVPixelFormat pix_fmt, int width, int height) {
 }
 
 void fill_yuv_image(AVFrame* pict, int frame_index, int width, int height) {
-    std::shared_ptr<UIImage> image =
-        UIImage::initWithData((*images)[static_cast<size_t>(frame_index)].data());
-    const CGSize size = image ? image->size() : CGSize{};
-    if (size.width < width || size.height < height) {
+    if (!fill_bgr_picture(pict, (*images)[static_cast<size_t>(frame_index)].data(), width,
+                          height)) {
         NSLog("frame %d is not a picture of at least %dx%d", frame_index, width, height);
-        return;
     }
+}
+
+bool fill_bgr_picture(AVFrame* pict, const Data& image, int width, int height) {
+    std::shared_ptr<UIImage> picture = UIImage::initWithData(image);
+    const CGSize size = picture ? picture->size() : CGSize{};
+    if (size.width < width || size.height < height)
+        return false;
     const int rowWidth = static_cast<int>(size.width);
-    ARGBBitmap bitmap = ImageHelper::bitmapFromImage(image);
-    image.reset();
+    ARGBBitmap bitmap = ImageHelper::bitmapFromImage(picture);
+    picture.reset();
     if (!bitmap)
-        return;
+        return false;
     for (int y = 0; y < height; ++y) {
-        uint8_t* row = pict->data[0] + y * pict->linesize[0];
-        for (int x = 0; x < width; ++x) {
-            row[3 * x] = bitmap[blueOffset(x, y, rowWidth)];
-            row[3 * x + 1] = bitmap[greenOffset(x, y, rowWidth)];
-            row[3 * x + 2] = bitmap[redOffset(x, y, rowWidth)];
-        }
+        // The row starts at the alpha byte of its pixel 0, just before that pixel's red.
+        bgrFromARGB(&bitmap[redOffset(0, y, rowWidth) - 1], pict->data[0] + y * pict->linesize[0],
+                    static_cast<size_t>(width));
     }
+    return true;
 }
 
 namespace {

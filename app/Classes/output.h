@@ -51,6 +51,10 @@ const std::string& output_error();
 AVFrame* alloc_picture(AVPixelFormat pix_fmt, int width, int height);
 
 // Fills the packed BGR24 `pict` with the top `height` rows and first `width` columns of image
-// `frame_index` of the running call's frame list. Leaves `pict` unchanged when that image does
-// not decode or is smaller than width x height.
+// `frame_index` of the running call's frame list, through fill_bgr_picture.
 void fill_yuv_image(AVFrame* pict, int frame_index, int width, int height);
+
+// Fills the packed BGR24 `pict` with the top `height` rows and first `width` columns of the
+// picture in `image` (JPEG or PNG data), read through the ARGB bitmap helper. Returns false and
+// leaves `pict` unchanged when the data does not decode to a picture of at least width x height.
+bool fill_bgr_picture(AVFrame* pict, const Data& image, int width, int height);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/CoreGraphics/PixelRows.h"
+
 namespace {
 
 bool supportedAlpha(CGBitmapInfo info) {
@@ -16,6 +18,42 @@ bool supportedByteOrder(CGBitmapInfo info) {
     CGBitmapInfo order = info & kCGBitmapByteOrderMask;
     return order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Big ||
            order == kCGBitmapByteOrder32Little;
+}
+
+// Rows of `pixels` 32-bit pixels from `from` to `to` (which do not overlap), each or'ed with
+// `mask`: as they are, or byte-swapped.
+PIXEL_ROW_CLONES void orPixelRow(const uint8_t* __restrict from, uint8_t* __restrict to,
+                                 size_t pixels, uint32_t mask) {
+    const auto one = [&](size_t x) {
+        storePixelWord(to + 4 * x, loadPixelWord(from + 4 * x) | mask);
+    };
+    size_t x = 0;
+    for (; x + kPixelBlock <= pixels; x += kPixelBlock) {
+        for (size_t i = 0; i < kPixelBlock; ++i) one(x + i);
+    }
+    for (; x < pixels; ++x) one(x);
+}
+
+PIXEL_ROW_CLONES void swapPixelRow(const uint8_t* __restrict from, uint8_t* __restrict to,
+                                   size_t pixels, uint32_t mask) {
+    const auto one = [&](size_t x) {
+        storePixelWord(to + 4 * x, __builtin_bswap32(loadPixelWord(from + 4 * x) | mask));
+    };
+    size_t x = 0;
+    for (; x + kPixelBlock <= pixels; x += kPixelBlock) {
+        for (size_t i = 0; i < kPixelBlock; ++i) one(x + i);
+    }
+    for (; x < pixels; ++x) one(x);
+}
+
+void copyPixelRow(const uint8_t* from, uint8_t* to, size_t pixels, bool swap, uint32_t mask) {
+    if (swap) {
+        swapPixelRow(from, to, pixels, mask);
+    } else if (mask) {
+        orPixelRow(from, to, pixels, mask);
+    } else {
+        std::memcpy(to, from, pixels * 4);
+    }
 }
 
 }  // namespace
@@ -61,6 +99,10 @@ bool CGContext::littleEndianPixels() const {
     return (info_ & kCGBitmapByteOrderMask) == kCGBitmapByteOrder32Little;
 }
 
+bool CGContext::swapsWords() const {
+    return littleEndianPixels() != (std::endian::native == std::endian::little);
+}
+
 bool CGContext::opaque() const {
     return (info_ & kCGBitmapAlphaInfoMask) == kCGImageAlphaNoneSkipFirst;
 }
@@ -70,12 +112,12 @@ bool CGContext::open() {
     const int w = static_cast<int>(width_);
     const int h = static_cast<int>(height_);
     // cairo draws in the buffer itself when its words are cairo's own; else in a copy.
-    direct_ = littleEndianPixels() == (std::endian::native == std::endian::little) &&
-              bytesPerRow_ % 4 == 0;
+    direct_ = !swapsWords() && bytesPerRow_ % 4 == 0;
+    // The copy's pixels need no clearing: every drawing loads them first.
     surface_ = direct_ ? cairo_image_surface_create_for_data(data_, format, w, h,
                                                              static_cast<int>(bytesPerRow_))
-                       : cairo_image_surface_create(format, w, h);
-    if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS)
+                       : CGImage::newSurface(opaque(), w, h);
+    if (!surface_ || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS)
         return false;
     cr_ = cairo_create(surface_);
     if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS)
@@ -96,18 +138,12 @@ CGContext::~CGContext() {
 }
 
 void CGContext::toNative(uint8_t* rows, size_t stride) const {
-    const bool little = littleEndianPixels();
+    const bool swap = swapsWords();
+    // The skipped byte is set in the cairo word, so before the swap it lies at the other end.
     const uint32_t skipped = opaque() ? 0xFF000000u : 0;
+    const uint32_t mask = swap ? __builtin_bswap32(skipped) : skipped;
     for (size_t y = 0; y < height_; ++y) {
-        const uint8_t* from = data_ + y * bytesPerRow_;
-        uint32_t* to = reinterpret_cast<uint32_t*>(rows + y * stride);
-        for (size_t x = 0; x < width_; ++x, from += 4) {
-            uint32_t v = little ? uint32_t{from[0]} | uint32_t{from[1]} << 8 |
-                                      uint32_t{from[2]} << 16 | uint32_t{from[3]} << 24
-                                : uint32_t{from[0]} << 24 | uint32_t{from[1]} << 16 |
-                                      uint32_t{from[2]} << 8 | uint32_t{from[3]};
-            to[x] = v | skipped;
-        }
+        copyPixelRow(data_ + y * bytesPerRow_, rows + y * stride, width_, swap, mask);
     }
 }
 
@@ -129,25 +165,9 @@ void CGContext::store() {
 }
 
 void CGContext::fromNative(const uint8_t* rows, size_t stride, bool opaqueWords) {
-    const bool little = littleEndianPixels();
     const uint32_t skipped = opaqueWords ? 0xFF000000u : 0;
     for (size_t y = 0; y < height_; ++y) {
-        const uint32_t* from = reinterpret_cast<const uint32_t*>(rows + y * stride);
-        uint8_t* to = data_ + y * bytesPerRow_;
-        for (size_t x = 0; x < width_; ++x, to += 4) {
-            const uint32_t v = from[x] | skipped;
-            if (little) {
-                to[0] = static_cast<uint8_t>(v);
-                to[1] = static_cast<uint8_t>(v >> 8);
-                to[2] = static_cast<uint8_t>(v >> 16);
-                to[3] = static_cast<uint8_t>(v >> 24);
-            } else {
-                to[0] = static_cast<uint8_t>(v >> 24);
-                to[1] = static_cast<uint8_t>(v >> 16);
-                to[2] = static_cast<uint8_t>(v >> 8);
-                to[3] = static_cast<uint8_t>(v);
-            }
-        }
+        copyPixelRow(rows + y * stride, data_ + y * bytesPerRow_, width_, swapsWords(), skipped);
     }
 }
 

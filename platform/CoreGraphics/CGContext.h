@@ -90,6 +90,8 @@ class CGContext {
     CGContext() = default;
     bool open();
     bool littleEndianPixels() const;
+    // True when the buffer's byte order is not the host's: each pixel is a byte-swapped cairo word.
+    bool swapsWords() const;
     bool opaque() const;
     // Copies the buffer into cairo's native words (`load`) and back (`store`); nothing to do when
     // cairo draws in the buffer itself.

@@ -1,7 +1,35 @@
 #include "platform/CoreGraphics/CGImage.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+
+namespace {
+
+const cairo_user_data_key_t kPixelsKey{};
+
+}  // namespace
+
+cairo_surface_t* CGImage::newSurface(bool opaque, int width, int height) {
+    const cairo_format_t format = opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+    const int stride = cairo_format_stride_for_width(format, width);
+    if (stride < 0 || height < 0)
+        return nullptr;
+    // Not cairo_image_surface_create: it clears pixels that the caller overwrites at once.
+    void* pixels = std::malloc(std::max<size_t>(1, static_cast<size_t>(stride) * height));
+    if (!pixels)
+        return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels),
+                                                             format, width, height, stride);
+    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS ||
+        cairo_surface_set_user_data(s, &kPixelsKey, pixels, std::free) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(s);
+        std::free(pixels);
+        return nullptr;
+    }
+    return s;
+}
 
 CGImageRef CGImage::adoptSurface(cairo_surface_t* surface) {
     if (!surface)

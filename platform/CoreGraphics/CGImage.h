@@ -23,22 +23,21 @@ class CGImage {
     // kind of surface or one in an error state.
     static CGImageRef adoptSurface(cairo_surface_t* surface);
     // A new image of `width` x `height` whose pixels `fill` writes once before the image is
-    // handed out; `fill` gets the first row and the row stride in bytes. nullptr when the size
-    // is negative or the memory cannot be had.
+    // handed out; `fill` gets the first row and the row stride in bytes, and must set every
+    // pixel (they start unset). nullptr when the size is negative or the memory cannot be had.
     template <class Fill>
     static CGImageRef make(int width, int height, bool opaque, Fill fill) {
-        cairo_surface_t* s = cairo_image_surface_create(
-            opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, width, height);
-        if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(s);
+        cairo_surface_t* s = newSurface(opaque, width, height);
+        if (!s)
             return nullptr;
-        }
-        cairo_surface_flush(s);
         fill(cairo_image_surface_get_data(s),
              static_cast<size_t>(cairo_image_surface_get_stride(s)));
         cairo_surface_mark_dirty(s);
         return adoptSurface(s);
     }
+    // A new image surface of format RGB24 (`opaque`) or ARGB32 whose pixels are left unset, for
+    // a caller that writes every one; nullptr when the size is negative or memory is short.
+    static cairo_surface_t* newSurface(bool opaque, int width, int height);
 
     ~CGImage();
     CGImage(const CGImage&) = delete;

@@ -5,6 +5,8 @@
 #include <array>
 #include <vector>
 
+#include "tests/support/NoisePicture.h"
+
 namespace {
 
 // An opaque image: the top `topRows` rows `top`, the rest `bottom` (0xRRGGBB each).
@@ -135,6 +137,78 @@ TEST(CGBitmapContext, RefusesWhatItCannotDraw) {
                                         c.space ? CGColorSpaceCreateDeviceRGB() : nullptr, c.info),
                   nullptr)
             << c.what;
+    }
+}
+
+uint32_t wordAt(const CGImageRef& image, size_t x, size_t y) {
+    return reinterpret_cast<const uint32_t*>(image->data() + y * image->bytesPerRow())[x];
+}
+
+struct CopyCase {
+    const char* what;
+    size_t width, height;
+    CGBitmapInfo info;
+    size_t rowPadding;  // bytes past width x 4 in each row, left as they were
+};
+
+// An opaque image drawn whole into a context of its own size is copied, not composited: the
+// copy must give every byte that cairo's composite of the same colours gives.
+TEST(CGBitmapContext, CopiesAWholeOpaqueImageByteForByteAsCairoWouldComposite) {
+    const CopyCase cases[] = {
+        {"screen grab", 320, 480, kCGImageAlphaPremultipliedFirst, 0},
+        {"movie picture", 320, 426, kCGImageAlphaPremultipliedFirst, 0},
+        {"one pixel", 1, 1, kCGImageAlphaPremultipliedFirst, 0},
+        {"under one block of pixels", 15, 3, kCGImageAlphaNoneSkipFirst, 4},
+        {"one block and one", 17, 5, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big, 2},
+        {"smaller, padded", 100, 100, kCGImageAlphaPremultipliedFirst, 8},
+        {"odd, larger", 321, 427, kCGImageAlphaPremultipliedFirst, 0},
+        {"twice the screen", 640, 960, kCGImageAlphaNoneSkipFirst, 0},
+        {"cairo's own words", 333, 7, kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
+         0},
+        {"cairo's words, odd rows", 19, 4,
+         kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little, 3},
+    };
+    for (const CopyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int w = static_cast<int>(c.width), h = static_cast<int>(c.height);
+        const size_t bytesPerRow = c.width * 4 + c.rowPadding;
+        CGImageRef opaque = noisePicture(w, h, true);
+        CGImageRef composited = noisePicture(w, h, false);
+        std::vector<uint8_t> copy(bytesPerRow * c.height, 0x5A), general = copy;
+        CGContextRef copying = CGBitmapContextCreate(copy.data(), c.width, c.height, 8, bytesPerRow,
+                                                     CGColorSpaceCreateDeviceRGB(), c.info);
+        CGContextRef compositing =
+            CGBitmapContextCreate(general.data(), c.width, c.height, 8, bytesPerRow,
+                                  CGColorSpaceCreateDeviceRGB(), c.info);
+        ASSERT_TRUE(copying && compositing);
+        CGContextDrawImage(copying, CGRectMake(0, 0, w, h), opaque);
+        CGContextDrawImage(compositing, CGRectMake(0, 0, w, h), composited);
+        EXPECT_TRUE(copy == general);
+
+        // Both against the byte order the info names, pixel by pixel.
+        const bool little = (c.info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder32Little;
+        size_t wrong = 0;
+        for (size_t y = 0; y < c.height; ++y) {
+            for (size_t x = 0; x < c.width; ++x) {
+                const uint32_t word = wordAt(composited, x, y);
+                const Bytes expected =
+                    little ? Bytes{uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), 255}
+                           : Bytes{255, uint8_t(word >> 16), uint8_t(word >> 8), uint8_t(word)};
+                wrong += pixelAt(copy, bytesPerRow, x, y) != expected;
+            }
+        }
+        EXPECT_EQ(wrong, 0u);
+
+        // And back: an image of the context holds the picture's words, alpha 255.
+        CGImageRef snapshot = CGBitmapContextCreateImage(copying);
+        ASSERT_TRUE(snapshot);
+        wrong = 0;
+        for (size_t y = 0; y < c.height; ++y) {
+            for (size_t x = 0; x < c.width; ++x) {
+                wrong += (wordAt(snapshot, x, y) | 0xFF000000u) != wordAt(composited, x, y);
+            }
+        }
+        EXPECT_EQ(wrong, 0u);
     }
 }
 
