@@ -291,6 +291,66 @@ TEST_F(BeaconTest, HostLocationIsStoredWithLocationSupportOff) {
     EXPECT_EQ(query("SELECT latitude, longitude FROM beacon")[0], (SqlRow{"-33.5", "151.25"}));
 }
 
+// A facade made by the initialiser alone has no cache: what it would record goes to no cache and
+// nothing happens. A null location is no fix. Neither crashes.
+TEST_F(BeaconTest, WithoutACacheOrWithANullLocationNothingIsRecorded) {
+    struct Case {
+        const char* name;
+        bool cache;  // made by the start, with its session; else by the initialiser alone
+        bool useCoreLocation;
+        std::function<void(Beacon&)> run;
+    };
+    const Case cases[] = {
+        {"a session and its end", false, false,
+         [](Beacon& b) {
+             b.startBeacon();
+             b.endBeacon();
+         }},
+        {"a session with a recent fix", false, true,
+         [&](Beacon& b) {
+             placeCachedFix(10);
+             b.startBeacon();
+         }},
+        {"a fix delivered to the session", false, true,
+         [&](Beacon& b) {
+             b.startBeacon();
+             CLLocationManager::deliverLocation(1.25, 2.5);
+             time.runDue();
+         }},
+        {"sub-beacons", false, false,
+         [](Beacon& b) {
+             b.startBeacon();
+             b.startSubBeaconWithName("Videos");
+             b.startTimedSubBeaconWithName("Timed");
+             b.endSubBeaconWithName("Timed");
+         }},
+        {"a host's fix", false, false,
+         [](Beacon& b) {
+             b.setBeaconLocation(CLLocation::initWithCoordinate({48.5, 9.25}, NSDate::date()));
+         }},
+        {"a null location", false, false, [](Beacon& b) { b.setBeaconLocation(nullptr); }},
+        {"a null location in a session", true, false,
+         [](Beacon& b) { b.setBeaconLocation(nullptr); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Beacon::resetForTesting();
+        CLLocationManager::resetDeviceLocation();
+        fs::remove_all(cacheDirectory());
+        auto beacon = c.cache
+                          ? start(c.useCoreLocation)
+                          : Beacon::initWithApplicationCode(kTestCode, c.useCoreLocation, false);
+        EXPECT_NO_THROW(c.run(*beacon));
+        if (c.cache) {
+            EXPECT_EQ(query("SELECT latitude, longitude FROM beacon"),
+                      (std::vector<SqlRow>{{std::nullopt, std::nullopt}}));
+        } else {
+            EXPECT_EQ(BeaconDatabase::shared(), nullptr);
+            EXPECT_FALSE(fs::exists(cacheDirectory()));
+        }
+    }
+}
+
 TEST_F(BeaconTest, ClassEndBeforeAnyStartOnlyAlertsThePlatformLog) {
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();

@@ -51,7 +51,9 @@ struct BeaconState {
     std::shared_ptr<CLLocationManager> locationManager;
 };
 
-BeaconState state;
+// Never destroyed: the facade lives until the process ends, and a teardown at exit would log
+// through a clock and reset a location manager that exit has already destroyed.
+BeaconState& state = *new BeaconState;
 
 constexpr size_t kApplicationCodeLength = 32;
 constexpr size_t kSubBeaconNameLimit = 32;
@@ -62,6 +64,8 @@ const char* describe(const std::optional<std::string>& text) {
     return text ? text->c_str() : "(null)";
 }
 
+// The cache, or null when the facade was made without the start: an operation sent to no cache
+// does nothing.
 std::shared_ptr<BeaconDatabase> cache() {
     return BeaconDatabase::shared();
 }
@@ -209,7 +213,8 @@ void Beacon::startBeacon() {
             "will be ignored.");
         return;
     }
-    cache()->startNewBeacon();
+    if (auto database = cache())
+        database->startNewBeacon();
     state.beaconStarted = true;
     log("Init: new beacon session started.");
     if (!state.useCoreLocation) {
@@ -235,9 +240,11 @@ void Beacon::requestLocation() {
     }
     auto cached = manager.location();
     if (cached && cached->timestamp().timeIntervalSinceNow() > -kRecentFixAge) {
-        cache()->updateLocationWithLatitude(cached->coordinate().latitude,
-                                            cached->coordinate().longitude);
-        log("Location: device's location has been stored for this session.");
+        if (auto database = cache()) {
+            database->updateLocationWithLatitude(cached->coordinate().latitude,
+                                                 cached->coordinate().longitude);
+            log("Location: device's location has been stored for this session.");
+        }
         return;
     }
     manager.startUpdatingLocation();
@@ -251,9 +258,11 @@ void Beacon::locationManagerDidUpdateToLocationFromLocation(
         return;
     bool stored = false;
     loggingFailures("locationManager:didUpdateToLocation:", [&] {
-        cache()->updateLocationWithLatitude(newLocation->coordinate().latitude,
-                                            newLocation->coordinate().longitude);
-        stored = true;
+        if (auto database = cache()) {
+            database->updateLocationWithLatitude(newLocation->coordinate().latitude,
+                                                 newLocation->coordinate().longitude);
+            stored = true;
+        }
     });
     manager.stopUpdatingLocation();
     if (stored)
@@ -261,10 +270,11 @@ void Beacon::locationManagerDidUpdateToLocationFromLocation(
 }
 
 void Beacon::setBeaconLocation(const std::shared_ptr<CLLocation>& location) {
-    if (statsDisabled())
+    auto database = cache();
+    if (statsDisabled() || !location || !database)
         return;
-    cache()->updateLocationWithLatitude(location->coordinate().latitude,
-                                        location->coordinate().longitude);
+    database->updateLocationWithLatitude(location->coordinate().latitude,
+                                         location->coordinate().longitude);
     log("Location: location has been set manually.");
 }
 
@@ -277,7 +287,8 @@ void Beacon::endBeacon() {
     }
     if (!state.beaconStarted)
         return;
-    cache()->endBeacon();
+    if (auto database = cache())
+        database->endBeacon();
     state.beaconStarted = false;
     log("Current beacon session has been terminated.");
     attemptToSendBeaconsAsync(false);
@@ -303,7 +314,8 @@ void Beacon::startSubBeaconWithName(const std::optional<std::string>& name, bool
     if (name && utf16Length(*name) > kSubBeaconNameLimit)
         log("Subbeacon names are limited to 32 characters. \"%s\" will be truncated.",
             name->c_str());
-    cache()->startNewSubBeaconWithName(name, timeSession);
+    if (auto database = cache())
+        database->startNewSubBeaconWithName(name, timeSession);
     log("SubBeacons: started %stimed sub-beacon named '%s'.", timeSession ? "" : "un",
         describe(name));
 }
@@ -311,7 +323,8 @@ void Beacon::startSubBeaconWithName(const std::optional<std::string>& name, bool
 void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
     if (statsDisabled() || !state.beaconStarted)
         return;
-    cache()->endSubBeaconWithName(name);
+    if (auto database = cache())
+        database->endSubBeaconWithName(name);
     log("SubBeacons: Ended timed sub-beacon named '%s'.", describe(name));
 }
 

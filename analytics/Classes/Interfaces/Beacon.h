@@ -60,7 +60,8 @@ class Beacon : public NSObject,
     static void resetForTesting();
 
     // Stores the code and flags, makes this the shared facade, and starts the upload of cached
-    // sessions unless analytics is off. The start calls it; hosts use the start.
+    // sessions unless analytics is off. The start calls it; hosts use the start. A facade made
+    // by this alone has no cache: every operation runs, and records and uploads nothing.
     static std::shared_ptr<Beacon> initWithApplicationCode(
         const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi);
 
@@ -81,7 +82,8 @@ class Beacon : public NSObject,
     // Stops the open timed events of that name.
     void endSubBeaconWithName(const std::optional<std::string>& name);
 
-    // A fix from a host that runs its own location services; overwrites an earlier one.
+    // A fix from a host that runs its own location services; overwrites an earlier one. A null
+    // location stores nothing.
     void setBeaconLocation(const std::shared_ptr<CLLocation>& location);
 
     // The upload of cached sessions: every cached session with its sub-beacons as one JSON
