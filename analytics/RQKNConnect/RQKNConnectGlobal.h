@@ -23,7 +23,6 @@ class RQKNNonRetainingArray {
     void removeObject(const T* object) {
         std::erase_if(items_, [object](const Item& item) { return item.identity == object; });
     }
-    void removeAllObjects() { items_.clear(); }
     bool containsObject(const T* object) const {
         return std::any_of(items_.begin(), items_.end(),
                            [object](const Item& item) { return item.identity == object; });

@@ -127,8 +127,6 @@ void TilvexViewController::changeTitleToBlack() {
 void TilvexViewController::showVideos() {
     if (!picker_)
         return;  // the album button lives on the picker's overlay
-    if (!picker_)
-        return;  // the album button is on the picker's overlay
     auto list = VideoListViewController::initWithContext(managedObjectContext_);
     list->setWantsFullScreenLayout(true);
     auto navigation = UINavigationController::initWithRootViewController(list);

@@ -182,7 +182,6 @@ class VideoPlayerViewController : public UIViewController,
     bool isSaving() const { return saving_; }
     bool isCopying() const { return copying_; }
     // From the menu choice until the composer is up or the album has reported.
-    bool isExporting() const { return exporting_; }
     // The transparent button over the picture, made by viewDidLoad; its view name is
     // "tapButton".
     const std::shared_ptr<UIButton>& tapButton() const { return tapButton_; }

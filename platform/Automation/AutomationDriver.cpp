@@ -157,6 +157,11 @@ std::optional<std::string> barItemProperty(const std::string& name, const std::s
 
 }  // namespace
 
+const std::string& AutomationResult::failure() const {
+    static const std::string none;
+    return failure_ ? *failure_ : none;
+}
+
 AutomationDriver::AutomationDriver(std::shared_ptr<UIApplication> application)
     : application_(std::move(application)) {}
 
@@ -179,79 +184,85 @@ std::shared_ptr<UIView> AutomationDriver::findView(const std::string& name) cons
     return topmost<UIView>([&name](UIView& view) { return view.name() == name; });
 }
 
-std::string AutomationDriver::tap(const std::string& name) {
+AutomationResult AutomationDriver::tap(const std::string& name) {
     if (auto control = std::dynamic_pointer_cast<UIControl>(findView(name))) {
         if (!control->tap())
-            return "expected " + name + " to take a tap, found it " +
-                   (control->isEnabled() ? "not visible" : "disabled");
-        return "";
+            return AutomationResult::failed("expected " + name + " to take a tap, found it " +
+                                            (control->isEnabled() ? "not visible" : "disabled"));
+        return AutomationResult::ok();
     }
     // A bar item: on the topmost navigation bar or toolbar that has one of that name.
     auto bar =
         topmost<UINavigationBar>([&name](UINavigationBar& b) { return !!b.itemNamed(name); });
     auto toolbar = topmost<UIToolbar>([&name](UIToolbar& t) { return !!t.itemNamed(name); });
     if (!bar && !toolbar)
-        return "expected a control or bar item " + name + " on screen, found none";
-    bool pressed = bar ? bar->pressItemNamed(name) : toolbar->pressItemNamed(name);
-    return pressed ? "" : "expected the bar item " + name + " to take a press, found it disabled";
+        return AutomationResult::failed("expected a control or bar item " + name +
+                                        " on screen, found none");
+    if (!(bar ? bar->pressItemNamed(name) : toolbar->pressItemNamed(name)))
+        return AutomationResult::failed("expected the bar item " + name +
+                                        " to take a press, found it disabled");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::selectRow(int row) {
+AutomationResult AutomationDriver::selectRow(int row) {
     auto table = topmost<UITableView>();
     if (!table)
-        return "expected a table on screen, found none";
+        return AutomationResult::failed("expected a table on screen, found none");
     if (!table->selectRow(row))
-        return "expected row " + std::to_string(row) + " to be selectable, found " +
-               std::to_string(table->numberOfRowsInSection(0)) + " rows";
-    return "";
+        return AutomationResult::failed("expected row " + std::to_string(row) +
+                                        " to be selectable, found " +
+                                        std::to_string(table->numberOfRowsInSection(0)) + " rows");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::deleteRow(int row) {
+AutomationResult AutomationDriver::deleteRow(int row) {
     auto table = topmost<UITableView>();
     if (!table)
-        return "expected a table on screen, found none";
+        return AutomationResult::failed("expected a table on screen, found none");
     if (!table->commitDeleteOnRow(row))
-        return "expected row " + std::to_string(row) + " to be deletable, found " +
-               std::to_string(table->numberOfRowsInSection(0)) + " rows";
-    return "";
+        return AutomationResult::failed("expected row " + std::to_string(row) +
+                                        " to be deletable, found " +
+                                        std::to_string(table->numberOfRowsInSection(0)) + " rows");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::back() {
+AutomationResult AutomationDriver::back() {
     auto bar = topmost<UINavigationBar>();
     if (!bar)
-        return "expected a navigation bar on screen, found none";
+        return AutomationResult::failed("expected a navigation bar on screen, found none");
     if (!bar->pressBackButton())
-        return "expected a back button on the navigation bar, found none";
-    return "";
+        return AutomationResult::failed("expected a back button on the navigation bar, found none");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::slide(const std::string& name, float value) {
+AutomationResult AutomationDriver::slide(const std::string& name, float value) {
     auto slider = std::dynamic_pointer_cast<UISlider>(findView(name));
     if (!slider)
-        return "expected a slider " + name + " on screen, found none";
+        return AutomationResult::failed("expected a slider " + name + " on screen, found none");
     if (!slider->slide(value))
-        return "expected the slider " + name + " to take a touch";
-    return "";
+        return AutomationResult::failed("expected the slider " + name + " to take a touch");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::pressSheetButton(const std::string& title) {
+AutomationResult AutomationDriver::pressSheetButton(const std::string& title) {
     auto sheet = UIActionSheet::topSheet();
     if (!sheet)
-        return "expected an action sheet with the button " + title + ", found no sheet";
+        return AutomationResult::failed("expected an action sheet with the button " + title +
+                                        ", found no sheet");
     if (!sheet->pressButtonWithTitle(title)) {
         std::string buttons;
         for (int i = 0; i < sheet->numberOfButtons(); ++i)
             buttons += (i ? ", " : "") + sheet->buttonTitleAtIndex(i);
-        return "expected the button " + title + " on the action sheet to take a press, found " +
-               buttons;
+        return AutomationResult::failed("expected the button " + title +
+                                        " on the action sheet to take a press, found " + buttons);
     }
-    return "";
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::answerMail(const std::string& answer) {
+AutomationResult AutomationDriver::answerMail(const std::string& answer) {
     auto composer = MFMailComposeViewController::visibleComposer();
     if (!composer)
-        return "expected a mail composer on screen, found none";
+        return AutomationResult::failed("expected a mail composer on screen, found none");
     bool answered = false;
     if (answer == "send")
         answered = composer->send();
@@ -260,22 +271,27 @@ std::string AutomationDriver::answerMail(const std::string& answer) {
     else if (answer == "cancel")
         answered = composer->cancel();
     else
-        return "expected send, save or cancel for the mail composer, found " + answer;
-    return answered ? "" : "expected the mail composer to take " + answer + ", found it answered";
+        return AutomationResult::failed(
+            "expected send, save or cancel for the mail composer, found " + answer);
+    if (!answered)
+        return AutomationResult::failed("expected the mail composer to take " + answer +
+                                        ", found it answered");
+    return AutomationResult::ok();
 }
 
-std::string AutomationDriver::pressAlertButton(const std::string& title) {
+AutomationResult AutomationDriver::pressAlertButton(const std::string& title) {
     auto alert = UIAlertView::topAlert();
     if (!alert)
-        return "expected an alert with the button " + title + ", found no alert";
+        return AutomationResult::failed("expected an alert with the button " + title +
+                                        ", found no alert");
     if (!alert->pressButtonWithTitle(title)) {
         std::string buttons;
         for (int i = 0; i < alert->numberOfButtons(); ++i)
             buttons += (i ? ", " : "") + alert->buttonTitleAtIndex(i);
-        return "expected the button " + title + " on the alert \"" + alert->title() + "\", found " +
-               buttons;
+        return AutomationResult::failed("expected the button " + title + " on the alert \"" +
+                                        alert->title() + "\", found " + buttons);
     }
-    return "";
+    return AutomationResult::ok();
 }
 
 std::optional<std::string> AutomationDriver::readProperty(const std::string& name,
@@ -304,10 +320,13 @@ std::optional<std::string> AutomationDriver::readProperty(const std::string& nam
     return std::nullopt;
 }
 
-std::string AutomationDriver::screenshot(const std::string& path) {
+AutomationResult AutomationDriver::screenshot(const std::string& path) {
     application_->refreshScreen();
     NSErrorPtr error = Screen::mainScreen().writePNG(path);
-    return error ? "could not write the screenshot: " + error->localizedDescription() : "";
+    if (error)
+        return AutomationResult::failed("could not write the screenshot: " +
+                                        error->localizedDescription());
+    return AutomationResult::ok();
 }
 
 void AutomationDriver::background() {

@@ -23,7 +23,8 @@
 //   frameIndex                                  image views: the index of the picture shown
 //   statusBar.hidden, statusBar.style, idleTimer.disabled   the application
 //
-// Errors come back as texts ("" for success) saying what was expected and what was found.
+// A command answers an AutomationResult: true on success; on failure false, with a text saying
+// what was expected and what was found.
 //
 // Threads: main thread only, between events of the main run loop.
 
@@ -34,6 +35,20 @@
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIView.h"
 
+class [[nodiscard]] AutomationResult {
+  public:
+    static AutomationResult ok() { return AutomationResult(std::nullopt); }
+    static AutomationResult failed(std::string what) { return AutomationResult(std::move(what)); }
+
+    explicit operator bool() const { return !failure_; }
+    // What went wrong; empty on success.
+    const std::string& failure() const;
+
+  private:
+    explicit AutomationResult(std::optional<std::string> failure) : failure_(std::move(failure)) {}
+    std::optional<std::string> failure_;
+};
+
 class AutomationDriver {
   public:
     explicit AutomationDriver(std::shared_ptr<UIApplication> application);
@@ -42,26 +57,26 @@ class AutomationDriver {
     std::shared_ptr<UIView> findView(const std::string& name) const;
 
     // Touch down and up inside the control `name`, or a press of the bar item `name`.
-    std::string tap(const std::string& name);
+    AutomationResult tap(const std::string& name);
     // Selects row `row` of the table on screen.
-    std::string selectRow(int row);
+    AutomationResult selectRow(int row);
     // Commits the delete editing style on row `row` of the table on screen.
-    std::string deleteRow(int row);
+    AutomationResult deleteRow(int row);
     // The navigation bar's back button.
-    std::string back();
+    AutomationResult back();
     // Touch down on the slider `name`, its value changed to `value`, touch up inside.
-    std::string slide(const std::string& name, float value);
+    AutomationResult slide(const std::string& name, float value);
     // Presses the button titled `title` on the topmost alert.
-    std::string pressAlertButton(const std::string& title);
+    AutomationResult pressAlertButton(const std::string& title);
     // Presses the button titled `title` on the topmost action sheet.
-    std::string pressSheetButton(const std::string& title);
+    AutomationResult pressSheetButton(const std::string& title);
     // Answers the mail composer on screen: "send", "save" or "cancel".
-    std::string answerMail(const std::string& answer);
+    AutomationResult answerMail(const std::string& answer);
     // The text of `property` of the view `name`, or nullopt with `*error`.
     std::optional<std::string> readProperty(const std::string& name, const std::string& property,
                                             std::string* error) const;
     // Composes the screen and writes it as a PNG file.
-    std::string screenshot(const std::string& path);
+    AutomationResult screenshot(const std::string& path);
     // The application resigns active.
     void background();
     // A fix for the device's location manager.

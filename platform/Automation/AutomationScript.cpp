@@ -214,27 +214,27 @@ void AutomationScript::resume() {
 
 bool AutomationScript::run(const Command& command) {
     const auto& words = command.words;
-    std::string failure;
+    AutomationResult result = AutomationResult::ok();
     if (command.verb == "tap") {
-        failure = driver_->tap(words[0]);
+        result = driver_->tap(words[0]);
     } else if (command.verb == "wait") {
         resumeAfter(*secondsIn(words[0]));
     } else if (command.verb == "select-row") {
-        failure = driver_->selectRow(*rowIn(words[0]));
+        result = driver_->selectRow(*rowIn(words[0]));
     } else if (command.verb == "delete-row") {
-        failure = driver_->deleteRow(*rowIn(words[0]));
+        result = driver_->deleteRow(*rowIn(words[0]));
     } else if (command.verb == "back") {
-        failure = driver_->back();
+        result = driver_->back();
     } else if (command.verb == "slide") {
-        failure = driver_->slide(words[0], static_cast<float>(*numberIn(words[1])));
+        result = driver_->slide(words[0], static_cast<float>(*numberIn(words[1])));
     } else if (command.verb == "alert") {
-        failure = driver_->pressAlertButton(command.rest);
+        result = driver_->pressAlertButton(command.rest);
     } else if (command.verb == "sheet") {
-        failure = driver_->pressSheetButton(command.rest);
+        result = driver_->pressSheetButton(command.rest);
     } else if (command.verb == "mail") {
-        failure = driver_->answerMail(words[0]);
+        result = driver_->answerMail(words[0]);
     } else if (command.verb == "screenshot") {
-        failure = driver_->screenshot(words[0]);
+        result = driver_->screenshot(words[0]);
     } else if (command.verb == "background") {
         driver_->background();
     } else if (command.verb == "location") {
@@ -247,25 +247,25 @@ bool AutomationScript::run(const Command& command) {
         Expectation e = *expectationOf(command, waits);
         std::string error;
         auto found = driver_->readProperty(e.name, e.property, &error);
-        if (found && *found == e.value) {
-            failure = "";
-        } else if (waits) {
+        const bool matches = found && *found == e.value;
+        if (!matches && waits) {
             if (!waitDeadline_)
                 waitDeadline_ = NSDate::dateWithTimeIntervalSinceNow(e.limit);
             if (NSDate::date() < *waitDeadline_) {
                 resumeAfter(kPollInterval);
                 return false;
             }
-            failure = "expected " + words[0] + " to read \"" + e.value + "\" within " +
-                      std::to_string(e.limit) + " s, found " +
-                      (found ? "\"" + *found + "\"" : error);
-        } else {
-            failure = "expected " + words[0] + " to read \"" + e.value + "\", found " +
-                      (found ? "\"" + *found + "\"" : error);
+            result = AutomationResult::failed(
+                "expected " + words[0] + " to read \"" + e.value + "\" within " +
+                std::to_string(e.limit) + " s, found " + (found ? "\"" + *found + "\"" : error));
+        } else if (!matches) {
+            result =
+                AutomationResult::failed("expected " + words[0] + " to read \"" + e.value +
+                                         "\", found " + (found ? "\"" + *found + "\"" : error));
         }
     }
-    if (!failure.empty())
-        fail(command, failure);
+    if (!result)
+        fail(command, result.failure());
     return true;
 }
 
@@ -280,8 +280,8 @@ void AutomationScript::resumeAfter(NSTimeInterval seconds) {
 }
 
 void AutomationScript::fail(const Command& command, const std::string& what) {
-    failure_ = name_ + ":" + std::to_string(command.line) + ": " + what;
-    std::fprintf(stderr, "%s\n", failure_.c_str());
+    const std::string failure = name_ + ":" + std::to_string(command.line) + ": " + what;
+    std::fprintf(stderr, "%s\n", failure.c_str());
     driver_->application().setExitStatus(1);
     finish();
 }

@@ -56,8 +56,6 @@ class AutomationScript : public NSObject {
     // Starts running at the next pass of the main run loop. Once only.
     void start(std::shared_ptr<UIApplication> application);
     bool isFinished() const { return finished_; }
-    // True when every command so far succeeded.
-    bool succeeded() const { return failure_.empty(); }
 
   private:
     AutomationScript() = default;
@@ -76,5 +74,4 @@ class AutomationScript : public NSObject {
     std::optional<NSDate> waitDeadline_;
     bool started_ = false;
     bool finished_ = false;
-    std::string failure_;
 };

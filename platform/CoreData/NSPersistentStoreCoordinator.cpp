@@ -156,6 +156,51 @@ bool valid(const NSManagedObject& object, std::string* problem) {
     return true;
 }
 
+bool insertRow(sqlite3* db, const NSEntityDescription& entity, int number, int64_t key,
+               const std::vector<Value>& values) {
+    std::string marks;
+    for (size_t i = 0; i < entity.attributes().size(); ++i) marks += ", ?";
+    Statement insert(db, "INSERT INTO " + tableName(entity.name()) + " (Z_PK, Z_ENT, Z_OPT" +
+                             columnList(entity) + ") VALUES (?, ?, 1" + marks + ")");
+    if (!insert)
+        return false;
+    sqlite3_bind_int64(insert.stmt, 1, key);
+    sqlite3_bind_int(insert.stmt, 2, number);
+    for (size_t i = 0; i < values.size(); ++i)
+        bindValue(insert.stmt, static_cast<int>(i + 3), values[i]);
+    return sqlite3_step(insert.stmt) == SQLITE_DONE;
+}
+
+bool updateRow(sqlite3* db, const NSEntityDescription& entity, int64_t key,
+               const std::vector<Value>& values) {
+    std::string sets = "Z_OPT = Z_OPT + 1";
+    for (const auto& a : entity.attributes()) sets += ", " + tableName(a.name) + " = ?";
+    Statement update(db, "UPDATE " + tableName(entity.name()) + " SET " + sets + " WHERE Z_PK = ?");
+    if (!update)
+        return false;
+    const int n = static_cast<int>(values.size());
+    for (int i = 0; i < n; ++i) bindValue(update.stmt, i + 1, values[i]);
+    sqlite3_bind_int64(update.stmt, n + 1, key);
+    return sqlite3_step(update.stmt) == SQLITE_DONE;
+}
+
+bool deleteRow(sqlite3* db, const NSEntityDescription& entity, int64_t key) {
+    Statement remove(db, "DELETE FROM " + tableName(entity.name()) + " WHERE Z_PK = ?");
+    if (!remove)
+        return false;
+    sqlite3_bind_int64(remove.stmt, 1, key);
+    return sqlite3_step(remove.stmt) == SQLITE_DONE;
+}
+
+bool storeMaxKey(sqlite3* db, int number, int64_t max) {
+    Statement set(db, "UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ?");
+    if (!set)
+        return false;
+    sqlite3_bind_int64(set.stmt, 1, max);
+    sqlite3_bind_int(set.stmt, 2, number);
+    return sqlite3_step(set.stmt) == SQLITE_DONE;
+}
+
 }  // namespace
 
 std::shared_ptr<NSPersistentStoreCoordinator>
@@ -206,7 +251,6 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const std::string&
         return true;
     sqlite3_close(db_);
     db_ = nullptr;
-    identifier_.clear();
     if (error)
         *error = failure;
     return false;
@@ -249,11 +293,11 @@ bool NSPersistentStoreCoordinator::createSchema(NSErrorPtr* error) {
         exec(db_, "ROLLBACK");
         return false;
     }
-    identifier_ = uuid;
     return true;
 }
 
 bool NSPersistentStoreCoordinator::checkSchema(NSErrorPtr* error) {
+    // Z_UUID is selected, though not read: a metadata table without it is no store.
     Statement meta(db_, "SELECT Z_UUID, Z_PLIST FROM Z_METADATA WHERE Z_VERSION = 1");
     if (!meta || sqlite3_step(meta.stmt) != SQLITE_ROW) {
         *error = storeError(NSFileReadCorruptFileError, "the file is not a store", db_);
@@ -279,8 +323,6 @@ bool NSPersistentStoreCoordinator::checkSchema(NSErrorPtr* error) {
             return false;
         }
     }
-    const unsigned char* uuid = sqlite3_column_text(meta.stmt, 0);
-    identifier_ = uuid ? reinterpret_cast<const char*>(uuid) : "";
     return true;
 }
 
@@ -311,6 +353,48 @@ NSPersistentStoreCoordinator::fetchRows(const NSEntityDescription& entity, NSErr
     return rows;
 }
 
+std::optional<std::map<int, int64_t>> NSPersistentStoreCoordinator::readMaxKeys() const {
+    std::map<int, int64_t> maxKeys;
+    for (const auto& e : model_->entities()) {
+        const int number = entityNumber(*e);
+        Statement max(db_,
+                      "SELECT Z_MAX FROM Z_PRIMARYKEY WHERE Z_ENT = " + std::to_string(number));
+        if (!max || sqlite3_step(max.stmt) != SQLITE_ROW)
+            return std::nullopt;
+        maxKeys[number] = sqlite3_column_int64(max.stmt, 0);
+    }
+    return maxKeys;
+}
+
+bool NSPersistentStoreCoordinator::writeChanges(const std::vector<NSManagedObject*>& inserted,
+                                                const std::vector<NSManagedObject*>& updated,
+                                                const std::vector<NSManagedObject*>& deleted,
+                                                std::vector<int64_t>* newKeys) {
+    if (!exec(db_, "BEGIN IMMEDIATE"))
+        return false;
+    auto maxKeys = readMaxKeys();
+    if (!maxKeys)
+        return false;
+    newKeys->clear();
+    for (NSManagedObject* object : inserted) {
+        const int number = entityNumber(*object->entity());
+        const int64_t key = ++(*maxKeys)[number];
+        if (!insertRow(db_, *object->entity(), number, key, object->values_))
+            return false;
+        newKeys->push_back(key);
+    }
+    for (NSManagedObject* object : updated)
+        if (!updateRow(db_, *object->entity(), object->primaryKey_, object->values_))
+            return false;
+    for (NSManagedObject* object : deleted)
+        if (!deleteRow(db_, *object->entity(), object->primaryKey_))
+            return false;
+    for (const auto& [number, max] : *maxKeys)
+        if (!storeMaxKey(db_, number, max))
+            return false;
+    return exec(db_, "COMMIT");
+}
+
 bool NSPersistentStoreCoordinator::saveChanges(const std::vector<NSManagedObject*>& inserted,
                                                const std::vector<NSManagedObject*>& updated,
                                                const std::vector<NSManagedObject*>& deleted,
@@ -328,71 +412,7 @@ bool NSPersistentStoreCoordinator::saveChanges(const std::vector<NSManagedObject
             *error = storeError(NSSQLiteError, "no store was added");
         return false;
     }
-    auto run = [&]() -> bool {
-        if (!exec(db_, "BEGIN IMMEDIATE"))
-            return false;
-        std::map<int, int64_t> maxKeys;
-        for (const auto& e : model_->entities()) {
-            Statement max(db_, "SELECT Z_MAX FROM Z_PRIMARYKEY WHERE Z_ENT = " +
-                                   std::to_string(entityNumber(*e)));
-            if (!max || sqlite3_step(max.stmt) != SQLITE_ROW)
-                return false;
-            maxKeys[entityNumber(*e)] = sqlite3_column_int64(max.stmt, 0);
-        }
-        newKeys->clear();
-        for (NSManagedObject* object : inserted) {
-            const auto& e = *object->entity();
-            int number = entityNumber(e);
-            int64_t key = ++maxKeys[number];
-            std::string marks;
-            for (size_t i = 0; i < e.attributes().size(); ++i) marks += ", ?";
-            Statement insert(db_, "INSERT INTO " + tableName(e.name()) + " (Z_PK, Z_ENT, Z_OPT" +
-                                      columnList(e) + ") VALUES (?, ?, 1" + marks + ")");
-            if (!insert)
-                return false;
-            sqlite3_bind_int64(insert.stmt, 1, key);
-            sqlite3_bind_int(insert.stmt, 2, number);
-            for (size_t i = 0; i < object->values_.size(); ++i)
-                bindValue(insert.stmt, static_cast<int>(i + 3), object->values_[i]);
-            if (sqlite3_step(insert.stmt) != SQLITE_DONE)
-                return false;
-            newKeys->push_back(key);
-        }
-        for (NSManagedObject* object : updated) {
-            const auto& e = *object->entity();
-            std::string sets = "Z_OPT = Z_OPT + 1";
-            for (const auto& a : e.attributes()) sets += ", " + tableName(a.name) + " = ?";
-            Statement update(db_,
-                             "UPDATE " + tableName(e.name()) + " SET " + sets + " WHERE Z_PK = ?");
-            if (!update)
-                return false;
-            const int n = static_cast<int>(object->values_.size());
-            for (int i = 0; i < n; ++i) bindValue(update.stmt, i + 1, object->values_[i]);
-            sqlite3_bind_int64(update.stmt, n + 1, object->primaryKey_);
-            if (sqlite3_step(update.stmt) != SQLITE_DONE)
-                return false;
-        }
-        for (NSManagedObject* object : deleted) {
-            Statement remove(
-                db_, "DELETE FROM " + tableName(object->entity()->name()) + " WHERE Z_PK = ?");
-            if (!remove)
-                return false;
-            sqlite3_bind_int64(remove.stmt, 1, object->primaryKey_);
-            if (sqlite3_step(remove.stmt) != SQLITE_DONE)
-                return false;
-        }
-        for (const auto& [number, max] : maxKeys) {
-            Statement set(db_, "UPDATE Z_PRIMARYKEY SET Z_MAX = ? WHERE Z_ENT = ?");
-            if (!set)
-                return false;
-            sqlite3_bind_int64(set.stmt, 1, max);
-            sqlite3_bind_int(set.stmt, 2, number);
-            if (sqlite3_step(set.stmt) != SQLITE_DONE)
-                return false;
-        }
-        return exec(db_, "COMMIT");
-    };
-    if (run())
+    if (writeChanges(inserted, updated, deleted, newKeys))
         return true;
     if (error)
         *error = storeError(NSSQLiteError, "cannot save", db_);

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,8 +39,6 @@ class NSPersistentStoreCoordinator {
     // such a store, a store made for a different model, or a second store.
     bool addPersistentStoreWithType(const std::string& storeType, const std::string& path,
                                     NSErrorPtr* error);
-    // The identifier in the store's metadata; empty before a store is added.
-    const std::string& storeIdentifier() const { return identifier_; }
 
     // For the context: the rows of `entity` as (primary key, values in attribute order).
     struct Row {
@@ -58,8 +57,13 @@ class NSPersistentStoreCoordinator {
     bool createSchema(NSErrorPtr* error);
     bool checkSchema(NSErrorPtr* error);
     int entityNumber(const NSEntityDescription& entity) const;
+    // The highest primary key given out so far, by entity number; nullopt when unreadable.
+    std::optional<std::map<int, int64_t>> readMaxKeys() const;
+    // The transaction of saveChanges; false when a step failed (the caller rolls back).
+    bool writeChanges(const std::vector<NSManagedObject*>& inserted,
+                      const std::vector<NSManagedObject*>& updated,
+                      const std::vector<NSManagedObject*>& deleted, std::vector<int64_t>* newKeys);
 
     std::shared_ptr<NSManagedObjectModel> model_;
     sqlite3* db_ = nullptr;
-    std::string identifier_;
 };

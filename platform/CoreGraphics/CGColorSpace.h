@@ -8,7 +8,6 @@ class CGColorSpace {
     enum class Model { RGB };
     explicit CGColorSpace(Model model) : model_(model) {}
     Model model() const { return model_; }
-    size_t numberOfComponents() const { return 3; }
 
   private:
     Model model_;

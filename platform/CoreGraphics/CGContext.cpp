@@ -186,15 +186,6 @@ void CGContext::restoreGState() {
 void CGContext::translateCTM(CGFloat tx, CGFloat ty) {
     cairo_translate(cr_, tx, ty);
 }
-void CGContext::scaleCTM(CGFloat sx, CGFloat sy) {
-    cairo_scale(cr_, sx, sy);
-}
-
-void CGContext::concatCTM(CGAffineTransform t) {
-    cairo_matrix_t m;
-    cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
-    cairo_transform(cr_, &m);
-}
 
 void CGContext::drawImage(CGRect rect, const CGImage& image) {
     rect = CGRectStandardize(rect);
@@ -296,16 +287,6 @@ void CGContextRestoreGState(const CGContextRef& context) {
 void CGContextTranslateCTM(const CGContextRef& context, CGFloat tx, CGFloat ty) {
     if (context)
         context->translateCTM(tx, ty);
-}
-
-void CGContextScaleCTM(const CGContextRef& context, CGFloat sx, CGFloat sy) {
-    if (context)
-        context->scaleCTM(sx, sy);
-}
-
-void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform) {
-    if (context)
-        context->concatCTM(transform);
 }
 
 void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image) {

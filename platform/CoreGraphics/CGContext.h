@@ -63,8 +63,6 @@ class CGContext {
     void saveGState();
     void restoreGState();
     void translateCTM(CGFloat tx, CGFloat ty);
-    void scaleCTM(CGFloat sx, CGFloat sy);
-    void concatCTM(CGAffineTransform transform);
 
     // Draws `image` upright, scaled to fill `rect` (user space).
     void drawImage(CGRect rect, const CGImage& image);
@@ -143,8 +141,6 @@ void CGContextRelease(CGContextRef& context);
 void CGContextSaveGState(const CGContextRef& context);
 void CGContextRestoreGState(const CGContextRef& context);
 void CGContextTranslateCTM(const CGContextRef& context, CGFloat tx, CGFloat ty);
-void CGContextScaleCTM(const CGContextRef& context, CGFloat sx, CGFloat sy);
-void CGContextConcatCTM(const CGContextRef& context, CGAffineTransform transform);
 // Draws `image` upright into `rect`; nothing for a null context or image.
 void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageRef& image);
 // Only RGB spaces exist; nothing for a null context or space.

@@ -69,11 +69,6 @@ CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty) {
     return {1, 0, 0, 1, tx, ty};
 }
 
-CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle) {
-    CGFloat c = std::cos(angle), s = std::sin(angle);
-    return {c, s, -s, c, 0, 0};
-}
-
 CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2) {
     return {t1.a * t2.a + t1.b * t2.c,           t1.a * t2.b + t1.b * t2.d,
             t1.c * t2.a + t1.d * t2.c,           t1.c * t2.b + t1.d * t2.d,

@@ -47,12 +47,6 @@ CGFloat CGRectGetMinX(CGRect rect);
 CGFloat CGRectGetMinY(CGRect rect);
 CGFloat CGRectGetMaxX(CGRect rect);
 CGFloat CGRectGetMaxY(CGRect rect);
-inline CGFloat CGRectGetWidth(CGRect rect) {
-    return std::fabs(rect.size.width);
-}
-inline CGFloat CGRectGetHeight(CGRect rect) {
-    return std::fabs(rect.size.height);
-}
 // The same rectangle with a non-negative width and height.
 CGRect CGRectStandardize(CGRect rect);
 bool CGRectIsEmpty(CGRect rect);
@@ -66,7 +60,6 @@ CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat
                                         CGFloat ty);
 CGAffineTransform CGAffineTransformMakeScale(CGFloat sx, CGFloat sy);
 CGAffineTransform CGAffineTransformMakeTranslation(CGFloat tx, CGFloat ty);
-CGAffineTransform CGAffineTransformMakeRotation(CGFloat angle);
 // `t1` applied first, then `t2`.
 CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2);
 bool CGAffineTransformIsIdentity(CGAffineTransform t);

@@ -57,13 +57,6 @@ class CGImage {
     cairo_surface_t* surface_;
 };
 
-inline size_t CGImageGetWidth(const CGImageRef& image) {
-    return image ? image->width() : 0;
-}
-inline size_t CGImageGetHeight(const CGImageRef& image) {
-    return image ? image->height() : 0;
-}
-
 // A new image of the part of `image` inside `rect` (pixels, y counted from the top; the rect is
 // first made integral and cut to the image); nullptr when nothing of the image lies inside.
 CGImageRef CGImageCreateWithImageInRect(const CGImageRef& image, CGRect rect);

@@ -32,7 +32,6 @@ struct CGPathElement {
 class CGPath {
   public:
     const std::vector<CGPathElement>& elements() const { return elements_; }
-    bool isEmpty() const { return elements_.empty(); }
     // The end of the last element (after a close, the start of that subpath); null when empty.
     const CGPoint* currentPoint() const { return hasCurrent_ ? &current_ : nullptr; }
 

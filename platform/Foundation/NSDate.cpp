@@ -19,10 +19,6 @@ NSDate NSDate::dateWithTimeIntervalSinceReferenceDate(NSTimeInterval t) {
     return NSDate(t);
 }
 
-NSDate NSDate::distantFuture() {
-    return NSDate(63113904000.0);
-}
-
 NSTimeInterval NSDate::timeIntervalSinceNow() const {
     return timeIntervalSince1970() - Clock::current().now();
 }

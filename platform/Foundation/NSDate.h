@@ -16,7 +16,6 @@ class NSDate {
     static NSDate dateWithTimeIntervalSinceNow(NSTimeInterval t);
     static NSDate dateWithTimeIntervalSince1970(NSTimeInterval t);
     static NSDate dateWithTimeIntervalSinceReferenceDate(NSTimeInterval t);
-    static NSDate distantFuture();
 
     NSTimeInterval timeIntervalSinceReferenceDate() const { return sinceReference_; }
     NSTimeInterval timeIntervalSince1970() const { return sinceReference_ + kReferenceToUnix; }

@@ -42,12 +42,6 @@ void NSDateFormatter::setDateStyle(NSDateFormatterStyle style) {
     formatter_.reset();
 }
 
-void NSDateFormatter::setTimeStyle(NSDateFormatterStyle style) {
-    timeStyle_ = style;
-    pattern_.clear();
-    formatter_.reset();
-}
-
 void NSDateFormatter::setDateFormat(std::string pattern) {
     pattern_ = std::move(pattern);
     formatter_.reset();
@@ -67,16 +61,15 @@ NSDateFormatter::Formatter* NSDateFormatter::formatter() {
     if (formatter_)
         return formatter_.get();
     bool usePattern = !pattern_.empty();
-    if (!usePattern && dateStyle_ == NSDateFormatterNoStyle && timeStyle_ == NSDateFormatterNoStyle)
+    if (!usePattern && dateStyle_ == NSDateFormatterNoStyle)
         return nullptr;
     icu::UnicodeString zone = icu::UnicodeString::fromUTF8(zone_.name());
     icu::UnicodeString pattern = icu::UnicodeString::fromUTF8(pattern_);
     UErrorCode status = U_ZERO_ERROR;
-    UDateFormat* f = udat_open(usePattern ? UDAT_PATTERN : icuStyle(timeStyle_),
-                               usePattern ? UDAT_PATTERN : icuStyle(dateStyle_),
-                               locale_.localeIdentifier().c_str(), zone.getBuffer(), zone.length(),
-                               usePattern ? pattern.getBuffer() : nullptr,
-                               usePattern ? pattern.length() : -1, &status);
+    UDateFormat* f = udat_open(
+        usePattern ? UDAT_PATTERN : UDAT_NONE, usePattern ? UDAT_PATTERN : icuStyle(dateStyle_),
+        locale_.localeIdentifier().c_str(), zone.getBuffer(), zone.length(),
+        usePattern ? pattern.getBuffer() : nullptr, usePattern ? pattern.length() : -1, &status);
     if (U_FAILURE(status) || !f)
         return nullptr;
     udat_setLenient(f, false);

@@ -39,14 +39,11 @@ class NSDateFormatter {
     NSDateFormatter& operator=(const NSDateFormatter&) = delete;
 
     void setDateStyle(NSDateFormatterStyle style);
-    void setTimeStyle(NSDateFormatterStyle style);
     void setDateFormat(std::string pattern);
-    void setFormatterBehavior(NSDateFormatterBehavior behavior) { behavior_ = behavior; }
+    void setFormatterBehavior(NSDateFormatterBehavior) {}
     void setLocale(NSLocale locale);
     void setTimeZone(NSTimeZone zone);
 
-    const std::string& dateFormat() const { return pattern_; }
-    NSDateFormatterBehavior formatterBehavior() const { return behavior_; }
     const NSLocale& locale() const { return locale_; }
     const NSTimeZone& timeZone() const { return zone_; }
 
@@ -60,9 +57,7 @@ class NSDateFormatter {
     Formatter* formatter();
 
     NSDateFormatterStyle dateStyle_ = NSDateFormatterNoStyle;
-    NSDateFormatterStyle timeStyle_ = NSDateFormatterNoStyle;
     std::string pattern_;
-    NSDateFormatterBehavior behavior_ = NSDateFormatterBehaviorDefault;
     NSLocale locale_;
     NSTimeZone zone_;
     // Made on first use from the settings above, dropped when one changes.

@@ -51,7 +51,6 @@ class NSTimer : public NSObject {
     void fire();
 
     NSDate fireDate() const;
-    NSTimeInterval timeInterval() const { return interval_; }
     bool repeats() const { return repeats_; }
     const Value& userInfo() const { return userInfo_; }
 

@@ -57,8 +57,6 @@ class NSMutableURLRequest : public NSURLRequest {
     static NSMutableURLRequest requestWithURL(std::string URL, NSURLRequestCachePolicy cachePolicy,
                                               NSTimeInterval timeoutInterval);
 
-    void setURL(std::string URL) { URL_ = std::move(URL); }
-    void setCachePolicy(NSURLRequestCachePolicy policy) { cachePolicy_ = policy; }
     // A time-out that is not positive falls back to the default.
     void setTimeoutInterval(NSTimeInterval seconds);
     void setHTTPMethod(std::string method) { HTTPMethod_ = std::move(method); }

@@ -36,7 +36,6 @@ class NSHTTPURLResponse : public NSURLResponse {
     // 0 until a response has been received.
     long statusCode() const { return statusCode_; }
     // The fields of the final response, in the order the server sent them.
-    const HTTPHeaderFields& allHeaderFields() const { return headerFields_; }
     // The field's value (names compare without regard to case), empty when absent.
     std::string valueForHTTPHeaderField(std::string_view field) const;
 

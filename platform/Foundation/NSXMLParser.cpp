@@ -206,9 +206,3 @@ long NSXMLParser::lineNumber() const {
         return clampToLong(XML_GetCurrentLineNumber(static_cast<XML_Parser>(expat_)));
     return line_;
 }
-
-long NSXMLParser::columnNumber() const {
-    if (expat_)
-        return clampToLong(XML_GetCurrentColumnNumber(static_cast<XML_Parser>(expat_))) + 1;
-    return column_;
-}

@@ -104,7 +104,6 @@ class NSXMLParser : public NSObject {
     // Where the parser stands (from 1): during a delegate message the event's place, after an
     // error the error's place.
     long lineNumber() const;
-    long columnNumber() const;
 
     ~NSXMLParser() override;
 

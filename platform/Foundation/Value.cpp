@@ -131,11 +131,6 @@ const Data& Value::data() const {
     return d && *d ? **d : empty;
 }
 
-std::shared_ptr<const Data> Value::sharedData() const {
-    auto* d = std::get_if<std::shared_ptr<const Data>>(&v_);
-    return d ? *d : nullptr;
-}
-
 NSDate Value::date() const {
     auto* d = std::get_if<NSDate>(&v_);
     return d ? *d : NSDate();

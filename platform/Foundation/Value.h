@@ -95,7 +95,6 @@ class Value {
     // Empty string, empty data or the reference date when the value is of another type.
     const std::string& string() const;
     const Data& data() const;
-    std::shared_ptr<const Data> sharedData() const;
     NSDate date() const;
 
     // The shared container; throws std::bad_variant_access when the value is of another type.

@@ -67,9 +67,6 @@ class MFMailComposeViewController : public UIViewController, public UIActionShee
     MFMailComposeViewController() = default;
     static std::shared_ptr<MFMailComposeViewController> init();
 
-    std::shared_ptr<MFMailComposeViewControllerDelegate> mailComposeDelegate() const {
-        return delegate_.lock();
-    }
     void setMailComposeDelegate(std::weak_ptr<MFMailComposeViewControllerDelegate> delegate) {
         delegate_ = std::move(delegate);
     }

@@ -26,7 +26,6 @@ class UIActivityIndicatorView : public UIView {
     void startAnimating() { animating_ = true; }
     void stopAnimating() { animating_ = false; }
     bool isAnimating() const { return animating_; }
-    bool hidesWhenStopped() const { return hidesWhenStopped_; }
     void setHidesWhenStopped(bool hides) { hidesWhenStopped_ = hides; }
 
     // The spoke drawn brightest now, 0 (twelve o'clock) to 11 clockwise; 0 while stopped.

@@ -16,7 +16,6 @@ class UIColor {
     }
     static constexpr UIColor blackColor() { return UIColor(0, 0, 0, 1); }
     static constexpr UIColor whiteColor() { return UIColor(1, 1, 1, 1); }
-    static constexpr UIColor redColor() { return UIColor(1, 0, 0, 1); }
     static constexpr UIColor greyColor() { return UIColor(0.5, 0.5, 0.5, 1); }
     static constexpr UIColor clearColor() { return UIColor(); }
 

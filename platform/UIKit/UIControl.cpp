@@ -15,15 +15,6 @@ void UIControl::addTarget(const std::weak_ptr<NSObject>& target, std::function<v
     actions_.push_back({target, std::move(action), events});
 }
 
-void UIControl::removeTarget(const NSObject* target) {
-    actions_.erase(std::remove_if(actions_.begin(), actions_.end(),
-                                  [&](const TargetAction& a) {
-                                      auto t = a.target.lock();
-                                      return !t || t.get() == target;
-                                  }),
-                   actions_.end());
-}
-
 void UIControl::sendActionsForControlEvents(unsigned events) {
     // An action may release this control or change its actions.
     auto self = retained(this);

@@ -46,8 +46,6 @@ class UIControl : public UIView {
             },
             events);
     }
-    // Forgets every action of `target`.
-    void removeTarget(const NSObject* target);
 
     // Runs the actions registered for any of `events`, in the order they were added.
     void sendActionsForControlEvents(unsigned events);

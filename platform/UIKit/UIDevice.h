@@ -20,8 +20,6 @@ class UIDevice : public NSObject {
     // a later call may answer another).
     std::string uniqueIdentifier() const;
     std::string model() const { return "iPhone"; }
-    std::string localizedModel() const { return "iPhone"; }
-    std::string systemName() const { return "iPhone OS"; }
     std::string systemVersion() const { return "3.1.3"; }
 
   private:

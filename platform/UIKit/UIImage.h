@@ -16,7 +16,6 @@ class UIImage : public NSObject {
     // The picture that `data` holds as a JPEG or a PNG file; nullptr when it holds neither or
     // does not decode.
     static std::shared_ptr<UIImage> initWithData(const Data& data);
-    static std::shared_ptr<UIImage> imageWithData(const Data& data) { return initWithData(data); }
     // An image of `image`, shared, not copied; nullptr for a null image.
     static std::shared_ptr<UIImage> imageWithCGImage(CGImageRef image);
 

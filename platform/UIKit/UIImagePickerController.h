@@ -48,9 +48,8 @@ class UIImagePickerController : public UIViewController {
     void setDelegate(std::weak_ptr<UIImagePickerControllerDelegate> delegate) {
         delegate_ = std::move(delegate);
     }
-    bool showsCameraControls() const { return showsCameraControls_; }
-    void setShowsCameraControls(bool shows) { showsCameraControls_ = shows; }
-    const std::shared_ptr<UIView>& cameraOverlayView() const { return overlay_; }
+    // The simulated picker draws no camera controls of its own, so there is nothing to hide.
+    void setShowsCameraControls(bool) {}
     void setCameraOverlayView(std::shared_ptr<UIView> overlay);
 
     // The open camera, null before the first appearance or when it could not be opened.
@@ -64,7 +63,6 @@ class UIImagePickerController : public UIViewController {
 
     UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceTypePhotoLibrary;
     std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
-    bool showsCameraControls_ = true;
     std::shared_ptr<UIView> overlay_;
     std::shared_ptr<UICameraPreviewView> preview_;
     std::shared_ptr<Camera> camera_;

@@ -30,7 +30,6 @@ class UINavigationController : public UIViewController {
     static std::shared_ptr<UINavigationController> initWithRootViewController(
         const std::shared_ptr<UIViewController>& root);
 
-    const std::vector<std::shared_ptr<UIViewController>>& viewControllers() const { return stack_; }
     std::shared_ptr<UIViewController> topViewController() const;
     // The bar, made with the view.
     std::shared_ptr<UINavigationBar> navigationBar();

@@ -3,14 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-std::shared_ptr<UIProgressView> UIProgressView::initWithProgressViewStyle(
-    UIProgressViewStyle style) {
-    auto view = std::make_shared<UIProgressView>();
-    view->style_ = style;
-    view->setFrame(CGRectMake(0, 0, 150, 9));
-    return view;
-}
-
 void UIProgressView::setProgress(float progress) {
     progress_ = std::isnan(progress) ? 0.0f : std::clamp(progress, 0.0f, 1.0f);
 }

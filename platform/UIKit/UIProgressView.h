@@ -12,9 +12,7 @@ enum UIProgressViewStyle { UIProgressViewStyleDefault = 0, UIProgressViewStyleBa
 class UIProgressView : public UIView {
   public:
     UIProgressView() = default;
-    static std::shared_ptr<UIProgressView> initWithProgressViewStyle(UIProgressViewStyle style);
 
-    UIProgressViewStyle progressViewStyle() const { return style_; }
     float progress() const { return progress_; }
     // NaN counts as 0.
     void setProgress(float progress);

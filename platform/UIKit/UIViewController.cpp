@@ -7,12 +7,6 @@
 #include "platform/UIKit/UINibLoader.h"
 #include "platform/UIKit/UIWindow.h"
 
-std::shared_ptr<UIViewController> UIViewController::initWithNibName(const std::string& nibName) {
-    auto controller = std::make_shared<UIViewController>();
-    controller->setNibName(nibName);
-    return controller;
-}
-
 void UIViewController::setTitle(std::string title) {
     title_ = std::move(title);
     if (navigationItem_)

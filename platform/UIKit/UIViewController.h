@@ -20,9 +20,6 @@ class UINavigationItem;
 class UIViewController : public NSObject, public UINibConnectable {
   public:
     UIViewController() = default;
-    // A controller whose view comes from the interface file `nibName` (a resource
-    // "<nibName>.plist"); empty for none.
-    static std::shared_ptr<UIViewController> initWithNibName(const std::string& nibName);
 
     const std::string& nibName() const { return nibName_; }
     void setNibName(std::string nibName) { nibName_ = std::move(nibName); }
