@@ -11,6 +11,7 @@
 
 namespace {
 
+// One prepared statement, finalized when it goes; a copy would finalize it twice.
 struct Statement {
     sqlite3_stmt* stmt = nullptr;
     Statement(sqlite3* db, const std::string& sql) {
@@ -18,6 +19,8 @@ struct Statement {
             stmt = nullptr;
     }
     ~Statement() { sqlite3_finalize(stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
     explicit operator bool() const { return stmt != nullptr; }
 };
 

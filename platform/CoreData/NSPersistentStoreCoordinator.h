@@ -31,6 +31,9 @@ class NSPersistentStoreCoordinator {
         std::shared_ptr<NSManagedObjectModel> model);
     explicit NSPersistentStoreCoordinator(std::shared_ptr<NSManagedObjectModel> model);
     ~NSPersistentStoreCoordinator();
+    // One owner of the connection: a copy would close it twice.
+    NSPersistentStoreCoordinator(const NSPersistentStoreCoordinator&) = delete;
+    NSPersistentStoreCoordinator& operator=(const NSPersistentStoreCoordinator&) = delete;
 
     const std::shared_ptr<NSManagedObjectModel>& managedObjectModel() const { return model_; }
 

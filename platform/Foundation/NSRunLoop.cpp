@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <future>
+#include <utility>
 
 namespace {
 const std::thread::id gMainThread = std::this_thread::get_id();
@@ -113,13 +114,42 @@ void NSRunLoop::postAndWait(std::function<void()> work) {
     finished.get();
 }
 
-NSRunLoop::SourceId NSRunLoop::addFileDescriptor(int fd, short events,
-                                                 FileDescriptorCallback callback) {
+NSRunLoop::FileDescriptorSource NSRunLoop::addFileDescriptor(int fd, short events,
+                                                             FileDescriptorCallback callback) {
     std::lock_guard lock(mutex_);
     SourceId id = nextSourceId_++;
     fdSources_.push_back(
         {id, fd, events, std::make_shared<FileDescriptorCallback>(std::move(callback))});
-    return id;
+    return FileDescriptorSource(weakly(this), id);
+}
+
+NSRunLoop::FileDescriptorSource::FileDescriptorSource(FileDescriptorSource&& other) noexcept
+    : loop_(std::move(other.loop_)), id_(std::exchange(other.id_, 0)) {}
+
+NSRunLoop::FileDescriptorSource& NSRunLoop::FileDescriptorSource::operator=(
+    FileDescriptorSource&& other) noexcept {
+    if (this != &other) {
+        reset();
+        loop_ = std::move(other.loop_);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+NSRunLoop::FileDescriptorSource::~FileDescriptorSource() {
+    reset();
+}
+
+void NSRunLoop::FileDescriptorSource::setEvents(short events) {
+    if (auto loop = loop_.lock())
+        loop->setFileDescriptorEvents(id_, events);
+}
+
+void NSRunLoop::FileDescriptorSource::reset() {
+    const SourceId id = std::exchange(id_, 0);
+    if (auto loop = loop_.lock(); loop && id != 0)
+        loop->removeFileDescriptor(id);
+    loop_.reset();
 }
 
 void NSRunLoop::setFileDescriptorEvents(SourceId id, short events) {

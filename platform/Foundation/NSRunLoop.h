@@ -5,7 +5,8 @@
 // the descriptors until the next timer is due, work is posted, or a descriptor is ready.
 //
 // Threads: a loop runs only on its own thread. `post`, `addTimer`, `stop` and timer
-// invalidation are safe from any thread; the descriptor sources are for the loop's own thread.
+// invalidation are safe from any thread; the descriptor sources (and their handles) are for the
+// loop's own thread.
 // Callbacks run on the loop's thread without any lock held, so they may add and remove sources.
 //
 // Under a manual clock a waiting loop never sleeps past a few real milliseconds, so it notices
@@ -29,10 +30,37 @@
 
 class NSRunLoop : public NSObject {
   public:
-    using SourceId = uint64_t;
     using FileDescriptorCallback = std::function<void(short revents)>;
 
+    // A descriptor source on a loop, removed when its handle is destroyed or reset, so that no
+    // owner can forget it. Move-only: one handle removes its source once. A default handle, and
+    // one whose loop is gone, holds nothing.
+    class FileDescriptorSource {
+      public:
+        FileDescriptorSource() = default;
+        FileDescriptorSource(FileDescriptorSource&& other) noexcept;
+        FileDescriptorSource& operator=(FileDescriptorSource&& other) noexcept;
+        FileDescriptorSource(const FileDescriptorSource&) = delete;
+        FileDescriptorSource& operator=(const FileDescriptorSource&) = delete;
+        ~FileDescriptorSource();
+
+        // The events (POLLIN, POLLOUT, ...) the source waits for from now on.
+        void setEvents(short events);
+        // Removes the source now; also from within its own callback.
+        void reset();
+        explicit operator bool() const { return id_ != 0; }
+
+      private:
+        friend class NSRunLoop;
+        FileDescriptorSource(std::weak_ptr<NSRunLoop> loop, uint64_t id)
+            : loop_(std::move(loop)), id_(id) {}
+        std::weak_ptr<NSRunLoop> loop_;
+        uint64_t id_ = 0;
+    };
+
     ~NSRunLoop() override;
+    NSRunLoop(const NSRunLoop&) = delete;
+    NSRunLoop& operator=(const NSRunLoop&) = delete;
 
     // The current thread's loop, made on first use.
     static std::shared_ptr<NSRunLoop> currentRunLoop();
@@ -48,10 +76,10 @@ class NSRunLoop : public NSObject {
     // runs at once. The loop must be running (or about to run) for this to return.
     void postAndWait(std::function<void()> work);
 
-    // `callback` runs on this loop when `fd` reports any of `events` (POLLIN, POLLOUT, ...).
-    SourceId addFileDescriptor(int fd, short events, FileDescriptorCallback callback);
-    void setFileDescriptorEvents(SourceId id, short events);
-    void removeFileDescriptor(SourceId id);
+    // `callback` runs on this loop when `fd` reports any of `events` (POLLIN, POLLOUT, ...),
+    // until the handle goes.
+    [[nodiscard]] FileDescriptorSource addFileDescriptor(int fd, short events,
+                                                         FileDescriptorCallback callback);
 
     // Runs until no timer and no descriptor source is left, or `stop`.
     void run();
@@ -76,7 +104,10 @@ class NSRunLoop : public NSObject {
     void cancelPerformRequests(const void* target, const SelectorKey& selector);
 
   private:
+    using SourceId = uint64_t;
     NSRunLoop();
+    void setFileDescriptorEvents(SourceId id, short events);
+    void removeFileDescriptor(SourceId id);
     struct FdSource {
         SourceId id;
         int fd;

@@ -359,17 +359,20 @@ using Message = std::variant<ResponseMessage, DataMessage, FinishMessage, FailMe
 
 }  // namespace
 
+// Owns the curl handles and the timer descriptor until endTransfer; a copy would free them twice.
 struct NSURLConnection::Transfer {
     explicit Transfer(const NSURLRequest& request) : current(request) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
     std::shared_ptr<NSRunLoop> loop;
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     std::unique_ptr<curl_slist, CurlFree> headers;
     // libcurl's sockets and its own (real-time) timer, as descriptor sources of the loop.
-    std::map<curl_socket_t, NSRunLoop::SourceId> sockets;
+    std::map<curl_socket_t, NSRunLoop::FileDescriptorSource> sockets;
     int timerFd = -1;
-    NSRunLoop::SourceId timerSource = 0;
+    NSRunLoop::FileDescriptorSource timerSource;
     // The request's time-out on the Clock.
     std::shared_ptr<NSTimer> timeout;
     std::weak_ptr<NSURLConnection> owner;
@@ -429,16 +432,14 @@ struct NSURLConnection::Transfer {
         auto* t = static_cast<Transfer*>(context);
         auto known = t->sockets.find(fd);
         if (what == CURL_POLL_REMOVE) {
-            if (known != t->sockets.end()) {
-                t->loop->removeFileDescriptor(known->second);
+            if (known != t->sockets.end())
                 t->sockets.erase(known);
-            }
             return 0;
         }
         short events = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) |
                                           ((what & CURL_POLL_OUT) ? POLLOUT : 0));
         if (known != t->sockets.end()) {
-            t->loop->setFileDescriptorEvents(known->second, events);
+            known->second.setEvents(events);
             return 0;
         }
         std::weak_ptr<NSURLConnection> owner = t->owner;
@@ -642,12 +643,8 @@ void NSURLConnection::endTransfer() {
     t.easy = nullptr;
     t.multi = nullptr;
     t.headers.reset();
-    for (const auto& [fd, source] : t.sockets) t.loop->removeFileDescriptor(source);
     t.sockets.clear();
-    if (t.timerSource) {
-        t.loop->removeFileDescriptor(t.timerSource);
-        t.timerSource = 0;
-    }
+    t.timerSource.reset();
     if (t.timerFd >= 0) {
         close(t.timerFd);
         t.timerFd = -1;

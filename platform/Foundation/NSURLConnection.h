@@ -106,6 +106,9 @@ class NSURLConnection : public NSObject {
                                                       NSErrorPtr* error);
 
     ~NSURLConnection() override;
+    // One owner of the transfer's curl handles and descriptor sources.
+    NSURLConnection(const NSURLConnection&) = delete;
+    NSURLConnection& operator=(const NSURLConnection&) = delete;
 
   private:
     struct Transfer;  // the libcurl handles and the run-loop sources of one load

@@ -106,6 +106,8 @@ class NSXMLParser : public NSObject {
     long lineNumber() const;
 
     ~NSXMLParser() override;
+    NSXMLParser(const NSXMLParser&) = delete;
+    NSXMLParser& operator=(const NSXMLParser&) = delete;
 
   private:
     explicit NSXMLParser(Data data) : data_(std::move(data)) {}

@@ -65,7 +65,7 @@ class SCNetworkReachability : public NSObject {
         loop_ = loop;
         lastFlags_ = flags();
         std::weak_ptr<SCNetworkReachability> weak = retained(this);
-        sourceId_ = loop->addFileDescriptor(fd, POLLIN, [weak](short) {
+        source_ = loop->addFileDescriptor(fd, POLLIN, [weak](short) {
             if (auto target = weak.lock())
                 target->changed();
         });
@@ -79,7 +79,7 @@ class SCNetworkReachability : public NSObject {
     void unschedule() {
         if (!loop_)
             return;
-        loop_->removeFileDescriptor(sourceId_);
+        source_.reset();
         ::close(changeFd_);
         changeFd_ = -1;
         loop_.reset();
@@ -102,7 +102,7 @@ class SCNetworkReachability : public NSObject {
     SCNetworkReachabilityCallBack callback_ = nullptr;
     void* info_ = nullptr;
     std::shared_ptr<NSRunLoop> loop_;
-    NSRunLoop::SourceId sourceId_ = 0;
+    NSRunLoop::FileDescriptorSource source_;
     int changeFd_ = -1;
     std::optional<SCNetworkReachabilityFlags> lastFlags_;
 };

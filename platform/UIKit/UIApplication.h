@@ -16,6 +16,7 @@
 
 #include "platform/Device/Compositor.h"
 #include "platform/Foundation/NSObject.h"
+#include "platform/Foundation/NSRunLoop.h"
 #include "platform/QuartzCore/CADisplayLink.h"
 #include "platform/UIKit/UIApplicationDelegate.h"
 #include "platform/UIKit/UINibConnectable.h"
@@ -106,7 +107,7 @@ class UIApplication : public NSObject, public UINibConnectable {
     std::vector<std::shared_ptr<NSObject>> keptAlive_;
     std::unique_ptr<Compositor> compositor_;
     std::shared_ptr<CADisplayLink> refresh_;
-    uint64_t signalSource_ = 0;
+    NSRunLoop::FileDescriptorSource signalSource_;
     bool terminated_ = false;
     bool runsMainLoop_ = false;
     int exitStatus_ = 0;

@@ -177,17 +177,44 @@ TEST_F(RunLoopTest, FileDescriptorSourceCallsBackAndCanRemoveItself) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     std::string got;
-    NSRunLoop::SourceId id = 0;
-    id = loop->addFileDescriptor(fds[0], POLLIN, [&](short) {
+    NSRunLoop::FileDescriptorSource source;
+    source = loop->addFileDescriptor(fds[0], POLLIN, [&](short) {
         char buf[16];
         auto n = read(fds[0], buf, sizeof buf);
         got.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
-        loop->removeFileDescriptor(id);
+        source.reset();
     });
     ASSERT_EQ(write(fds[1], "hi", 2), 2);
     loop->runPending();
     EXPECT_EQ(got, "hi");
     EXPECT_FALSE(loop->hasSources());
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// The handles' owners: a source lives exactly as long as the handle that was last moved into.
+TEST_F(RunLoopTest, AFileDescriptorSourceGoesWithTheLastHandleItWasMovedTo) {
+    auto loop = NSRunLoop::currentRunLoop();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);  // stays readable: the callback does not read it
+    int calls = 0;
+    {
+        NSRunLoop::FileDescriptorSource first =
+            loop->addFileDescriptor(fds[0], POLLIN, [&](short) { ++calls; });
+        NSRunLoop::FileDescriptorSource second = std::move(first);
+        EXPECT_FALSE(first);
+        first = NSRunLoop::FileDescriptorSource();  // the moved-from handle removes nothing
+        loop->runPending();
+        EXPECT_EQ(calls, 1);
+        NSRunLoop::FileDescriptorSource third;
+        third = std::move(second);
+        loop->runPending();
+        EXPECT_EQ(calls, 2);
+    }
+    EXPECT_FALSE(loop->hasSources());
+    loop->runPending();
+    EXPECT_EQ(calls, 2);
     close(fds[0]);
     close(fds[1]);
 }

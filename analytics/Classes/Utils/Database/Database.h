@@ -24,6 +24,9 @@ class RQ_Database : public NSObject {
   public:
     // Closes the connection; a refused close is written to the platform log.
     ~RQ_Database() override;
+    // One owner of the connection: a copy would close it twice.
+    RQ_Database(const RQ_Database&) = delete;
+    RQ_Database& operator=(const RQ_Database&) = delete;
 
     // Deletes the cache directory with every file in it (all application codes) when
     // `severity` is DatabaseWipeSeverity; any other value does nothing. An open connection is
