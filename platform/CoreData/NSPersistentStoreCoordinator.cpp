@@ -1,13 +1,13 @@
 #include "platform/CoreData/NSPersistentStoreCoordinator.h"
 
-#include <plist/plist.h>
-
 #include <cctype>
 #include <cstdio>
 #include <map>
 #include <random>
 
 #include "platform/CoreData/NSManagedObject.h"
+#include "platform/Foundation/BinaryPropertyList.h"
+#include "platform/Foundation/PropertyList.h"
 
 namespace {
 
@@ -67,61 +67,42 @@ std::map<std::string, uint64_t> modelHashes(const NSManagedObjectModel& model) {
     return hashes;
 }
 
+// The metadata's binary property list: store type, identifier and the version hash of each
+// entity as 8 bytes, big-endian.
 std::string metadataPlist(const std::string& uuid, const NSManagedObjectModel& model) {
-    plist_t hashes = plist_new_dict();
+    ValueDictionary hashes;
     for (const auto& [name, hash] : modelHashes(model)) {
-        unsigned char bytes[8];
-        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
-        plist_dict_set_item(hashes, name.c_str(),
-                            plist_new_data(reinterpret_cast<const char*>(bytes), 8));
+        Data bytes(8);
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(hash >> (56 - 8 * i));
+        hashes.set(name, Value(std::move(bytes)));
     }
-    plist_t root = plist_new_dict();
-    plist_dict_set_item(root, "NSStoreType", plist_new_string(NSSQLiteStoreType));
-    plist_dict_set_item(root, "NSStoreUUID", plist_new_string(uuid.c_str()));
-    plist_dict_set_item(root, "NSStoreModelVersionHashes", hashes);
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root, &bytes, &length);
-    std::string out(bytes ? bytes : "", bytes ? length : 0);
-    plist_to_bin_free(bytes);
-    plist_free(root);
-    return out;
+    ValueDictionary root;
+    root.set("NSStoreType", Value(std::string(NSSQLiteStoreType)));
+    root.set("NSStoreUUID", Value(uuid));
+    root.set("NSStoreModelVersionHashes", Value(std::move(hashes)));
+    const auto bytes = PropertyList::writeBinary(Value(std::move(root)));
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
 }
 
-// The version hashes stored in a metadata property list; nullopt when it is not one.
+// The version hashes stored in a metadata property list; nullopt when it is not one. A hash
+// that is not 8 bytes of data reads as 0.
 std::optional<std::map<std::string, uint64_t>> storedHashes(const void* blob, int size) {
-    plist_t root = nullptr;
-    if (blob && size > 0)
-        plist_from_bin(static_cast<const char*>(blob), static_cast<uint32_t>(size), &root);
-    if (root == nullptr)
+    if (!blob || size <= 0)
         return std::nullopt;
-    std::optional<std::map<std::string, uint64_t>> result;
-    plist_t hashes = plist_get_node_type(root) == PLIST_DICT
-                         ? plist_dict_get_item(root, "NSStoreModelVersionHashes")
-                         : nullptr;
-    if (hashes && plist_get_node_type(hashes) == PLIST_DICT) {
-        result.emplace();
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(hashes, &it);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(hashes, it, &key, &value);
-            if (key == nullptr)
-                break;
-            uint64_t length = 0;
-            const char* p = value && plist_get_node_type(value) == PLIST_DATA
-                                ? plist_get_data_ptr(value, &length)
-                                : nullptr;
-            uint64_t hash = 0;
-            for (uint64_t i = 0; p && length == 8 && i < 8; ++i)
-                hash = (hash << 8) | static_cast<unsigned char>(p[i]);
-            (*result)[key] = hash;
-            std::free(key);
-        }
-        std::free(it);
+    const auto list =
+        BinaryPropertyList::open(static_cast<const uint8_t*>(blob), static_cast<size_t>(size));
+    const auto hashes = list ? list->value(list->top(), "NSStoreModelVersionHashes") : std::nullopt;
+    if (!hashes || !list->is(*hashes, BinaryPropertyList::kDictionary))
+        return std::nullopt;
+    std::map<std::string, uint64_t> result;
+    const uint64_t n = list->count(*hashes);
+    for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t value = list->element(*hashes, n + i);
+        uint64_t hash = 0;
+        if (list->is(value, BinaryPropertyList::kData) && list->count(value) == 8)
+            for (int b = 0; b < 8; ++b) hash = (hash << 8) | list->payload(value)[b];
+        result[*list->string(list->element(*hashes, i))] = hash;
     }
-    plist_free(root);
     return result;
 }
 

@@ -15,30 +15,23 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Foundation/BinaryPropertyList.h"
 #include "platform/Foundation/NSException.h"
 
 namespace {
 
 constexpr char kMagic[] = "bplist00";
 constexpr size_t kMagicSize = 8;
-constexpr size_t kTrailerSize = 32;
 constexpr uint32_t kArchiveVersion = 100000;
 constexpr std::string_view kArchiverName = "NSKeyedArchiver";
 
-// Object markers of the binary property list format (high nibble; the low one is a size).
-enum Marker : uint8_t {
-    kSingleton = 0x00,
-    kInteger = 0x10,
-    kReal = 0x20,
-    kDate = 0x30,
-    kData = 0x40,
-    kAsciiString = 0x50,
-    kUtf16String = 0x60,
-    kUid = 0x80,
-    kArray = 0xA0,
-    kSet = 0xC0,
-    kDictionary = 0xD0,
-};
+using Kind = BinaryPropertyList::Kind;
+constexpr Kind kInteger = BinaryPropertyList::kInteger;
+constexpr Kind kData = BinaryPropertyList::kData;
+constexpr Kind kAsciiString = BinaryPropertyList::kAsciiString;
+constexpr Kind kUid = BinaryPropertyList::kUid;
+constexpr Kind kArray = BinaryPropertyList::kArray;
+constexpr Kind kDictionary = BinaryPropertyList::kDictionary;
 
 // The smallest of 1, 2, 4 and 8 bytes that holds `value`.
 unsigned widthFor(uint64_t value) {
@@ -53,12 +46,6 @@ unsigned widthFor(uint64_t value) {
 
 uint8_t log2Of(unsigned width) {
     return width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3;
-}
-
-uint64_t readBigEndian(const uint8_t* p, size_t width) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < width; ++i) v = (v << 8) | p[i];
-    return v;
 }
 
 // Asks for huge pages behind a large buffer that is about to be written: touching fresh memory
@@ -257,272 +244,10 @@ Data writeArchive(const ValueArray& items) {
 
 // ---- Reading --------------------------------------------------------------------------------
 
-// A binary property list checked whole before use: the trailer and offset table lie inside the
-// bytes, every object lies between the header and the offset table without overlapping another,
-// every length fits, every reference names an object, dictionary keys are strings, and the
-// objects reachable from the top form no cycle. After `open` succeeds, the accessors cannot
-// leave the bytes. Objects are read in place: the bytes must outlive the reader.
-class BinaryPropertyList {
-  public:
-    static std::optional<BinaryPropertyList> open(const uint8_t* bytes, size_t length) {
-        BinaryPropertyList list(bytes, length);
-        if (!list.readTrailer() || !list.readObjects() || !list.checkReferences() ||
-            !list.checkAcyclic())
-            return std::nullopt;
-        return list;
-    }
-
-    uint64_t top() const { return top_; }
-
-    bool is(uint64_t object, uint8_t type) const { return objects_[object].type == type; }
-    uint64_t count(uint64_t object) const { return objects_[object].count; }
-
-    // Element `i` (< count) of an array, or key `i` of a dictionary.
-    uint64_t element(uint64_t container, uint64_t i) const {
-        return readBigEndian(bytes_ + objects_[container].payload + i * refSize_, refSize_);
-    }
-
-    // The value under the string key `key`; nullopt when `dictionary` is none or lacks it.
-    std::optional<uint64_t> value(uint64_t dictionary, std::string_view key) const {
-        if (!is(dictionary, kDictionary))
-            return std::nullopt;
-        const uint64_t n = count(dictionary);
-        for (uint64_t i = 0; i < n; ++i)
-            if (equals(element(dictionary, i), key))
-                return element(dictionary, n + i);
-        return std::nullopt;
-    }
-
-    bool equals(uint64_t object, std::string_view text) const {
-        const Object& o = objects_[object];
-        if (o.count != text.size())
-            return false;
-        const uint8_t* p = bytes_ + o.payload;
-        if (o.type == kAsciiString)
-            return std::memcmp(p, text.data(), text.size()) == 0;
-        if (o.type != kUtf16String)
-            return false;
-        for (size_t i = 0; i < text.size(); ++i)
-            if (readBigEndian(p + 2 * i, 2) != static_cast<uint8_t>(text[i]))
-                return false;
-        return true;
-    }
-
-    std::optional<uint64_t> uid(uint64_t object) const {
-        if (!is(object, kUid))
-            return std::nullopt;
-        return readBigEndian(bytes_ + objects_[object].payload, objects_[object].count);
-    }
-
-    const uint8_t* data(uint64_t object) const { return bytes_ + objects_[object].payload; }
-
-  private:
-    struct Object {
-        uint64_t payload = 0;  // offset of the bytes after the marker (and its length)
-        uint64_t count = 0;    // bytes, characters, elements or entries
-        uint8_t type = 0;      // the marker's high nibble; the whole marker for singletons
-    };
-
-    // Containers nest no deeper than this; archives of ours nest four deep.
-    static constexpr size_t kMaxDepth = 256;
-
-    BinaryPropertyList(const uint8_t* bytes, size_t length) : bytes_(bytes), length_(length) {}
-
-    bool readTrailer() {
-        if (length_ < kMagicSize + 1 + 1 + kTrailerSize ||
-            std::memcmp(bytes_, kMagic, kMagicSize) != 0)
-            return false;
-        const uint8_t* trailer = bytes_ + length_ - kTrailerSize;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        const uint64_t objectCount = readBigEndian(trailer + 8, 8);
-        top_ = readBigEndian(trailer + 16, 8);
-        tableOffset_ = readBigEndian(trailer + 24, 8);
-        // Any width up to 8 bytes: libplist writes 3-byte offsets where they suffice.
-        auto validWidth = [](unsigned w) { return w >= 1 && w <= 8; };
-        if (!validWidth(offsetSize_) || !validWidth(refSize_))
-            return false;
-        const uint64_t tableEnd = length_ - kTrailerSize;
-        if (tableOffset_ <= kMagicSize || tableOffset_ > tableEnd)
-            return false;
-        // Every object takes at least one byte before the table, and one offset in it.
-        if (objectCount == 0 || objectCount > (tableEnd - tableOffset_) / offsetSize_ ||
-            objectCount > tableOffset_ - kMagicSize)
-            return false;
-        if (top_ >= objectCount)
-            return false;
-        objects_.resize(objectCount);
-        return true;
-    }
-
-    // A count in a marker's low nibble, or an integer object of 1, 2, 4 or 8 bytes after it.
-    // `at` moves past what was read; false when it would leave the object area.
-    bool readCount(uint8_t marker, uint64_t& at, uint64_t& count) const {
-        count = marker & 0x0F;
-        if (count != 0x0F)
-            return true;
-        if (at >= tableOffset_ || (bytes_[at] & 0xF0) != kInteger || (bytes_[at] & 0x0F) > 3)
-            return false;
-        const uint64_t width = uint64_t{1} << (bytes_[at] & 0x0F);
-        ++at;
-        if (width > tableOffset_ - at)
-            return false;
-        count = readBigEndian(bytes_ + at, width);
-        at += width;
-        return true;
-    }
-
-    // Parses object `i`'s marker and length; returns where it ends, or 0 when it is malformed.
-    uint64_t readObject(uint64_t i) {
-        const uint64_t offset = readBigEndian(bytes_ + tableOffset_ + i * offsetSize_, offsetSize_);
-        if (offset < kMagicSize || offset >= tableOffset_)
-            return 0;
-        const uint8_t marker = bytes_[offset];
-        const uint8_t low = marker & 0x0F;
-        uint64_t at = offset + 1;
-        Object& o = objects_[i];
-        o.type = marker & 0xF0;
-        uint64_t unit = 1;  // bytes per counted element
-        switch (o.type) {
-            case kSingleton:
-                // null, false, true, fill
-                if (low != 0x0 && low != 0x8 && low != 0x9 && low != 0xF)
-                    return 0;
-                o.type = marker;
-                break;
-            case kInteger:
-                if (low > 4)
-                    return 0;
-                o.count = uint64_t{1} << low;
-                break;
-            case kReal:
-                if (low != 2 && low != 3)
-                    return 0;
-                o.count = uint64_t{1} << low;
-                break;
-            case kDate:
-                if (low != 3)
-                    return 0;
-                o.count = 8;
-                break;
-            case kUid:
-                if (low > 7)
-                    return 0;
-                o.count = low + 1u;
-                break;
-            case kData:
-            case kAsciiString:
-                if (!readCount(marker, at, o.count))
-                    return 0;
-                break;
-            case kUtf16String:
-                if (!readCount(marker, at, o.count))
-                    return 0;
-                unit = 2;
-                break;
-            case kArray:
-            case kSet:
-                if (!readCount(marker, at, o.count))
-                    return 0;
-                unit = refSize_;
-                break;
-            case kDictionary:
-                if (!readCount(marker, at, o.count))
-                    return 0;
-                unit = 2 * uint64_t{refSize_};
-                break;
-            default:
-                return 0;
-        }
-        o.payload = at;
-        if (o.count > (tableOffset_ - at) / unit)
-            return 0;
-        return at + o.count * unit;
-    }
-
-    bool readObjects() {
-        std::vector<std::pair<uint64_t, uint64_t>> extents(objects_.size());
-        for (uint64_t i = 0; i < objects_.size(); ++i) {
-            const uint64_t end = readObject(i);
-            if (end == 0)
-                return false;
-            extents[i] = {readBigEndian(bytes_ + tableOffset_ + i * offsetSize_, offsetSize_), end};
-        }
-        // Objects that overlap would let a small file make the reader walk the same
-        // references again and again; no writer shares bytes between objects.
-        std::sort(extents.begin(), extents.end());
-        for (size_t i = 1; i < extents.size(); ++i)
-            if (extents[i].first < extents[i - 1].second)
-                return false;
-        return true;
-    }
-
-    bool isContainer(uint64_t object) const {
-        const uint8_t type = objects_[object].type;
-        return type == kArray || type == kSet || type == kDictionary;
-    }
-    uint64_t referenceCount(uint64_t object) const {
-        const Object& o = objects_[object];
-        return o.type == kDictionary ? 2 * o.count : o.count;
-    }
-
-    bool checkReferences() const {
-        for (uint64_t object = 0; object < objects_.size(); ++object) {
-            if (!isContainer(object))
-                continue;
-            const uint64_t n = referenceCount(object);
-            for (uint64_t i = 0; i < n; ++i) {
-                const uint64_t target = element(object, i);
-                if (target >= objects_.size())
-                    return false;
-                if (is(object, kDictionary) && i < count(object) && !is(target, kAsciiString) &&
-                    !is(target, kUtf16String))
-                    return false;
-            }
-        }
-        return true;
-    }
-
-    // Depth-first from the top without recursion; a reference back to an object still being
-    // walked is a cycle. Each container is walked once, so the work is bounded by the file.
-    bool checkAcyclic() const {
-        enum : uint8_t { kUnseen, kWalking, kDone };
-        std::vector<uint8_t> state(objects_.size(), kUnseen);
-        std::vector<std::pair<uint64_t, uint64_t>> stack;  // container, next reference
-        state[top_] = kWalking;
-        stack.emplace_back(top_, 0);
-        while (!stack.empty()) {
-            auto& [object, next] = stack.back();
-            if (!isContainer(object) || next == referenceCount(object)) {
-                state[object] = kDone;
-                stack.pop_back();
-                continue;
-            }
-            const uint64_t target = element(object, next++);
-            if (state[target] == kWalking)
-                return false;
-            if (state[target] == kDone)
-                continue;
-            if (stack.size() >= kMaxDepth)
-                return false;
-            state[target] = kWalking;
-            stack.emplace_back(target, 0);
-        }
-        return true;
-    }
-
-    const uint8_t* bytes_;
-    uint64_t length_;
-    unsigned offsetSize_ = 0;
-    unsigned refSize_ = 0;
-    uint64_t top_ = 0;
-    uint64_t tableOffset_ = 0;
-    std::vector<Object> objects_;
-};
-
 std::optional<Value> unarchive(const uint8_t* bytes, size_t length) {
+    // The walk below trusts that it ends: the list must be walkable.
     const auto list = BinaryPropertyList::open(bytes, length);
-    if (!list)
+    if (!list || !list->isWalkable())
         return std::nullopt;
     const uint64_t archive = list->top();
     const auto archiver = list->value(archive, "$archiver");
@@ -560,7 +285,7 @@ std::optional<Value> unarchive(const uint8_t* bytes, size_t length) {
         const auto frame = objectFor(list->element(*members, i));
         if (!frame || !list->is(*frame, kData))
             return std::nullopt;
-        const uint8_t* p = list->data(*frame);
+        const uint8_t* p = list->payload(*frame);
         items.emplace_back(std::make_shared<const Data>(p, p + list->count(*frame)));
     }
     return Value(std::move(items));

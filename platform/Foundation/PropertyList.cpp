@@ -9,6 +9,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
+
+#include "platform/Foundation/BinaryPropertyList.h"
 
 namespace {
 
@@ -169,71 +172,34 @@ plist_t toPlist(const Value& v) {
     return nullptr;
 }
 
-uint64_t bigEndian(const uint8_t* p, size_t bytes) {
-    uint64_t v = 0;
-    for (size_t i = 0; i < bytes; ++i) v = v << 8 | p[i];
-    return v;
+// A dictionary key with a NUL character makes libplist abort the process (an assertion).
+bool holdsNul(const BinaryPropertyList& list, uint64_t string) {
+    const uint8_t* p = list.payload(string);
+    const uint64_t n = list.count(string);
+    if (list.is(string, BinaryPropertyList::kAsciiString))
+        return std::memchr(p, 0, n) != nullptr;
+    for (uint64_t i = 0; i < n; ++i)
+        if (p[2 * i] == 0 && p[2 * i + 1] == 0)
+            return true;
+    return false;
 }
 
-// libplist aborts the process (an assertion) on a dictionary key of a binary list that is no
-// string or holds a NUL character, as damaged bytes may have it; such lists are refused here.
-// Other lists, and every other kind of damage, are left to libplist.
-bool binaryKeysAreStrings(const Data& b) {
-    constexpr size_t kHeader = 8, kTrailer = 32;
-    if (b.size() < kHeader + kTrailer || std::memcmp(b.data(), "bplist00", kHeader) != 0)
-        return true;
-    const uint8_t* trailer = b.data() + b.size() - kTrailer;
-    const size_t offsetSize = trailer[6], refSize = trailer[7];
-    const uint64_t count = bigEndian(trailer + 8, 8), table = bigEndian(trailer + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || table > b.size() ||
-        count > (b.size() - table) / offsetSize)
+// Binary bytes reach libplist only once the reader has checked them whole, and without keys
+// that hold a NUL.
+bool readableBinary(const Data& bytes) {
+    constexpr std::string_view kMagic = "bplist00";
+    if (bytes.size() < kMagic.size() ||
+        std::memcmp(bytes.data(), kMagic.data(), kMagic.size()) != 0)
+        return true;  // not binary: libplist reads XML itself
+    const auto list = BinaryPropertyList::open(bytes.data(), bytes.size());
+    if (!list)
         return false;
-    auto object = [&](uint64_t ref, size_t* at) {
-        if (ref >= count)
-            return false;
-        *at = bigEndian(b.data() + table + ref * offsetSize, offsetSize);
-        return *at < table;
-    };
-    // An object's count: the marker's low nibble, or an integer object after it when that is 0xF.
-    auto length = [&](size_t at, uint64_t* n, size_t* start) {
-        if ((b[at] & 0x0F) != 0x0F) {
-            *n = b[at] & 0x0F;
-            *start = at + 1;
-            return true;
-        }
-        if (at + 1 >= b.size() || (b[at + 1] & 0xF0) != 0x10 || (b[at + 1] & 0x0F) > 3)
-            return false;
-        const size_t bytes = size_t{1} << (b[at + 1] & 0x0F);
-        if (at + 2 + bytes > b.size())
-            return false;
-        *n = bigEndian(&b[at + 2], bytes);
-        *start = at + 2 + bytes;
-        return true;
-    };
-    for (uint64_t i = 0; i < count; ++i) {
-        size_t at = 0, refs = 0;
-        uint64_t entries = 0;
-        if (!object(i, &at))
-            return false;
-        if ((b[at] & 0xF0) != 0xD0)
+    for (uint64_t object = 0; object < list->objectCount(); ++object) {
+        if (!list->is(object, BinaryPropertyList::kDictionary))
             continue;
-        if (!length(at, &entries, &refs) || refs > b.size() ||
-            entries > (b.size() - refs) / refSize)
-            return false;
-        for (uint64_t k = 0; k < entries; ++k) {
-            size_t key = 0, chars = 0;
-            uint64_t n = 0;
-            if (!object(bigEndian(&b[refs + k * refSize], refSize), &key) ||
-                !length(key, &n, &chars))
+        for (uint64_t k = 0; k < list->count(object); ++k)
+            if (holdsNul(*list, list->element(object, k)))
                 return false;
-            const uint8_t kind = b[key] & 0xF0;
-            const size_t unit = kind == 0x50 ? 1 : kind == 0x60 ? 2 : 0;
-            if (unit == 0 || chars > b.size() || n > (b.size() - chars) / unit)
-                return false;
-            for (uint64_t c = 0; c < n; ++c)
-                if (b[chars + c * unit] == 0 && (unit == 1 || b[chars + c * unit + 1] == 0))
-                    return false;
-        }
     }
     return true;
 }
@@ -242,7 +208,7 @@ bool binaryKeysAreStrings(const Data& b) {
 
 std::optional<Value> PropertyList::read(const Data& bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
-        !binaryKeysAreStrings(bytes))
+        !readableBinary(bytes))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
