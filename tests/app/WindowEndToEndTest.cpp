@@ -63,13 +63,14 @@ class VirtualDisplay {
             ::_exit(127);
         }
         ::close(ready[1]);
-        // Xvfb writes the display number once it takes connections.
-        char text[16] = {};
-        ssize_t n = pid_ > 0 ? ::read(ready[0], text, sizeof text - 1) : -1;
+        // Xvfb writes the display number once it takes connections, and the newline in a write
+        // of its own: the pipe stays open until that newline, or Xvfb dies of the closed pipe.
+        std::string text;
+        char c;
+        while (pid_ > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n') text += c;
         ::close(ready[0]);
-        if (n > 0)
-            name_ =
-                ":" + std::string(text, static_cast<size_t>(n)).substr(0, std::strcspn(text, "\n"));
+        if (!text.empty())
+            name_ = ":" + text;
     }
     ~VirtualDisplay() {
         if (pid_ <= 0)
