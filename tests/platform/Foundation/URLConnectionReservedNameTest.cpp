@@ -40,12 +40,12 @@ TEST(URLConnectionReservedNameTest, NamesUnderInvalidFailAtOnceWithoutALookUp) {
     const std::string port = std::to_string(service.port());
     // Every name here would resolve to the loopback server if it were looked up.
     const std::string hosts =
-        "127.0.0.1 localhost tilvex-probe.test invalid adnet.tilvex.invalid x.invalid\n";
+        "127.0.0.1 localhost localhost-probe invalid adnet.tilvex.invalid x.invalid\n";
 
     bool ran = withOwnHostsFile(hosts, [&] {
         // The hosts file is in effect: a name outside .invalid reaches the server through it.
         ASSERT_TRUE(NSURLConnection::sendSynchronousRequest(
-            NSURLRequest::requestWithURL("http://tilvex-probe.test:" + port + "/"), nullptr,
+            NSURLRequest::requestWithURL("http://localhost-probe:" + port + "/"), nullptr,
             nullptr));
         ASSERT_EQ(requests, 1);
 
