@@ -90,8 +90,8 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
     context->bytesPerRow_ = bytesPerRow;
     context->info_ = bitmapInfo;
     context->space_ = space;
-    if (!context->open())
-        return nullptr;
+    // cairo draws in the buffer itself when its words are cairo's own; else in a copy.
+    context->direct_ = !context->swapsWords() && bytesPerRow % 4 == 0;
     return context;
 }
 
@@ -107,25 +107,30 @@ bool CGContext::opaque() const {
     return (info_ & kCGBitmapAlphaInfoMask) == kCGImageAlphaNoneSkipFirst;
 }
 
-bool CGContext::open() {
+cairo_t* CGContext::cairo() {
+    if (cr_)
+        return cr_;
     const cairo_format_t format = opaque() ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
     const int w = static_cast<int>(width_);
     const int h = static_cast<int>(height_);
-    // cairo draws in the buffer itself when its words are cairo's own; else in a copy.
-    direct_ = !swapsWords() && bytesPerRow_ % 4 == 0;
     // The copy's pixels need no clearing: every drawing loads them first.
     surface_ = direct_ ? cairo_image_surface_create_for_data(data_, format, w, h,
                                                              static_cast<int>(bytesPerRow_))
                        : CGImage::newSurface(opaque(), w, h);
-    if (!surface_ || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS)
-        return false;
-    cr_ = cairo_create(surface_);
-    if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS)
-        return false;
+    cairo_t* cr = surface_ ? cairo_create(surface_) : nullptr;
+    if (!cr || cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+        if (cr)
+            cairo_destroy(cr);
+        if (surface_)
+            cairo_surface_destroy(surface_);
+        surface_ = nullptr;
+        return nullptr;
+    }
+    cr_ = cr;
     // User space: origin at the bottom left, y up.
     cairo_translate(cr_, 0, static_cast<double>(height_));
     cairo_scale(cr_, 1, -1);
-    return true;
+    return cr_;
 }
 
 CGContext::~CGContext() {
@@ -172,19 +177,25 @@ void CGContext::fromNative(const uint8_t* rows, size_t stride, bool opaqueWords)
 }
 
 void CGContext::draw(const std::function<void(cairo_t*)>& draw) {
+    cairo_t* cr = cairo();
+    if (!cr)
+        return;
     load();
-    draw(cr_);
+    draw(cr);
     store();
 }
 
 void CGContext::saveGState() {
-    cairo_save(cr_);
+    if (cairo_t* cr = cairo())
+        cairo_save(cr);
 }
 void CGContext::restoreGState() {
-    cairo_restore(cr_);
+    if (cairo_t* cr = cairo())
+        cairo_restore(cr);
 }
 void CGContext::translateCTM(CGFloat tx, CGFloat ty) {
-    cairo_translate(cr_, tx, ty);
+    if (cairo_t* cr = cairo())
+        cairo_translate(cr, tx, ty);
 }
 
 void CGContext::drawImage(CGRect rect, const CGImage& image) {
@@ -193,9 +204,11 @@ void CGContext::drawImage(CGRect rect, const CGImage& image) {
         return;
     if (coversWholly(rect, image)) {
         // The common case of a frame grab: one pass, no cairo.
-        cairo_surface_flush(surface_);
+        if (surface_)
+            cairo_surface_flush(surface_);
         fromNative(image.data(), image.bytesPerRow(), true);
-        cairo_surface_mark_dirty(surface_);
+        if (surface_)
+            cairo_surface_mark_dirty(surface_);
         return;
     }
     const double iw = static_cast<double>(image.width());
@@ -215,8 +228,10 @@ void CGContext::drawImage(CGRect rect, const CGImage& image) {
 }
 
 bool CGContext::coversWholly(CGRect rect, const CGImage& image) const {
-    cairo_matrix_t m;
-    cairo_get_matrix(cr_, &m);
+    // Without cairo's state nothing has moved the CTM yet.
+    cairo_matrix_t m{1, 0, 0, -1, 0, static_cast<double>(height_)};
+    if (cr_)
+        cairo_get_matrix(cr_, &m);
     const bool baseTransform = m.xx == 1 && m.yx == 0 && m.xy == 0 && m.yy == -1 && m.x0 == 0 &&
                                m.y0 == static_cast<double>(height_);
     return baseTransform && image.isOpaque() && image.width() == width_ &&
@@ -231,11 +246,13 @@ void CGContext::setFillColorSpace(const CGColorSpaceRef& space) {
 
 void CGContext::setRGBFillColor(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
     // cairo's source is saved and restored with its state, as CG's fill colour is.
-    cairo_set_source_rgba(cr_, red, green, blue, alpha);
+    if (cairo_t* cr = cairo())
+        cairo_set_source_rgba(cr, red, green, blue, alpha);
 }
 
 void CGContext::addPath(const CGPath& path) {
-    path.addToCairo(cr_);
+    if (cairo_t* cr = cairo())
+        path.addToCairo(cr);
 }
 
 void CGContext::fillPath() {

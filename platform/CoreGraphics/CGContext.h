@@ -86,7 +86,10 @@ class CGContext {
     friend std::shared_ptr<CGContext> CGBitmapContextCreate(void*, size_t, size_t, size_t, size_t,
                                                             const CGColorSpaceRef&, CGBitmapInfo);
     CGContext() = default;
-    bool open();
+    // cairo's drawing state over the pixels, made at the first operation that needs it (a whole
+    // opaque image drawn one to one does not); nullptr when memory is short, and the operation
+    // then does nothing.
+    cairo_t* cairo();
     bool littleEndianPixels() const;
     // True when the buffer's byte order is not the host's: each pixel is a byte-swapped cairo word.
     bool swapsWords() const;

@@ -4,10 +4,58 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
 const cairo_user_data_key_t kPixelsKey{};
+
+// A block of pixels with its byte count in front, so that it can be recycled by size.
+constexpr size_t kBlockHeader = 64;  // keeps the pixels as aligned as malloc's block
+
+size_t blockBytes(void* block) {
+    size_t bytes;
+    std::memcpy(&bytes, block, sizeof bytes);
+    return bytes;
+}
+
+uint8_t* blockPixels(void* block) {
+    return static_cast<uint8_t*>(block) + kBlockHeader;
+}
+
+// Pictures of one size come and go at the frame rate while a movie is exported or played. Each
+// thread keeps the last block it let go for the next picture of the same size, so that the heap
+// does not shrink and grow again at every frame: its pages faulted in anew cost more than the
+// decode. Plain thread-locals, so that a picture let go while the thread ends (after the keeper
+// is gone) is simply freed.
+thread_local void* tKeptBlock = nullptr;
+thread_local bool tThreadEnding = false;
+
+struct KeptBlockRelease {
+    ~KeptBlockRelease() {
+        std::free(std::exchange(tKeptBlock, nullptr));
+        tThreadEnding = true;
+    }
+};
+thread_local KeptBlockRelease tKeptBlockRelease;
+
+void* takeBlock(size_t bytes) {
+    (void)&tKeptBlockRelease;  // registers the release at the thread's end
+    if (tKeptBlock && blockBytes(tKeptBlock) == bytes)
+        return std::exchange(tKeptBlock, nullptr);
+    void* block = std::malloc(kBlockHeader + bytes);
+    if (block)
+        std::memcpy(block, &bytes, sizeof bytes);
+    return block;
+}
+
+void giveBack(void* block) {
+    if (tThreadEnding) {
+        std::free(block);
+    } else {
+        std::free(std::exchange(tKeptBlock, block));
+    }
+}
 
 }  // namespace
 
@@ -17,15 +65,15 @@ cairo_surface_t* CGImage::newSurface(bool opaque, int width, int height) {
     if (stride < 0 || height < 0)
         return nullptr;
     // Not cairo_image_surface_create: it clears pixels that the caller overwrites at once.
-    void* pixels = std::malloc(std::max<size_t>(1, static_cast<size_t>(stride) * height));
-    if (!pixels)
+    void* block = takeBlock(static_cast<size_t>(stride) * static_cast<size_t>(height));
+    if (!block)
         return nullptr;
-    cairo_surface_t* s = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels),
-                                                             format, width, height, stride);
+    cairo_surface_t* s =
+        cairo_image_surface_create_for_data(blockPixels(block), format, width, height, stride);
     if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS ||
-        cairo_surface_set_user_data(s, &kPixelsKey, pixels, std::free) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_set_user_data(s, &kPixelsKey, block, giveBack) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(s);
-        std::free(pixels);
+        giveBack(block);
         return nullptr;
     }
     return s;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <thread>
 #include <vector>
 
 #include "tests/support/NoisePicture.h"
@@ -238,6 +240,39 @@ TEST(CGImage, CropsARectangleCountedFromTheTop) {
     EXPECT_EQ(corner->height(), 10u);
     EXPECT_EQ(CGImageCreateWithImageInRect(screen, CGRectMake(320, 0, 10, 10)), nullptr);
     EXPECT_EQ(CGImageCreateWithImageInRect(nullptr, CGRectMake(0, 0, 10, 10)), nullptr);
+}
+
+// Pixel memory is handed on from a picture let go to the next one of its size: each picture
+// must still hold only its own pixels, whichever thread made or let go of the one before.
+TEST(CGImage, PicturesOfOneSizeInTurnEachKeepTheirOwnPixels) {
+    const auto filled = [](int size, uint32_t word) {
+        return CGImage::make(size, size, true, [&](uint8_t* rows, size_t stride) {
+            for (int y = 0; y < size; ++y) {
+                auto* row = reinterpret_cast<uint32_t*>(rows + static_cast<size_t>(y) * stride);
+                std::fill(row, row + size, word);
+            }
+        });
+    };
+    const auto holdsOnly = [](const CGImageRef& image, uint32_t word) {
+        for (size_t y = 0; y < image->height(); ++y) {
+            const auto* row =
+                reinterpret_cast<const uint32_t*>(image->data() + y * image->bytesPerRow());
+            if (std::count(row, row + image->width(), word) != static_cast<long>(image->width()))
+                return false;
+        }
+        return true;
+    };
+    std::vector<CGImageRef> kept;
+    for (uint32_t i = 0; i < 12; ++i) {
+        const int size = i % 3 == 2 ? 17 : 64;
+        CGImageRef passing = filled(size, 0xFF000000u | i);
+        kept.push_back(filled(size, 0xFF100000u | i));
+        // Every other one is let go on a thread of its own, the thread ending right after.
+        if (i % 2)
+            std::thread([gone = std::move(passing)]() mutable { gone.reset(); }).join();
+    }
+    for (uint32_t i = 0; i < kept.size(); ++i)
+        EXPECT_TRUE(holdsOnly(kept[i], 0xFF100000u | i)) << i;
 }
 
 TEST(CGGeometry, RectanglesAndTransforms) {
