@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <functional>
 #include <regex>
 
@@ -59,11 +59,18 @@ TEST_F(BeaconDatabaseTest, SecondInitialisationReturnsTheSharedStoreAndOpensNoth
 }
 
 TEST_F(BeaconDatabaseTest, TimesAreUnixSecondTextsWrittenBySQLite) {
-    const long before = static_cast<long>(std::time(nullptr));
+    // The system clock, as SQLite reads it: time() reads a coarser clock that lags a few
+    // milliseconds behind, so across a second's turn it could say the second before SQLite's.
+    const auto unixSeconds = [] {
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+    };
+    const long before = unixSeconds();
     store().startNewBeacon();
     store().startNewSubBeaconWithName("timed", true);
     store().endBeacon();
-    const long after = static_cast<long>(std::time(nullptr));
+    const long after = unixSeconds();
     auto rows = query(
         "SELECT time_started, typeof(time_started), time_stopped, typeof(time_stopped) FROM beacon "
         "UNION ALL SELECT time_started, typeof(time_started), time_stopped, typeof(time_stopped) "
