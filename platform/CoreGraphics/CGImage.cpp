@@ -37,12 +37,18 @@ struct KeptBlockRelease {
         tThreadEnding = true;
     }
 };
-thread_local KeptBlockRelease tKeptBlockRelease;
+
+// The thread's kept block, its release at the thread's end registered by the first use.
+void*& keptBlock() {
+    thread_local KeptBlockRelease release;
+    (void)release;
+    return tKeptBlock;
+}
 
 void* takeBlock(size_t bytes) {
-    (void)&tKeptBlockRelease;  // registers the release at the thread's end
-    if (tKeptBlock && blockBytes(tKeptBlock) == bytes)
-        return std::exchange(tKeptBlock, nullptr);
+    void*& kept = keptBlock();
+    if (kept && blockBytes(kept) == bytes)
+        return std::exchange(kept, nullptr);
     void* block = std::malloc(kBlockHeader + bytes);
     if (block)
         std::memcpy(block, &bytes, sizeof bytes);
@@ -53,7 +59,7 @@ void giveBack(void* block) {
     if (tThreadEnding) {
         std::free(block);
     } else {
-        std::free(std::exchange(tKeptBlock, block));
+        std::free(std::exchange(keptBlock(), block));
     }
 }
 
