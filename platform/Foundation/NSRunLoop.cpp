@@ -10,8 +10,9 @@
 #include <future>
 #include <utility>
 
+#include "platform/Foundation/NSThread.h"
+
 namespace {
-const std::thread::id gMainThread = std::this_thread::get_id();
 thread_local std::shared_ptr<NSRunLoop> tCurrentLoop;
 
 // How long a loop under a manual clock may sleep before it looks at the clock again.
@@ -27,21 +28,17 @@ NSRunLoop::~NSRunLoop() {
         close(wakeFd_);
 }
 
-bool NSRunLoop::isMainThread() {
-    return std::this_thread::get_id() == gMainThread;
-}
-
 std::shared_ptr<NSRunLoop> NSRunLoop::mainRunLoop() {
     static std::shared_ptr<NSRunLoop> main = [] {
         auto loop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
-        loop->thread_ = gMainThread;
+        loop->main_ = true;
         return loop;
     }();
     return main;
 }
 
 std::shared_ptr<NSRunLoop> NSRunLoop::currentRunLoop() {
-    if (isMainThread())
+    if (NSThread::isMainThread())
         return mainRunLoop();
     if (!tCurrentLoop)
         tCurrentLoop = std::shared_ptr<NSRunLoop>(new NSRunLoop());
@@ -96,8 +93,12 @@ void NSRunLoop::post(std::function<void()> work) {
     wake();
 }
 
+bool NSRunLoop::isOwnThread() const {
+    return main_ ? NSThread::isMainThread() : std::this_thread::get_id() == thread_;
+}
+
 void NSRunLoop::postAndWait(std::function<void()> work) {
-    if (std::this_thread::get_id() == thread_) {
+    if (isOwnThread()) {
         work();
         return;
     }

@@ -64,9 +64,8 @@ class NSRunLoop : public NSObject {
 
     // The current thread's loop, made on first use.
     static std::shared_ptr<NSRunLoop> currentRunLoop();
-    // The main thread's loop (the thread that started the process).
+    // The main thread's loop (NSThread::isMainThread).
     static std::shared_ptr<NSRunLoop> mainRunLoop();
-    static bool isMainThread();
 
     void addTimer(const std::shared_ptr<NSTimer>& timer);
 
@@ -122,10 +121,15 @@ class NSRunLoop : public NSObject {
     void waitForEvents(std::optional<NSDate> deadline);
     void wake();
     void forgetTimer(NSTimer* timer);
+    // The calling thread is this loop's own.
+    bool isOwnThread() const;
     friend class NSTimer;
 
     mutable std::mutex mutex_;
+    // The loop's thread: the one that made it, but for the main loop, which any thread may make
+    // first.
     std::thread::id thread_;
+    bool main_ = false;
     int wakeFd_ = -1;
     std::vector<std::shared_ptr<NSTimer>> timers_;
     uint64_t nextSeq_ = 1;
