@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Device/Screen.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIStringDrawing.h"
@@ -48,6 +49,7 @@ std::string UIActionSheet::buttonTitleAtIndex(int index) const {
 }
 
 void UIActionSheet::showFromToolbar(const std::shared_ptr<UIView>& toolbar) {
+    NSThread::assertMainThread("UIActionSheet", __func__);
     (void)toolbar;
     if (isVisible())
         return;
@@ -61,6 +63,7 @@ bool UIActionSheet::isVisible() const {
 }
 
 void UIActionSheet::dismissWithClickedButtonIndex(int buttonIndex, bool animated) {
+    NSThread::assertMainThread("UIActionSheet", __func__);
     (void)buttonIndex;
     (void)animated;
     auto& sheets = shownSheets();

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/Device/Screen.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIStringDrawing.h"
 
 namespace {
@@ -47,6 +48,7 @@ int UIAlertView::addButtonWithTitle(const std::string& title) {
 }
 
 void UIAlertView::show() {
+    NSThread::assertMainThread("UIAlertView", __func__);
     if (isVisible())
         return;
     shownAlerts().push_back(retained(this));
@@ -59,6 +61,7 @@ bool UIAlertView::isVisible() const {
 }
 
 void UIAlertView::dismissWithClickedButtonIndex(int buttonIndex, bool animated) {
+    NSThread::assertMainThread("UIAlertView", __func__);
     (void)buttonIndex;
     (void)animated;
     auto& alerts = shownAlerts();

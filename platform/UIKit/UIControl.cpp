@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIApplication.h"
 
 unsigned UIControl::state() const {
@@ -16,6 +17,7 @@ void UIControl::addTarget(const std::weak_ptr<NSObject>& target, std::function<v
 }
 
 void UIControl::sendActionsForControlEvents(unsigned events) {
+    NSThread::assertMainThread("UIControl", __func__);
     // An action may release this control or change its actions.
     auto self = retained(this);
     auto actions = actions_;

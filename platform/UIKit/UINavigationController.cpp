@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Device/Screen.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UITableView.h"
 
 namespace {
@@ -84,6 +85,7 @@ void UINavigationController::showTop() {
 
 void UINavigationController::pushViewController(const std::shared_ptr<UIViewController>& controller,
                                                 bool animated) {
+    NSThread::assertMainThread("UINavigationController", __func__);
     if (!controller)
         return;
     auto self = retained(this);
@@ -105,6 +107,7 @@ void UINavigationController::pushViewController(const std::shared_ptr<UIViewCont
 }
 
 std::shared_ptr<UIViewController> UINavigationController::popViewControllerAnimated(bool animated) {
+    NSThread::assertMainThread("UINavigationController", __func__);
     if (stack_.size() < 2)
         return nullptr;
     auto self = retained(this);

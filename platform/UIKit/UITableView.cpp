@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIApplication.h"
 
 namespace {
@@ -53,6 +54,7 @@ void UITableView::loadIfNeeded() {
 }
 
 void UITableView::reloadData() {
+    NSThread::assertMainThread("UITableView", __func__);
     loaded_ = true;
     auto source = dataSource();
     rowCount_ = source && source->numberOfSectionsInTableView(this) > 0

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UINibValues.h"
 #include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
@@ -22,6 +23,7 @@ CGPoint UIView::center() const {
 }
 
 void UIView::addSubview(const std::shared_ptr<UIView>& view) {
+    NSThread::assertMainThread("UIView", __func__);
     insertSubviewAt(view, subviews_.size(), true);
 }
 
@@ -31,6 +33,7 @@ void UIView::addSubviewSilently(const std::shared_ptr<UIView>& view) {
 
 void UIView::insertSubviewAboveSubview(const std::shared_ptr<UIView>& view,
                                        const std::shared_ptr<UIView>& sibling) {
+    NSThread::assertMainThread("UIView", __func__);
     if (!view || view == sibling)
         return;
     view->removeFromSuperview();
@@ -53,6 +56,7 @@ void UIView::insertSubviewAt(const std::shared_ptr<UIView>& view, size_t index, 
 }
 
 void UIView::removeFromSuperview() {
+    NSThread::assertMainThread("UIView", __func__);
     auto parent = superview_.lock();
     if (!parent)
         return;
@@ -109,6 +113,7 @@ CGRect UIView::frameInWindow() {
 }
 
 std::shared_ptr<UIView> UIView::hitTest(CGPoint point) {
+    NSThread::assertMainThread("UIView", __func__);
     if (hidden_ || alpha_ <= 0 || !userInteractionEnabled_ || !CGRectContainsPoint(bounds(), point))
         return nullptr;
     auto children = subviewsToDraw();
@@ -134,6 +139,7 @@ void UIView::touchEnded(CGPoint point) {
 }
 
 void UIView::drawHierarchy(cairo_t* cr) {
+    NSThread::assertMainThread("UIView", __func__);
     const double alpha = presentationAlpha();
     if (hidden_ || alpha <= 0)
         return;

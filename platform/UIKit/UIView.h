@@ -3,8 +3,11 @@
 // hidden flag, alpha, subviews drawn in order above it, and a tag and a name to find it by (the
 // name is the view's id in the interface file that made it).
 //
-// Threads: main thread only. A view retains its subviews; its superview and its view controller
-// are not retained.
+// Threads: main thread only; the changes of the hierarchy, drawing, hit-testing and the alpha
+// with its animation blocks check it (NSThread::assertMainThread), as do the subclasses' own
+// operations on shared state (alerts, sheets, the key window, navigation, table reloads,
+// control actions). A view retains its subviews; its superview and its view controller are
+// not retained.
 
 #include <cairo.h>
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/Foundation/Clock.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIView.h"
 
 namespace {
@@ -26,6 +27,7 @@ AnimationBlock& openBlock() {
 }  // namespace
 
 void UIView::setAlpha(double alpha) {
+    NSThread::assertMainThread("UIView", __func__);
     AnimationBlock& block = openBlock();
     if (block.depth > 0) {
         std::weak_ptr<NSObject> weak = weak_from_this();
@@ -55,6 +57,7 @@ double UIView::presentationAlpha() const {
 }
 
 void UIView::beginAnimations(const std::string& animationId, void* context) {
+    NSThread::assertMainThread("UIView", __func__);
     (void)animationId;
     (void)context;
     AnimationBlock& block = openBlock();
@@ -65,12 +68,14 @@ void UIView::beginAnimations(const std::string& animationId, void* context) {
 }
 
 void UIView::setAnimationDuration(double duration) {
+    NSThread::assertMainThread("UIView", __func__);
     AnimationBlock& block = openBlock();
     if (block.depth > 0)
         block.duration = std::max(0.0, duration);
 }
 
 void UIView::commitAnimations() {
+    NSThread::assertMainThread("UIView", __func__);
     AnimationBlock& block = openBlock();
     if (block.depth == 0 || --block.depth > 0)
         return;

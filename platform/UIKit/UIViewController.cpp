@@ -2,24 +2,28 @@
 
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIBarButtonItem.h"
 #include "platform/UIKit/UINavigationItem.h"
 #include "platform/UIKit/UINibLoader.h"
 #include "platform/UIKit/UIWindow.h"
 
 void UIViewController::setTitle(std::string title) {
+    NSThread::assertMainThread("UIViewController", __func__);
     title_ = std::move(title);
     if (navigationItem_)
         navigationItem_->setTitle(title_);
 }
 
 std::shared_ptr<UINavigationItem> UIViewController::navigationItem() {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (!navigationItem_)
         navigationItem_ = UINavigationItem::initWithTitle(title_);
     return navigationItem_;
 }
 
 std::shared_ptr<UIBarButtonItem> UIViewController::editButtonItem() {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (!editButtonItem_) {
         std::weak_ptr<UIViewController> weak = weakly(this);
         editButtonItem_ =
@@ -33,6 +37,7 @@ std::shared_ptr<UIBarButtonItem> UIViewController::editButtonItem() {
 }
 
 void UIViewController::setEditing(bool editing, bool animated) {
+    NSThread::assertMainThread("UIViewController", __func__);
     (void)animated;
     editing_ = editing;
     if (editButtonItem_) {
@@ -43,6 +48,7 @@ void UIViewController::setEditing(bool editing, bool animated) {
 }
 
 std::shared_ptr<UIView> UIViewController::view() {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (!view_) {
         loadView();
         NSAssert(view_ != nullptr, "The interface file \"" + nibName_ + "\" set no view");
@@ -52,6 +58,7 @@ std::shared_ptr<UIView> UIViewController::view() {
 }
 
 void UIViewController::setView(const std::shared_ptr<UIView>& view) {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (view_ && view_ != view)
         view_->setViewController({});
     view_ = view;
@@ -71,6 +78,7 @@ void UIViewController::loadView() {
 
 void UIViewController::presentModalViewController(
     const std::shared_ptr<UIViewController>& controller, bool animated) {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (!controller || modal_)
         return;
     std::shared_ptr<UIWindow> window;
@@ -92,6 +100,7 @@ void UIViewController::presentModalViewController(
 }
 
 void UIViewController::dismissModalViewControllerAnimated(bool animated) {
+    NSThread::assertMainThread("UIViewController", __func__);
     if (!modal_) {
         if (auto parent = parent_.lock())
             parent->dismissModalViewControllerAnimated(animated);

@@ -4,8 +4,10 @@
 // one, a plain full-screen view; then `viewDidLoad` runs. A controller presents another modally
 // over the whole screen and dismisses it again.
 //
-// Threads: main thread only. A controller retains its view and the controller it presents; the
-// presented controller does not retain its presenter.
+// Threads: main thread only; the operations on the view, the title, the navigation item, the
+// edit mode and modal presentation check it (NSThread::assertMainThread). A controller retains
+// its view and the controller it presents; the presented controller does not retain its
+// presenter.
 
 #include <memory>
 #include <string>

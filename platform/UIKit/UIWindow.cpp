@@ -1,4 +1,5 @@
 #include "platform/UIKit/UIWindow.h"
+#include "platform/Foundation/NSThread.h"
 
 #include <algorithm>
 
@@ -16,6 +17,7 @@ std::shared_ptr<UIWindow> UIWindow::initWithFrame(CGRect frame) {
 }
 
 void UIWindow::makeKeyAndVisible() {
+    NSThread::assertMainThread("UIWindow", __func__);
     keyWindowSlot() = retained(this);
     if (!isHidden())
         return;
