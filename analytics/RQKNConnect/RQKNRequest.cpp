@@ -11,6 +11,7 @@
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSString.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/Foundation/NSURL.h"
 #include "platform/Foundation/NSURLRequest.h"
 
@@ -96,6 +97,7 @@ std::string RQKNRequest::generateCallId() {
 // Calls.
 
 void RQKNRequest::call(const std::string& method, const RQKNParameters& params) {
+    NSThread::assertMainThread("RQKNRequest", __func__);
     auto session = session_.lock();
     url_ = urlForMethod(method);
     method_ = method;
@@ -124,6 +126,7 @@ void RQKNRequest::call(const std::string& method, const RQKNParameters& params) 
 }
 
 void RQKNRequest::post(const std::string& url, const RQKNParameters& params) {
+    NSThread::assertMainThread("RQKNRequest", __func__);
     url_ = url;
     method_.reset();
     params_ = params;
@@ -213,6 +216,7 @@ Data RQKNRequest::generatePostBody() const {
 // The exchange.
 
 void RQKNRequest::connect() {
+    NSThread::assertMainThread("RQKNRequest", __func__);
     auto self = retained(this);
     if (auto d = delegate(); d && d->respondsToRequestLoading())
         d->requestLoading(*this);
@@ -238,6 +242,7 @@ void RQKNRequest::connect() {
 }
 
 void RQKNRequest::cancel() {
+    NSThread::assertMainThread("RQKNRequest", __func__);
     if (!connection_)
         return;
     auto self = retained(this);

@@ -15,8 +15,9 @@
 // `requestDidFailWithError`; a cancelled one gets `requestWasCancelled` instead. Nothing is
 // retried and the HTTP status is not looked at: every answer body goes to the XML reader.
 //
-// Threads: one thread. `call`, `post` and `connect` run on the caller's thread, the connection's
-// callbacks on that thread's run loop.
+// Threads: the main thread only, like its session, whose pacing timer starts queued requests
+// on the main run loop; the connection's callbacks and a failure's message arrive there too.
+// `call`, `post`, `cancel` and `connect` check it (NSThread::assertMainThread).
 
 #include <map>
 #include <memory>

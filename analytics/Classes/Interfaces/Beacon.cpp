@@ -20,6 +20,7 @@
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSString.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/Foundation/NSURLRequest.h"
 #include "platform/UIKit/UIDevice.h"
 
@@ -129,6 +130,7 @@ std::string uploadDocument(const ValueArray& beacons, const ValueDictionary& use
 }  // namespace
 
 std::shared_ptr<Beacon> Beacon::shared() {
+    NSThread::assertMainThread("Beacon", __func__);
     if (!state.shared)
         NSLog("**ALERT**! Beacon has not yet been initialized -- [Beacon shared] will return nil.");
     return state.shared;
@@ -144,6 +146,7 @@ std::shared_ptr<Beacon> Beacon::initAndStartBeaconWithApplicationCode(
 
 std::shared_ptr<Beacon> Beacon::initAndStartBeaconWithApplicationCode(
     const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi) {
+    NSThread::assertMainThread("Beacon", __func__);
     if (state.shared)
         return state.shared;
     const size_t length = applicationCode ? utf16Length(*applicationCode) : 0;
@@ -163,6 +166,7 @@ std::shared_ptr<Beacon> Beacon::initAndStartBeaconWithApplicationCode(
 
 std::shared_ptr<Beacon> Beacon::initWithApplicationCode(
     const std::optional<std::string>& applicationCode, bool useCoreLocation, bool useOnlyWiFi) {
+    NSThread::assertMainThread("Beacon", __func__);
     std::shared_ptr<Beacon> beacon(new Beacon());
     state.applicationCode = applicationCode;
     state.useCoreLocation = useCoreLocation;
@@ -176,19 +180,23 @@ std::shared_ptr<Beacon> Beacon::initWithApplicationCode(
 }
 
 void Beacon::endSharedBeacon() {
+    NSThread::assertMainThread("Beacon", __func__);
     if (auto beacon = shared())
         beacon->endBeacon();
 }
 
 bool Beacon::statsDisabled() {
+    NSThread::assertMainThread("Beacon", __func__);
     return RQAnalyticsLog::statsDisabled();
 }
 
 void Beacon::enableDebugMode() {
+    NSThread::assertMainThread("Beacon", __func__);
     RQAnalyticsLog::enableDebugMode();
 }
 
 void Beacon::log(const char* format, ...) {
+    NSThread::assertMainThread("Beacon", __func__);
     va_list args;
     va_start(args, format);
     RQAnalyticsLog::logV(format, args);
@@ -196,6 +204,7 @@ void Beacon::log(const char* format, ...) {
 }
 
 void Beacon::resetForTesting() {
+    NSThread::assertMainThread("Beacon", __func__);
     // Moved out first: the facade's destructor writes to the class-level values.
     BeaconState old = std::exchange(state, BeaconState{});
     if (old.connection)
@@ -206,6 +215,7 @@ void Beacon::resetForTesting() {
 }
 
 void Beacon::startBeacon() {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled())
         return;
     if (state.beaconStarted) {
@@ -270,6 +280,7 @@ void Beacon::locationManagerDidUpdateToLocationFromLocation(
 }
 
 void Beacon::setBeaconLocation(const std::shared_ptr<CLLocation>& location) {
+    NSThread::assertMainThread("Beacon", __func__);
     auto database = cache();
     if (statsDisabled() || !location || !database)
         return;
@@ -279,6 +290,7 @@ void Beacon::setBeaconLocation(const std::shared_ptr<CLLocation>& location) {
 }
 
 void Beacon::endBeacon() {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled()) {
         BeaconDatabase::commitHariKariWithSeverity(DatabaseWipeSeverity);
         log("Beacon SQLite cache has been *completely deleted* because the "
@@ -303,6 +315,7 @@ void Beacon::startTimedSubBeaconWithName(const std::optional<std::string>& name)
 }
 
 void Beacon::startSubBeaconWithName(const std::optional<std::string>& name, bool timeSession) {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled())
         return;
     if (!state.beaconStarted) {
@@ -321,6 +334,7 @@ void Beacon::startSubBeaconWithName(const std::optional<std::string>& name, bool
 }
 
 void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled() || !state.beaconStarted)
         return;
     if (auto database = cache())
@@ -329,6 +343,7 @@ void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
 }
 
 void Beacon::attemptToSendBeaconsAsync(bool async) {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled() || state.uploading)
         return;
     if (state.useWiFi) {
@@ -418,6 +433,7 @@ void Beacon::connectionDidFinishLoading(NSURLConnection* connection) {
 }
 
 void Beacon::examineResponse(const std::optional<Data>& body) {
+    NSThread::assertMainThread("Beacon", __func__);
     std::lock_guard lock(facadeLock());
     // Only the exact bytes count: no line end, no other case, whatever the HTTP status.
     static const std::string kSuccess = "success";
@@ -442,6 +458,7 @@ std::optional<Value> objectOrNilForNullForKey(const ValueDictionary& dictionary,
 }
 
 void Beacon::setKNConnectSession(const std::shared_ptr<RQKNSession>& session) {
+    NSThread::assertMainThread("Beacon", __func__);
     if (statsDisabled())
         return;
     if (!session) {

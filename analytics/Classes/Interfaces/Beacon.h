@@ -6,7 +6,9 @@
 // silent until enableDebugMode.
 //
 // State is class-level, one set per process, shared by the class and instance operations.
-// Threads: everything is called on the main thread, where the location callback also arrives.
+// Threads: everything is called on the main thread, where the location callback, the upload's
+// connection messages and the REST answers also arrive; the public operations check it
+// (NSThread::assertMainThread).
 // Errors: an invalid application code raises NSException "InvalidApplicationCode"; cache
 // failures raise NSException from the cache and pass through unchanged.
 
