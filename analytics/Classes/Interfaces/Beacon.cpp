@@ -39,16 +39,17 @@ void loggingFailures(const char* callback, Work&& work) {
     }
 }
 
-// The facade's class-level values, one set per process.
+// The facade's class-level values, one set per process. The upload's three are guarded by
+// facadeLock(); the others belong to the main thread (Beacon.h).
 struct BeaconState {
     std::shared_ptr<Beacon> shared;
     std::optional<std::string> applicationCode;
     bool beaconStarted = false;
     bool useCoreLocation = false;
     bool useWiFi = false;
-    bool uploading = false;
-    std::shared_ptr<NSURLConnection> connection;  // the asynchronous upload, until its end
-    std::optional<Data> receivedData;             // its answer; made once, then reused
+    bool uploading = false;                       // guarded
+    std::shared_ptr<NSURLConnection> connection;  // guarded: the asynchronous upload, until its end
+    std::optional<Data> receivedData;             // guarded: its answer; made once, then reused
     std::shared_ptr<CLLocationManager> locationManager;
 };
 
@@ -74,8 +75,7 @@ std::shared_ptr<BeaconDatabase> cache() {
 constexpr NSTimeInterval kUploadTimeout = 10.0;
 constexpr NSTimeInterval kSynchronousUploadTimeout = 5.0;
 
-// The facade's lock, held by the upload and its connection messages. Recursive, so that a
-// message may run what also takes it.
+// The facade's lock over the upload's state (Beacon.h).
 std::recursive_mutex& facadeLock() {
     static std::recursive_mutex lock;
     return lock;
@@ -171,7 +171,10 @@ std::shared_ptr<Beacon> Beacon::initWithApplicationCode(
     state.applicationCode = applicationCode;
     state.useCoreLocation = useCoreLocation;
     state.useWiFi = useOnlyWiFi;
-    state.uploading = false;
+    {
+        std::lock_guard lock(facadeLock());
+        state.uploading = false;
+    }
     state.shared = beacon;
     // Before this run's session is recorded, so it carries only earlier runs' sessions.
     if (!statsDisabled())
@@ -205,10 +208,14 @@ void Beacon::log(const char* format, ...) {
 
 void Beacon::resetForTesting() {
     NSThread::assertMainThread("Beacon", __func__);
-    // Moved out first: the facade's destructor writes to the class-level values.
-    BeaconState old = std::exchange(state, BeaconState{});
-    if (old.connection)
-        old.connection->cancel();  // it would call back into a facade that is gone
+    BeaconState old;
+    {
+        std::lock_guard lock(facadeLock());
+        // Moved out first: the facade's destructor writes to the class-level values.
+        old = std::exchange(state, BeaconState{});
+        if (old.connection)
+            old.connection->cancel();  // it would call back into a facade that is gone
+    }
     old.shared.reset();
     BeaconDatabase::resetSharedForTesting();
     RQAnalyticsLog::resetForTesting();
@@ -344,6 +351,7 @@ void Beacon::endSubBeaconWithName(const std::optional<std::string>& name) {
 
 void Beacon::attemptToSendBeaconsAsync(bool async) {
     NSThread::assertMainThread("Beacon", __func__);
+    std::lock_guard lock(facadeLock());
     if (statsDisabled() || state.uploading)
         return;
     if (state.useWiFi) {
@@ -355,7 +363,6 @@ void Beacon::attemptToSendBeaconsAsync(bool async) {
         }
         log("useOnlyWifi: ...connected via wi-fi. Continue.");
     }
-    std::lock_guard lock(facadeLock());
     auto database = cache();
     if (!database)
         return;  // a facade made without the start has no cache

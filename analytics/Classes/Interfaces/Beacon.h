@@ -9,6 +9,14 @@
 // Threads: everything is called on the main thread, where the location callback, the upload's
 // connection messages and the REST answers also arrive; the public operations check it
 // (NSThread::assertMainThread).
+// The lock: one recursive lock guards the upload's state, and only that: whether an upload is
+// in flight (`uploading`), its connection (`connection`) and the answer gathered so far
+// (`receivedData`). The upload holds it from its in-flight check through the request's build and
+// the exchange, each connection message holds it, and so do the start's and resetForTesting's
+// resets of that state: the check and the set of `uploading` are one step, and no message sees
+// an upload half started or half reset. With every caller on the main thread it never waits.
+// Recursive, because examineResponse takes it too and runs inside the synchronous exchange and
+// inside connectionDidFinishLoading. The rest of the state is the main thread's alone.
 // Errors: an invalid application code raises NSException "InvalidApplicationCode"; cache
 // failures raise NSException from the cache and pass through unchanged.
 
