@@ -2,6 +2,14 @@
 // The dynamic value of the platform: null, boolean, number, string, data, date, array, dictionary.
 // Scalars, strings, data and dates are values; arrays and dictionaries have reference semantics
 // (copies of a Value share one container), and dictionaries keep their insertion order.
+//
+// Threads: several threads may read a Value at once (copy it, compare it, describe it, look
+// into it) while none changes it. Scalars, strings, data and dates never change once made. An
+// array or a dictionary is shared by every copy, so a change through arrayRef() or
+// dictionaryRef() while another thread reads any copy of it is a data race; so is assigning
+// to a Value that another thread reads. A value handed to a thread that may change it, or that
+// reads it while the giver goes on changing it, goes as a deepCopy(): the keepers that serve
+// several threads (NSUserDefaults, UIPasteboard) copy in and out this way.
 
 #include <cstdint>
 #include <memory>
