@@ -9,6 +9,7 @@
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UIStatusBar.h"
@@ -49,11 +50,13 @@ bool UIApplication::setOutlet(const std::string& name, const std::shared_ptr<NSO
 }
 
 void UIApplication::finishLaunching() {
+    NSThread::assertMainThread("UIApplication", __func__);
     if (auto delegate = delegate_)
         delegate->applicationDidFinishLaunching(this);
 }
 
 void UIApplication::resignActive() {
+    NSThread::assertMainThread("UIApplication", __func__);
     auto self = retained(this);
     if (auto delegate = delegate_)
         delegate->applicationWillResignActive(this);
@@ -62,6 +65,7 @@ void UIApplication::resignActive() {
 }
 
 void UIApplication::terminate() {
+    NSThread::assertMainThread("UIApplication", __func__);
     if (terminated_)
         return;
     terminated_ = true;
@@ -102,6 +106,7 @@ void UIApplication::readSignalPipe() {
 }
 
 void UIApplication::startScreenRefresh() {
+    NSThread::assertMainThread("UIApplication", __func__);
     if (refresh_)
         return;
     std::weak_ptr<UIApplication> weak = retained(this);
@@ -113,6 +118,7 @@ void UIApplication::startScreenRefresh() {
 }
 
 void UIApplication::stopScreenRefresh() {
+    NSThread::assertMainThread("UIApplication", __func__);
     if (refresh_)
         refresh_->invalidate();
     refresh_.reset();
@@ -132,6 +138,7 @@ void UIApplication::refreshScreen() {
 }
 
 void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
+    NSThread::assertMainThread("UIApplication", __func__);
     if (hidden == statusBarHidden_)
         return;
     statusBarFading_ = animated;
@@ -153,11 +160,13 @@ double UIApplication::statusBarOpacity() const {
 }
 
 void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
+    NSThread::assertMainThread("UIApplication", __func__);
     (void)animated;
     statusBarStyle_ = style;
 }
 
 void UIApplication::sendTouch(UITouchPhase phase, CGPoint point) {
+    NSThread::assertMainThread("UIApplication", __func__);
     std::shared_ptr<UIView> view;
     if (phase == UITouchPhaseBegan) {
         touched_.reset();

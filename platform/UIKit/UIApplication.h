@@ -8,7 +8,9 @@
 // calls do nothing.
 //
 // Threads: main thread only, except that a termination signal may arrive on any thread (it is
-// handled on the main run loop). The application retains its delegate.
+// handled on the main run loop); launching, activity, termination, the screen refresh, the
+// status bar and touches check it (NSThread::assertMainThread). The application retains its
+// delegate.
 
 #include <atomic>
 #include <memory>

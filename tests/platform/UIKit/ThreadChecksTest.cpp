@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIButton.h"
 #include "platform/UIKit/UINavigationController.h"
 #include "platform/UIKit/UITableView.h"
@@ -107,6 +108,18 @@ INSTANTIATE_TEST_SUITE_P(
                           [] {
                               return [button = UIButton::buttonWithType(UIButtonTypeRoundedRect)] {
                                   button->sendActionsForControlEvents(UIControlEventTouchUpInside);
+                              };
+                          }},
+        OffMainThreadCase{"sendTouch", "UIApplication::sendTouch",
+                          [] {
+                              return [application = UIApplication::sharedApplication()] {
+                                  application->sendTouch(UITouchPhaseBegan, CGPointMake(1, 1));
+                              };
+                          }},
+        OffMainThreadCase{"terminate", "UIApplication::terminate",
+                          [] {
+                              return [application = UIApplication::sharedApplication()] {
+                                  application->terminate();
                               };
                           }}),
     [](const testing::TestParamInfo<OffMainThreadCase>& info) { return info.param.name; });
