@@ -139,24 +139,16 @@ UIActionSheet::Layout UIActionSheet::layOut() const {
 
 int UIActionSheet::buttonAt(CGPoint point) const {
     const Layout layout = layOut();
-    // The sheet's own coordinates on the screen's.
-    const CGPoint onScreen = CGPointMake(point.x + frame().origin.x, point.y + frame().origin.y);
-    for (size_t i = 0; i < layout.buttons.size(); ++i) {
-        if (CGRectContainsPoint(layout.buttons[i], onScreen))
-            return static_cast<int>(i);
-    }
-    return -1;
+    return UIButtonPanelTouch::buttonAt(layout.buttons, frame(), point);
 }
 
 bool UIActionSheet::touchBegan(CGPoint point) {
-    touchedButton_ = buttonAt(point);
+    touch_.began(buttonAt(point));
     return true;
 }
 
 void UIActionSheet::touchEnded(CGPoint point) {
-    const int button = touchedButton_;
-    touchedButton_ = -1;
-    if (button >= 0 && buttonAt(point) == button)
+    if (const int button = touch_.ended(buttonAt(point)); button >= 0)
         pressButtonAtIndex(button);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UIKit/UIButtonPanelTouch.h"
 #include "platform/UIKit/UIView.h"
 
 class UIActionSheet;
@@ -86,5 +87,5 @@ class UIActionSheet : public UIView {
     std::vector<std::string> buttons_;
     int cancelButtonIndex_ = -1;
     int destructiveButtonIndex_ = -1;
-    int touchedButton_ = -1;
+    UIButtonPanelTouch touch_;
 };

@@ -159,24 +159,16 @@ UIAlertView::Layout UIAlertView::layOut(cairo_t* cr) const {
 int UIAlertView::buttonAt(CGPoint point) const {
     Layout layout;
     measureWithScratchContext([&](cairo_t* cr) { layout = layOut(cr); });
-    // The alert's own coordinates on the screen's.
-    const CGPoint onScreen = CGPointMake(point.x + frame().origin.x, point.y + frame().origin.y);
-    for (size_t i = 0; i < layout.buttons.size(); ++i) {
-        if (CGRectContainsPoint(layout.buttons[i], onScreen))
-            return static_cast<int>(i);
-    }
-    return -1;
+    return UIButtonPanelTouch::buttonAt(layout.buttons, frame(), point);
 }
 
 bool UIAlertView::touchBegan(CGPoint point) {
-    touchedButton_ = buttonAt(point);
+    touch_.began(buttonAt(point));
     return true;
 }
 
 void UIAlertView::touchEnded(CGPoint point) {
-    const int button = touchedButton_;
-    touchedButton_ = -1;
-    if (button >= 0 && buttonAt(point) == button)
+    if (const int button = touch_.ended(buttonAt(point)); button >= 0)
         pressButtonAtIndex(button);
 }
 

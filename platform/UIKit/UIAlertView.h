@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/UIKit/UIButtonPanelTouch.h"
 #include "platform/UIKit/UIView.h"
 
 class UIAlertView;
@@ -85,5 +86,5 @@ class UIAlertView : public UIView {
     std::weak_ptr<UIAlertViewDelegate> delegate_;
     std::vector<std::string> buttons_;
     int cancelButtonIndex_ = -1;
-    int touchedButton_ = -1;
+    UIButtonPanelTouch touch_;
 };
