@@ -18,37 +18,55 @@ bool isPNG(const Data& data) {
     return data.size() >= 8 && std::memcmp(data.data(), kSignature, 8) == 0;
 }
 
-// One decompressor per thread, made at its first JPEG: making one costs a tenth of a decode.
-tjhandle decompressor() {
-    struct Handle {
-        tjhandle handle = tjInitDecompress();
-        ~Handle() {
-            if (handle)
-                tjDestroy(handle);
-        }
-    };
-    thread_local Handle decompressor;
-    return decompressor.handle;
+// One decompressor per thread, made at its first JPEG: making one costs a tenth of a decode. A
+// decode that fails can leave it inside the picture it gave up on (TurboJPEG does not always
+// abort it), which would refuse every later picture; so a failure throws it away, and the next
+// JPEG on the thread gets a fresh one.
+class Decompressor {
+  public:
+    Decompressor() = default;
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+    ~Decompressor() { discard(); }
+
+    tjhandle handle() {
+        if (!handle_)
+            handle_ = tjInitDecompress();
+        return handle_;
+    }
+    void discard() {
+        if (handle_)
+            tjDestroy(handle_);
+        handle_ = nullptr;
+    }
+
+  private:
+    tjhandle handle_ = nullptr;
+};
+
+thread_local Decompressor decompressor;
+
+CGImageRef decodeJPEG(const Data& data, tjhandle handle) {
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(handle, data.data(), static_cast<unsigned long>(data.size()), &width,
+                            &height, &subsampling, &colorspace) != 0 ||
+        width <= 0 || height <= 0)
+        return nullptr;
+    bool decoded = false;
+    CGImageRef image = CGImage::make(width, height, true, [&](uint8_t* rows, size_t stride) {
+        decoded = tjDecompress2(handle, data.data(), static_cast<unsigned long>(data.size()), rows,
+                                width, static_cast<int>(stride), height, kCairoPixelFormat, 0) == 0;
+    });
+    return decoded ? image : nullptr;
 }
 
 CGImageRef decodeJPEG(const Data& data) {
-    tjhandle handle = decompressor();
+    tjhandle handle = decompressor.handle();
     if (!handle)
         return nullptr;
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    CGImageRef image;
-    if (tjDecompressHeader3(handle, data.data(), static_cast<unsigned long>(data.size()), &width,
-                            &height, &subsampling, &colorspace) == 0 &&
-        width > 0 && height > 0) {
-        bool decoded = false;
-        image = CGImage::make(width, height, true, [&](uint8_t* rows, size_t stride) {
-            decoded =
-                tjDecompress2(handle, data.data(), static_cast<unsigned long>(data.size()), rows,
-                              width, static_cast<int>(stride), height, kCairoPixelFormat, 0) == 0;
-        });
-        if (!decoded)
-            image = nullptr;
-    }
+    CGImageRef image = decodeJPEG(data, handle);
+    if (!image)
+        decompressor.discard();
     return image;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -87,6 +88,37 @@ TEST(UIImage, DataThatIsNoPictureGivesNoImage) {
     for (const Data& data : cases) EXPECT_EQ(UIImage::initWithData(data), nullptr) << data.size();
     EXPECT_EQ(UIImage::imageWithCGImage(nullptr), nullptr);
     EXPECT_TRUE(UIImageJPEGRepresentation(nullptr, 0.5).empty());
+}
+
+// A picture that fails to decode leaves nothing behind for the next one on the same thread:
+// pictures cut short (in their tables, in their scan) and whole ones of several sizes in turn, on
+// a thread of their own so that its decompressor sees only these.
+TEST(UIImage, AFailedDecodeLeavesTheNextPictureOnTheThreadWhole) {
+    struct Case {
+        int width, height;
+        double kept;  // the share of the file kept; 1 for all of it
+    };
+    const Case cases[] = {{64, 64, 0.33},  {96, 96, 1}, {120, 40, 0.1}, {33, 17, 1}, {64, 64, 1},
+                          {200, 150, 0.8}, {17, 33, 1}, {96, 96, 0.5},  {96, 96, 1}};
+    std::thread([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " +
+                         std::to_string(static_cast<int>(c.kept * 100)) + "% kept");
+            Data jpeg = UIImageJPEGRepresentation(
+                UIImage::imageWithCGImage(picture(c.width, c.height)), 0.9);
+            if (c.kept < 1) {
+                jpeg.resize(static_cast<size_t>(static_cast<double>(jpeg.size()) * c.kept));
+                EXPECT_EQ(UIImage::initWithData(jpeg), nullptr);
+                continue;
+            }
+            auto decoded = UIImage::initWithData(jpeg);
+            ASSERT_TRUE(decoded);
+            EXPECT_EQ(decoded->size(), CGSizeMake(c.width, c.height));
+            const uint32_t p = pixel(decoded->CGImage(), c.width - 1, c.height - 1);
+            EXPECT_NEAR(channel(p, 16), c.width - 1, 8);
+            EXPECT_NEAR(channel(p, 8), c.height - 1, 8);
+        }
+    }).join();
 }
 
 TEST(UIImageJPEG, QualityIsRoundedToAPercentOfAtLeastOne) {
