@@ -6,6 +6,7 @@
 
 #include "analytics/RQKNConnect/RQKNRequest.h"
 #include "analytics/RQKNConnect/RQKNSession.h"
+#include "tests/analytics/AnalyticsTestHome.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -35,7 +36,8 @@ class PacedRequest : public RQKNRequest {
     double startTakes_;
 };
 
-class RQKNPacingTest : public ::testing::Test {
+// The session keeps its pacing window in the user defaults: the fixture's home holds them.
+class RQKNPacingTest : public AnalyticsTestHome {
   protected:
     std::shared_ptr<PacedRequest> make(const std::string& name, double startTakes = 0.001) {
         return std::make_shared<PacedRequest>(session, time.clock(), starts, name, startTakes);
@@ -46,7 +48,6 @@ class RQKNPacingTest : public ::testing::Test {
     }
     double since(double start) const { return NSDate::date().timeIntervalSince1970() - start; }
 
-    ManualClockScope time;
     std::shared_ptr<RQKNSession> session = RQKNSession::initWithKey("key", "secret", {});
     std::vector<std::string> starts;
 };

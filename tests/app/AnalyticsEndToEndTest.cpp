@@ -37,7 +37,8 @@ class AnalyticsEndToEndTest : public ::testing::Test {
             answer_ = answer;
             uploads_.clear();
         }
-        ProgramOutcome outcome = phone_.runScript(script, "--analytics-url " + service_.url("/"));
+        ProgramOutcome outcome =
+            phone_.runScript(script, Arguments("--analytics-url " + service_.url("/")));
         EXPECT_EQ(outcome.status, 0) << outcome.out;
         std::lock_guard lock(mutex_);
         std::vector<json> documents;

@@ -78,7 +78,7 @@ class FaultTest : public ::testing::Test {
                                 << "until ls -A '" << phone_.documents() << "' | grep -qF '"
                                 << trigger << "'; do sleep 0.02; done\n"
                                 << then << "\nwait $pid\n";
-        return phone_.runScript(script, "", "sh " + launcher);
+        return phone_.runScript(script, Arguments(), Launcher("sh " + launcher));
     }
     std::string store() const { return phone_.document("Videos.sqlite"); }
     // The analytics cache file, the only one in its folder after a normal run.
@@ -194,7 +194,7 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     ProgramOutcome run = phone_.runScript(
         "tap button\nwait 2\ntap button\n"
         "expect button.title Record\nexpect albumButton.enabled YES\nalert OK\n",
-        "", "sh " + launcher);
+        Arguments(), Launcher("sh " + launcher));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(storedRows(store()).size(), 1u);
     EXPECT_FALSE(exists("Video_0002"));
@@ -256,7 +256,7 @@ TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
                             << "while kill -0 $pid 2>/dev/null && [ ! -e '" << database
                             << "-journal' ]; do :; done\n"
                             << "kill -KILL $pid\nwait $pid\n";
-    ProgramOutcome killed = phone_.runScript(script, "", "sh " + launcher);
+    ProgramOutcome killed = phone_.runScript(script, Arguments(), Launcher("sh " + launcher));
     ASSERT_EQ(killed.status, 128 + SIGKILL) << "no write was caught\n" << killed.out;
 
     ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows 1\ntap done\n");
@@ -325,7 +325,7 @@ TEST_P(CutOffWriteTest, LeavesNoHalfFileAndIsClearedAtTheNextLaunch) {
     std::string launcher = phone_.folder() / "cut-off.sh";
     std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -e trace=" << c.calls
                             << " -e inject=" << c.calls << ":signal=KILL:when=1 \"$@\"\n";
-    ProgramOutcome killed = phone_.runScript(road, "", "sh " + launcher);
+    ProgramOutcome killed = phone_.runScript(road, Arguments(), Launcher("sh " + launcher));
     ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
     // The whole file: a frame archive that reads back, or the movie of the export.
     auto expectWhole = [&] {
@@ -405,8 +405,8 @@ TEST_F(FaultTest, ARecordingRunningAtTheEndIsStoredBeforeTheUploadWaits) {
         out << "i=0; while [ ! -e '" << asked << "' ] && [ $i -lt 1000 ]; do sleep 0.02; "
             << "i=$((i+1)); done\nkill -KILL $pid\nwait $pid\n";
         out.close();
-        ProgramOutcome killed =
-            phone.runScript(c.script, "--analytics-url " + collector.url(), "sh " + launcher);
+        ProgramOutcome killed = phone.runScript(
+            c.script, Arguments("--analytics-url " + collector.url()), Launcher("sh " + launcher));
         EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;
         EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(asked))
             << "the upload at the end never reached the collector\n"

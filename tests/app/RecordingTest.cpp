@@ -164,7 +164,8 @@ TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
                                 << "while [ ! -e '" << phone.document("Audio_0001.caf")
                                 << "' ]; do sleep 0.05; done\n"
                                 << "sleep 0.3; kill -" << signal << " $pid; wait $pid\n";
-        ProgramOutcome run = phone.runScript("tap button\nwait 60\n", "", "sh " + launcher);
+        ProgramOutcome run =
+            phone.runScript("tap button\nwait 60\n", Arguments(), Launcher("sh " + launcher));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), 1u);
     }
@@ -193,7 +194,7 @@ TEST_F(RecordingTest, ACameraThatCannotBeOpenedIsNoCamera) {
             "expect alert.title Camera not available!\n"
             "alert Quit\n"
             "expect button.title never-reached\n",
-            "--camera " + camera);
+            Arguments("--camera " + camera));
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + camera +
                                "\" cannot be opened: "),
@@ -207,11 +208,11 @@ TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
         "expect alert.title Camera not available!\n"
         "alert Quit\n"
         "expect button.title never-reached\n",
-        "--camera none");
+        Arguments("--camera none"));
     EXPECT_EQ(quit.status, 0) << quit.out;
 
     // The overlay never shows, so its button cannot be tapped: the script fails and says where.
-    ProgramOutcome tap = phone_.runScript("tap button\n", "--camera none");
+    ProgramOutcome tap = phone_.runScript("tap button\n", Arguments("--camera none"));
     EXPECT_EQ(tap.status, 1);
     EXPECT_NE(
         tap.out.find("script-2.txt:1: expected a control or bar item button on screen, found none"),
@@ -226,7 +227,7 @@ TEST_F(RecordingTest, WithoutAMicrophoneNoRecordingStarts) {
         "expect albumButton.enabled YES\n"
         "expect alert.title Error\n"
         "alert OK\n",
-        "--microphone none");
+        Arguments("--microphone none"));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(recordingFiles().empty());
     EXPECT_TRUE(storedRows(phone_.document("Videos.sqlite")).empty());
@@ -249,8 +250,8 @@ TEST_F(RecordingTest, TheThumbnailIsTheSquareBelowRow53OfTheFirstFrame) {
     ProgramOutcome run = phone_.runScript(
         // The camera's first picture must be on the screen before the first grab.
         "wait 2\ntap button\nwait 0.5\ntap button\n",
-        "--camera lavfi:color=c=black:s=320x480:r=30,"
-        "drawbox=y=0:w=320:h=53:c=red:t=fill,drawbox=y=373:w=320:h=53:c=blue:t=fill");
+        Arguments("--camera lavfi:color=c=black:s=320x480:r=30,"
+                  "drawbox=y=0:w=320:h=53:c=red:t=fill,drawbox=y=373:w=320:h=53:c=blue:t=fill"));
     ASSERT_EQ(run.status, 0) << run.out;
     auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(phone_.document("Video_0001"));
     ASSERT_TRUE(frames && !frames->arrayRef().empty());

@@ -45,8 +45,8 @@ TEST_F(ResourcesTest, AnObjectModelThatDoesNotReadTakesTheStoresFatalRoad) {
         if (c.model)
             std::ofstream(resources + "/Tilvex.mom") << c.model;
 
-        ProgramOutcome run = runTilvex("TILVEX_RESOURCES=" + resources,
-                                       "--home " + dir / "home" + " --script " + quit_);
+        ProgramOutcome run = runTilvex(Environment("TILVEX_RESOURCES=" + resources),
+                                       Arguments("--home " + dir / "home" + " --script " + quit_));
         EXPECT_EQ(run.signal, SIGABRT) << run.out;
         EXPECT_NE(run.out.find("Unresolved error "), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("no readable object model (a .mom file) in " + resources),
@@ -65,24 +65,26 @@ TEST_F(ResourcesTest, AResourceFolderThatIsNotThereIsNamed) {
     const std::string tests = std::filesystem::path(self).parent_path().string();
     struct Case {
         const char* name;
-        std::string program, env, args;
+        Program program;
+        Environment env;
+        Arguments args;
         std::vector<std::string> places;
     };
     const Case cases[] = {
         {"named by TILVEX_RESOURCES",
-         tilvexProgramPath(),
-         "TILVEX_RESOURCES=" + folder_ / "gone",
-         "--script " + quit_,
+         Program(tilvexProgramPath()),
+         Environment("TILVEX_RESOURCES=" + folder_ / "gone"),
+         Arguments("--script " + quit_),
          {folder_ / "gone"}},
         {"beside the program",
-         lonely,
-         "-u TILVEX_RESOURCES",
-         "--script " + quit_,
+         Program(lonely),
+         Environment("-u TILVEX_RESOURCES"),
+         Arguments("--script " + quit_),
          {folder_ / "Resources", folder_ / "../share/tilvex"}},
         {"test_app",
-         self,
-         "-u TILVEX_RESOURCES",
-         "--gtest_filter=PathAdditionsTest.*",
+         Program(self),
+         Environment("-u TILVEX_RESOURCES"),
+         Arguments("--gtest_filter=PathAdditionsTest.*"),
          {tests + "/Resources", tests + "/../share/tilvex"}},
     };
     for (const Case& c : cases) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Foundation/NSFileManager.h"
@@ -20,15 +21,48 @@ struct ProgramOutcome {
     std::string out;
 };
 
+// The parts of a run, each a type of its own, so that one cannot be passed where another
+// belongs. The texts go through the shell as written.
+
+// The program: the path of its file.
+struct Program {
+    explicit Program(std::string path) : path(std::move(path)) {}
+    std::string path;
+};
+// What changes in the environment the program inherits, as env(1) takes it: "NAME=VALUE" and
+// "-u NAME" settings; none by default.
+struct Environment {
+    explicit Environment(std::string settings = "") : settings(std::move(settings)) {}
+    std::string settings;
+};
+// The program's arguments; none by default.
+struct Arguments {
+    explicit Arguments(std::string text = "") : text(std::move(text)) {}
+    std::string text;
+};
+// A command that runs the program given to it as its arguments (for example "sh launcher.sh" or
+// "timeout --preserve-status -s TERM 2"); none by default, and the program runs itself.
+struct Launcher {
+    explicit Launcher(std::string command = "") : command(std::move(command)) {}
+    std::string command;
+};
+
 inline std::string tilvexProgramPath() {
     return std::string(TILVEX_BINARY_DIR) + "/app/tilvex";
 }
 
-// Runs `program`; `env` (arguments of env(1)) and `args` go through the shell as written.
-inline ProgramOutcome runProgram(const std::string& program, const std::string& env,
-                                 const std::string& args) {
+// The shell command of a run, without redirections.
+inline std::string shellCommand(const Program& program, const Environment& env,
+                                const Arguments& args, const Launcher& launcher = Launcher()) {
+    return "env " + env.settings + " " + launcher.command + " " + program.path + " " + args.text;
+}
+
+// Runs `program` and waits for it to end.
+inline ProgramOutcome runProgram(const Program& program, const Environment& env = Environment(),
+                                 const Arguments& args = Arguments(),
+                                 const Launcher& launcher = Launcher()) {
     // exec: the shell gives way, so that a signal that ends the program reaches pclose.
-    std::string command = "exec env " + env + " " + program + " " + args + " 2>&1";
+    std::string command = "exec " + shellCommand(program, env, args, launcher) + " 2>&1";
     ProgramOutcome outcome;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -44,8 +78,9 @@ inline ProgramOutcome runProgram(const std::string& program, const std::string& 
     return outcome;
 }
 
-inline ProgramOutcome runTilvex(const std::string& env, const std::string& args) {
-    return runProgram(tilvexProgramPath(), env, args);
+inline ProgramOutcome runTilvex(const Environment& env, const Arguments& args,
+                                const Launcher& launcher = Launcher()) {
+    return runProgram(Program(tilvexProgramPath()), env, args, launcher);
 }
 
 // A home folder and a way to run the application in it with a script. The devices are the
@@ -57,25 +92,25 @@ class TilvexHome {
     std::string documents() const { return home() + "/Documents"; }
     std::string document(const std::string& name) const { return documents() + "/" + name; }
 
-    // `launcher` runs the program (for example "timeout --preserve-status -s TERM 2").
-    ProgramOutcome runScript(const std::string& script, const std::string& settings = "",
-                             const std::string& launcher = "") {
-        return runTilvex(kResources + launcher, arguments(script, settings));
+    ProgramOutcome runScript(const std::string& script, const Arguments& settings = Arguments(),
+                             const Launcher& launcher = Launcher()) {
+        return runTilvex(resources(), arguments(script, settings), launcher);
     }
     // The shell command that runs the program with `script` in this home, for a launcher to run
     // beside the program that runScript runs.
-    std::string command(const std::string& script, const std::string& settings = "") {
-        return "env " + kResources + tilvexProgramPath() + " " + arguments(script, settings);
+    std::string command(const std::string& script, const Arguments& settings = Arguments()) {
+        return shellCommand(Program(tilvexProgramPath()), resources(), arguments(script, settings));
     }
     const TemporaryFolder& folder() const { return folder_; }
 
   private:
-    inline static const std::string kResources =
-        "TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources ";
-    std::string arguments(const std::string& script, const std::string& settings) {
+    static Environment resources() {
+        return Environment("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources");
+    }
+    Arguments arguments(const std::string& script, const Arguments& settings) {
         std::string path = folder_ / ("script-" + std::to_string(++runs_) + ".txt");
         std::ofstream(path) << script;
-        return "--home " + home() + " " + settings + " --script " + path;
+        return Arguments("--home " + home() + " " + settings.text + " --script " + path);
     }
 
     TemporaryFolder folder_;

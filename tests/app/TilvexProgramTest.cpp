@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <string>
+#include <type_traits>
 
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
@@ -13,12 +14,17 @@
 
 namespace {
 
+// A run's program, environment and arguments are of distinct types: a run that passes them in
+// the wrong order, or as plain text, does not build.
+using RunProgram = decltype(&runProgram);
+static_assert(std::is_invocable_v<RunProgram, Program, Environment, Arguments, Launcher>);
+static_assert(!std::is_invocable_v<RunProgram, Environment, Program, Arguments, Launcher>);
+static_assert(!std::is_invocable_v<RunProgram, std::string, std::string, std::string, std::string>);
+static_assert(!std::is_invocable_v<decltype(&runTilvex), Arguments, Environment, Launcher>);
+
 class TilvexProgramTest : public ::testing::Test {
   protected:
     void SetUp() override { SKIP_UNLESS_TILVEX_IS_BUILT(); }
-    ProgramOutcome run(const std::string& env, const std::string& args) {
-        return runTilvex(env, args);
-    }
 };
 
 TEST_F(TilvexProgramTest, VersionComesFromInfoPlist) {
@@ -27,19 +33,22 @@ TEST_F(TilvexProgramTest, VersionComesFromInfoPlist) {
     info.set("CFBundleShortVersionString", Value("9.8.7"));
     ASSERT_TRUE(NSData::writeToFile(*PropertyList::writeXML(Value(std::move(info))),
                                     resources / "Info.plist", true));
-    ProgramOutcome r = run("TILVEX_RESOURCES=" + resources.path(), "--version");
+    ProgramOutcome r =
+        runTilvex(Environment("TILVEX_RESOURCES=" + resources.path()), Arguments("--version"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "tilvex 9.8.7\n");
 
-    ProgramOutcome real = run("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources", "--version");
+    ProgramOutcome real =
+        runTilvex(Environment("TILVEX_RESOURCES=" TILVEX_SOURCE_DIR "/app/Resources"),
+                  Arguments("--version"));
     EXPECT_EQ(real.out, "tilvex 0.1.0\n");
 }
 
 TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
     TemporaryFolder home;
-    ProgramOutcome r =
-        run("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env",
-            "--rest-url http://127.0.0.1:1/option --home " + home.path() + " --help");
+    ProgramOutcome r = runTilvex(
+        Environment("TILVEX_CAMERA=env-camera TILVEX_REST_URL=http://127.0.0.1:1/env"),
+        Arguments("--rest-url http://127.0.0.1:1/option --home " + home.path() + " --help"));
     EXPECT_EQ(r.status, 0);
     for (const char* text :
          {"--home VALUE, TILVEX_HOME", "--camera VALUE, TILVEX_CAMERA", "TILVEX_MICROPHONE",
@@ -53,10 +62,10 @@ TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
 }
 
 TEST_F(TilvexProgramTest, BadArgumentsFailWithAMessage) {
-    ProgramOutcome unknown = run("", "--bogus");
+    ProgramOutcome unknown = runTilvex(Environment(), Arguments("--bogus"));
     EXPECT_EQ(unknown.status, 2);
     EXPECT_NE(unknown.out.find("--bogus"), std::string::npos);
-    ProgramOutcome missing = run("", "--camera");
+    ProgramOutcome missing = runTilvex(Environment(), Arguments("--camera"));
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.out.find("--camera needs a value"), std::string::npos);
 }
@@ -64,7 +73,8 @@ TEST_F(TilvexProgramTest, BadArgumentsFailWithAMessage) {
 TEST_F(TilvexProgramTest, AScriptLineOutOfRangeEndsTheProgramBeforeItStarts) {
     TemporaryFolder dir;
     std::ofstream(dir / "bad.txt") << "wait 1\nwait -5\n";
-    ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + dir / "bad.txt");
+    ProgramOutcome r = runTilvex(Environment("TILVEX_HOME=" + dir / "home"),
+                                 Arguments("--script " + dir / "bad.txt"));
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find(dir / "bad.txt:2: "), std::string::npos) << r.out;
     EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home"));
@@ -73,7 +83,8 @@ TEST_F(TilvexProgramTest, AScriptLineOutOfRangeEndsTheProgramBeforeItStarts) {
 TEST_F(TilvexProgramTest, StartingMakesTheHomeFolder) {
     TemporaryFolder dir;
     std::ofstream(dir / "quit.txt") << "quit\n";
-    ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + dir / "quit.txt");
+    ProgramOutcome r = runTilvex(Environment("TILVEX_HOME=" + dir / "home"),
+                                 Arguments("--script " + dir / "quit.txt"));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home/Library/Preferences"));
 }
