@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project with sanitizers in its own folder under the main build folder and runs tests
 # there; any sanitizer report fails the run.
-#   scripts/sanitize.sh address   AddressSanitizer + UndefinedBehaviorSanitizer, every test (build/asan)
+#   scripts/sanitize.sh address   AddressSanitizer + UndefinedBehaviorSanitizer, every test, then
+#                                 each test program once as one process (build/asan)
 #   scripts/sanitize.sh thread    ThreadSanitizer, the tests that use threads (build/tsan)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,7 +32,10 @@ export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppres
 
 if [ "$1" = address ]; then
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900
+  "$root/scripts/empty-home.sh" ctest --test-dir "$dir" --output-on-failure -j "$jobs" \
+    --timeout 900
+  # Where each test sees what the ones before it in the same process left.
+  "$root/scripts/empty-home.sh" "$root/scripts/whole-programs.sh" "$dir"
 else
   # Frame capture, the ad-network report and the encoding on the pasteboard road's own thread
   # (test_app), connections and the run loop's cross-thread posting (test_Foundation), uploads
@@ -39,8 +43,8 @@ else
   # test_AVFoundation).
   cmake --build "$dir" -j "$jobs" --target tilvex test_app test_Foundation test_analytics \
     test_Device test_AVFoundation
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900 \
-    -L '^test_(Foundation|analytics|Device|AVFoundation)$'
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 900 \
-    -L '^test_app$' -R '^(TilvexViewControllerTest|RecordingTest|AdNetReportTest|Copies/VideoPlayerPasteboardTest)\.'
+  "$root/scripts/empty-home.sh" ctest --test-dir "$dir" --output-on-failure -j "$jobs" \
+    --timeout 900 -L '^test_(Foundation|analytics|Device|AVFoundation)$'
+  "$root/scripts/empty-home.sh" ctest --test-dir "$dir" --output-on-failure -j "$jobs" \
+    --timeout 900 -L '^test_app$' -R '^(TilvexViewControllerTest|RecordingTest|AdNetReportTest|Copies/VideoPlayerPasteboardTest)\.'
 fi

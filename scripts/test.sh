@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the formatting, builds everything and runs every test; then the same under sanitizers,
-# then the fuzzers.
+# then the fuzzers. Tests run in a home folder of their own that must stay empty
+# (scripts/empty-home.sh).
 # Everything is built below one folder: build/ (build/asan, build/tsan, build/fuzz).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +24,8 @@ format() {
 
 tests() {
   "$root/scripts/build.sh"
-  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 600
+  "$root/scripts/empty-home.sh" ctest --test-dir "$build" --output-on-failure -j "$(nproc)" \
+    --timeout 600
 }
 
 # With the default settings nothing leaves the machine: the demo, traced, connects and sends to
@@ -33,7 +35,8 @@ network() {
   local home status=0
   home=$(mktemp -d)
   (cd "$home" &&
-    env -u TILVEX_ANALYTICS_URL -u TILVEX_ADNET_URL -u TILVEX_REST_URL -u TILVEX_LOGIN_URL \
+    "$root/scripts/empty-home.sh" env -u TILVEX_ANALYTICS_URL -u TILVEX_ADNET_URL \
+      -u TILVEX_REST_URL -u TILVEX_LOGIN_URL \
       "$root/scripts/loopback-only.sh" "$build/app/tilvex" --home "$home" \
       --script "$root/app/Resources/demo.script" >"$home/run.log" 2>&1) || status=$?
   [ "$status" -eq 0 ] || cat "$home/run.log" >&2
