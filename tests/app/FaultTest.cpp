@@ -15,6 +15,7 @@
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
+#include "tests/app/StoreConnection.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/MailMessageReader.h"
@@ -200,6 +201,25 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     EXPECT_FALSE(exists("Video_0002"));
     EXPECT_FALSE(exists("Thumbnail_0002.jpg"));
     EXPECT_FALSE(exists("Audio_0002.caf"));
+    expectTheFirstRecordingIntact();
+}
+
+// Killed in the middle of a delete, as its frames are removed (its sound is gone by then): the
+// store holds the whole recording or none of it, and the other recording is intact.
+TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {
+    recordOneNormally();
+    ProgramOutcome second = phone_.runScript("tap button\nwait 0.5\ntap button\n");
+    ASSERT_EQ(second.status, 0) << second.out;
+    ASSERT_EQ(storedRows(store()).size(), 2u);
+    std::string launcher = phone_.folder() / "delete-kill.sh";
+    std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -P '"
+                            << phone_.document("Video_0002") << "' -e trace=unlink,unlinkat,rmdir"
+                            << " -e inject=unlink,unlinkat,rmdir:signal=KILL:when=1 \"$@\"\n";
+    ProgramOutcome killed = phone_.runScript(
+        "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nwait 5\n", "",
+        "sh " + launcher);
+    ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
+    EXPECT_FALSE(exists("Audio_0002.caf")) << "the kill came before the delete began";
     expectTheFirstRecordingIntact();
 }
 

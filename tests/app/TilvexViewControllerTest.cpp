@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/Classes/TilvexAppDelegate.h"
 #include "app/Classes/TilvexViewController.h"
@@ -21,6 +22,7 @@
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/UIKit/UIApplication.h"
+#include "tests/app/StoreConnection.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
@@ -57,6 +59,16 @@ class TilvexViewControllerTest : public ::testing::Test {
         return rows.size() == 1 ? std::static_pointer_cast<Video>(rows[0]) : nullptr;
     }
 
+    static std::string storeFile() { return DeviceHome::documents() + "/Videos.sqlite"; }
+    static bool exists(const std::string& path) {
+        return NSFileManager::defaultManager().fileExistsAtPath(path);
+    }
+    // The three files of every row saved in the store exist.
+    static void expectEverySavedRowWhole() {
+        for (const StoredRow& row : storedRows(storeFile()))
+            for (const auto& name : {row.videoPath, row.soundPath, row.thumbPath})
+                EXPECT_TRUE(exists(DeviceHome::documents() + "/" + name)) << name;
+    }
     TemporaryFolder home_;
     ManualClockScope time_;
     std::shared_ptr<TilvexAppDelegate> delegate_;
@@ -152,6 +164,30 @@ TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWh
         EXPECT_TRUE(name == "Videos.sqlite" || name == "Videos.sqlite-journal") << name;
     EXPECT_EQ(title(), "Record");
     EXPECT_TRUE(controller_->albumButton()->isEnabled());
+}
+
+// A reader (a backup tool, an sqlite3 shell) that holds the store for a moment while a Stop
+// saves: the save waits for it rather than failing.
+TEST_F(TilvexViewControllerTest, AReaderHoldingTheStoreForAMomentDoesNotFailTheStop) {
+    StoreConnection reader(storeFile());
+    ASSERT_TRUE(reader.holdReadTransaction());
+    // The reader lets go once the save waits for it: the save's journal is there.
+    std::thread letGo([&reader] {
+        const std::string journal = storeFile() + "-journal";
+        for (int i = 0; i < 10000 && !exists(journal); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        reader.release();
+    });
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    letGo.join();
+    auto alert = UIAlertView::topAlert();
+    EXPECT_FALSE(alert) << alert->message();
+    if (alert)
+        alert->pressButtonWithTitle("OK");
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRows(storeFile()).size(), 1u);
+    expectEverySavedRowWhole();
 }
 
 // The home on a small file system of its own, filled so that a recording's files fit but the
