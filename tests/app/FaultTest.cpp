@@ -204,6 +204,27 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     expectTheFirstRecordingIntact();
 }
 
+// Another program holds the store's write lock for the whole run: the stop's save fails and says
+// so, and the termination's save fails as well, which ends the process loudly ("Unresolved
+// error") with the recording's files left in place.
+TEST_F(FaultTest, ARecordingWhoseSaveStillFailsAtTheEndLeavesItsFiles) {
+    recordOneNormally();
+    StoreConnection other(store());
+    ASSERT_TRUE(other.holdWriteLock());
+    std::string launcher = phone_.folder() / "no-core.sh";
+    std::ofstream(launcher) << "ulimit -c 0\nexec \"$@\"\n";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\nquit\n", "",
+        "sh " + launcher);
+    other.release();
+    EXPECT_EQ(run.signal, SIGABRT) << run.out;
+    EXPECT_NE(run.out.find("Unresolved error"), std::string::npos) << run.out;
+    EXPECT_EQ(storedRows(store()).size(), 1u);
+    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
+        EXPECT_TRUE(exists(name)) << name;
+    expectTheFirstRecordingIntact();
+}
+
 // Killed in the middle of a delete, as its frames are removed (its sound is gone by then): the
 // store holds the whole recording or none of it, and the other recording is intact.
 TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {

@@ -69,6 +69,21 @@ class TilvexViewControllerTest : public ::testing::Test {
             for (const auto& name : {row.videoPath, row.soundPath, row.thumbPath})
                 EXPECT_TRUE(exists(DeviceHome::documents() + "/" + name)) << name;
     }
+    // Records one recording (no time passes) with another connection holding the store's write
+    // lock across the stop, longer than the store waits for it.
+    void recordWhileTheStoreIsLocked() {
+        StoreConnection other(storeFile());
+        ASSERT_TRUE(other.holdWriteLock());
+        controller_->buttonPressed();
+        controller_->buttonPressed();
+        auto alert = UIAlertView::topAlert();
+        ASSERT_TRUE(alert) << "the failed save went unnoticed";
+        EXPECT_EQ(alert->title(), "Error");
+        EXPECT_NE(alert->message().find("database is locked"), std::string::npos)
+            << alert->message();
+        alert->pressButtonWithTitle("OK");
+    }
+
     TemporaryFolder home_;
     ManualClockScope time_;
     std::shared_ptr<TilvexAppDelegate> delegate_;
@@ -166,6 +181,25 @@ TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWh
     EXPECT_TRUE(controller_->albumButton()->isEnabled());
 }
 
+// A save that meets a lock keeps the recording: the alert says why at once, the album shows it,
+// and the next save stores it once the lock has gone, the next recording's or the termination's.
+TEST_F(TilvexViewControllerTest, ARecordingWhoseSaveMeetsALockIsKeptForTheNextSave) {
+    recordWhileTheStoreIsLocked();
+    EXPECT_TRUE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRecordings(), 1u) << "the album no longer shows the recording";
+    EXPECT_TRUE(storedRows(storeFile()).empty());
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    EXPECT_FALSE(UIAlertView::topAlert());
+    EXPECT_EQ(storedRows(storeFile()).size(), 2u) << "the next recording's save stores both";
+
+    recordWhileTheStoreIsLocked();
+    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRows(storeFile()).size(), 3u) << "the termination's save stores it";
+    expectEverySavedRowWhole();
+}
+
 // A reader (a backup tool, an sqlite3 shell) that holds the store for a moment while a Stop
 // saves: the save waits for it rather than failing.
 TEST_F(TilvexViewControllerTest, AReaderHoldingTheStoreForAMomentDoesNotFailTheStop) {
@@ -223,7 +257,7 @@ class NearlyFullDiskTest : public TilvexViewControllerTest {
     bool mounted_ = false;
 };
 
-TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsGivenUpWholeAndTheAlertSaysWhy) {
+TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsKeptUntilThereIsRoomAndTheAlertSaysWhy) {
     // No time passes while recording: each recording holds the one frame grabbed at its start,
     // the same picture, so the second one's files take exactly the room of the first one's.
     controller_->buttonPressed();
@@ -242,18 +276,18 @@ TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsGivenUpWholeAndTheAlertSays
     EXPECT_EQ(alert->title(), "Error");
     EXPECT_NE(alert->message().find("disk is full"), std::string::npos) << alert->message();
     alert->pressButtonWithTitle("OK");
-    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
-    EXPECT_EQ(onlyRecording(), first);
+    EXPECT_TRUE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRecordings(), 2u);
     for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
-        EXPECT_FALSE(NSFileManager::defaultManager().entryExistsAtPath(documents + name)) << name;
-    // The termination finds nothing of it to save (a failed save there would abort).
-    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
+        EXPECT_TRUE(exists(documents + name)) << name;
+    // Room again: the termination's save stores it.
     std::filesystem::remove(home_ / "filler");
+    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
     auto saved = storedRows(DeviceHome::documents() + "/Videos.sqlite");
-    ASSERT_EQ(saved.size(), 1u);
+    ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0].videoPath, first->videoPath());
-    for (const auto& name : {first->videoPath(), first->soundPath(), first->thumbPath()})
-        EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + name)) << name;
+    EXPECT_EQ(saved[1].videoPath, "Video_0002");
+    expectEverySavedRowWhole();
 }
 
 }  // namespace
