@@ -227,6 +227,10 @@ void TilvexViewController::endCapture() {
 }
 
 bool TilvexViewController::storeRecording(double duration, std::string* reason) {
+    if (NSErrorPtr soundError = recorder_->fileError()) {
+        *reason = soundError->localizedDescription();
+        return false;
+    }
     if (results_.empty()) {
         *reason = "no picture of the screen could be grabbed.";
         return false;

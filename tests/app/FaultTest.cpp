@@ -204,6 +204,30 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     expectTheFirstRecordingIntact();
 }
 
+// The sound file cannot be written (the disk fills as it grows): the stop stores nothing that
+// claims to be whole, the alert says why, and the earlier recording is intact.
+TEST_F(FaultTest, ASoundFileThatCannotBeWrittenIsNotStored) {
+    recordOneNormally();
+    // The header is written; every write after it fails.
+    std::string launcher = phone_.folder() / "sound-full.sh";
+    std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -P '"
+                            << phone_.document("Audio_0002.caf")
+                            << "' -e trace=write,writev,pwrite64"
+                            << " -e inject=write,writev,pwrite64:error=ENOSPC:when=2+ \"$@\"\n";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 1\ntap button\n"
+        "expect alert.title Error\nexpect button.title Record\nexpect albumButton.enabled YES\n"
+        "alert OK\n",
+        "", "sh " + launcher);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Stopped"), std::string::npos) << "the recording never began\n"
+                                                          << run.out;
+    EXPECT_EQ(storedRows(store()).size(), 1u) << run.out;
+    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
+        EXPECT_FALSE(exists(name)) << name;
+    expectTheFirstRecordingIntact();
+}
+
 // Another program holds the store's write lock for the whole run: the stop's save fails and says
 // so, and the termination's save fails as well, which ends the process loudly ("Unresolved
 // error") with the recording's files left in place.
