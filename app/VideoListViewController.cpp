@@ -93,6 +93,18 @@ void VideoListViewController::tableViewCommitEditingStyleForRowAtIndexPath(
     if (index >= eventsArray_.size())
         return;
     auto video = eventsArray_[index];
+    if (managedObjectContext_)
+        managedObjectContext_->deleteObject(video);
+    eventsArray_.erase(eventsArray_.begin() + static_cast<std::ptrdiff_t>(index));
+    tableView->deleteRowsAtIndexPaths({indexPath}, UITableViewRowAnimationRight);
+    // The row's removal is saved before its files go, so that a failed save or the end of the
+    // process in between leaves the whole row or none. A failed save leaves the deletion
+    // pending until the next save.
+    NSErrorPtr error;
+    if (managedObjectContext_ && !managedObjectContext_->save(&error)) {
+        showDeleteError(error);
+        return;
+    }
     if (hasBareFileNames(*video)) {
         // Failures are ignored: a file already gone is as good as removed.
         auto& files = NSFileManager::defaultManager();
@@ -100,13 +112,6 @@ void VideoListViewController::tableViewCommitEditingStyleForRowAtIndexPath(
         files.removeItemAtPath(PathAdditions::appendPath(video->videoPath()));
         files.removeItemAtPath(PathAdditions::appendPath(video->thumbPath()));
     }
-    if (managedObjectContext_)
-        managedObjectContext_->deleteObject(video);
-    eventsArray_.erase(eventsArray_.begin() + static_cast<std::ptrdiff_t>(index));
-    tableView->deleteRowsAtIndexPaths({indexPath}, UITableViewRowAnimationRight);
-    // A failed save leaves the deletion pending until the next save.
-    if (managedObjectContext_)
-        managedObjectContext_->save(nullptr);
 }
 
 void VideoListViewController::tableViewDidSelectRowAtIndexPath(UITableView* tableView,
@@ -139,6 +144,15 @@ void VideoListViewController::showOpenError() {
     auto alert = UIAlertView::initWithTitle(
         "Error", "The recording cannot be opened: its frames are missing or damaged.", {}, "OK",
         {});
+    alert->show();
+}
+
+void VideoListViewController::showDeleteError(const NSErrorPtr& error) {
+    auto alert = UIAlertView::initWithTitle(
+        "Error",
+        "The recording could not be deleted: " +
+            (error ? error->localizedDescription() : std::string("unknown reason")),
+        {}, "OK", {});
     alert->show();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The album: a table of the stored recordings, newest first, each row showing the duration, the
-// date and the thumbnail. A row can be deleted (its three files, then its Video row, saved at
-// once); selecting one pushes the player on that recording. The rows are fetched once, when the
+// date and the thumbnail. A row can be deleted (its Video row, saved at once, then its three
+// files); selecting one pushes the player on that recording. The rows are fetched once, when the
 // list is made; a new list is made at every opening of the album.
 //
 // A row whose file names are not bare names (empty, holding a "/", or "." or "..": a damaged
@@ -40,7 +40,10 @@ class VideoListViewController : public UITableViewController {
                                                                     NSIndexPath indexPath) override;
     bool tableViewCanEditRowAtIndexPath(UITableView* tableView, NSIndexPath indexPath) override;
     bool respondsToCommitEditingStyle() const override { return true; }
-    // The delete style removes the recording's files, its row and its table row, then saves.
+    // The delete style removes the recording's row and its table row and saves, then removes
+    // its three files. A save that fails shows the alert "Error" with the store's reason and
+    // leaves the files; the deletion stays pending in the context for the next save, which
+    // then leaves the files behind without a row.
     void tableViewCommitEditingStyleForRowAtIndexPath(UITableView* tableView,
                                                       UITableViewCellEditingStyle style,
                                                       NSIndexPath indexPath) override;
@@ -62,6 +65,7 @@ class VideoListViewController : public UITableViewController {
 
   private:
     void showOpenError();
+    void showDeleteError(const NSErrorPtr& error);
 
     std::vector<std::shared_ptr<Video>> eventsArray_;
     NSManagedObjectContext* managedObjectContext_ = nullptr;

@@ -199,6 +199,7 @@ void TilvexViewController::stopRecording() {
 
     std::string reason;
     if (storeRecording(duration, &reason)) {
+        saveStore();
         recordAnalyticsEvent("Videos");
     } else {
         NSFileManager::defaultManager().removeItemAtPath(recorder_->url());
@@ -226,6 +227,10 @@ void TilvexViewController::endCapture() {
 }
 
 bool TilvexViewController::storeRecording(double duration, std::string* reason) {
+    if (NSErrorPtr soundError = recorder_->fileError()) {
+        *reason = soundError->localizedDescription();
+        return false;
+    }
     if (results_.empty()) {
         *reason = "no picture of the screen could be grabbed.";
         return false;
@@ -259,15 +264,15 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
     video->setSoundPath(lastPathComponent(recorder_->url()));
     video->setTitle(PathAdditions::stringFromInterval(duration));
     video->setThumbPath(lastPathComponent(thumbFile));
-    if (managedObjectContext_->save(&error))
-        return true;
-    // A row left pending would be shown until the save at termination fails on it, and its
-    // files would then be orphans: give the recording up now, and say why.
-    managedObjectContext_->deleteObject(video);
-    files.removeItemAtPath(videoFile);
-    files.removeItemAtPath(thumbFile);
-    *reason = error ? error->localizedDescription() : "the store could not be saved.";
-    return false;
+    return true;
+}
+
+void TilvexViewController::saveStore() {
+    NSErrorPtr error;
+    if (!managedObjectContext_ || managedObjectContext_->save(&error))
+        return;
+    showError("The recording is kept but not saved yet: " +
+              (error ? error->localizedDescription() : std::string("unknown reason")));
 }
 
 void TilvexViewController::showError(const std::string& message) {

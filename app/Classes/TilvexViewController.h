@@ -9,10 +9,13 @@
 // stores it: the frame archive Video_NNNN, the thumbnail Thumbnail_NNNN.jpg and one Video row,
 // saved at once, then the event "Videos" for the analytics.
 //
-// A recording that cannot be stored whole (no frame grabbed, an archive or thumbnail that cannot
-// be written, a store that cannot be saved) stores nothing: its row is given up, its files are
-// removed and an alert "Error" says why; earlier recordings stay as they were. A sound
-// recorder that cannot be prepared shows an alert "Error" and no recording starts.
+// A recording that cannot be stored whole (a sound file that could not be written, no frame
+// grabbed, an archive or thumbnail that cannot be written) stores nothing: its files are removed
+// and an alert "Error" says why; earlier recordings stay as they were. A store that cannot be
+// saved at the stop (locked by another program, a full disk) keeps the row among the context's
+// pending changes, with its files, for the next save (another recording's, a delete's, the
+// termination's), and an alert "Error" says why at once. A sound recorder that cannot be
+// prepared shows an alert "Error" and no recording starts.
 //
 // Threads: everything runs on the main thread except startTimerThread and takePicture, which run
 // on the capture thread. The capture thread is the only writer of the frame list; the stop reads
@@ -99,10 +102,12 @@ class TilvexViewController : public UIViewController,
     void stopRecording();
     // Invalidates the display link and waits for the capture thread to end.
     void endCapture();
-    // Writes the recording's archive and thumbnail, inserts its row and saves the store; false
-    // with `*reason` when something could not be written or saved (then nothing of it stays
-    // but the sound file, which the caller removes).
+    // Checks the sound file, writes the recording's archive and thumbnail and inserts its row
+    // (not saved yet); false with `*reason` when something could not be written (then nothing
+    // of it stays but the sound file, which the caller removes).
     bool storeRecording(double duration, std::string* reason);
+    // Saves the context; a failure keeps the changes pending and shows the alert "Error".
+    void saveStore();
     void showError(const std::string& message);
 
     std::shared_ptr<UIImagePickerController> picker_;

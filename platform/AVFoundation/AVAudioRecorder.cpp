@@ -115,6 +115,7 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
         std::lock_guard lock(mutex_);
         file_ = file;
         framesWritten_ = 0;
+        fileError_.reset();
     }
     microphone_ = std::move(microphone);
     return true;
@@ -135,7 +136,10 @@ void AVAudioRecorder::write(const int16_t* samples, size_t frames) {
     std::lock_guard lock(mutex_);
     if (!recording_ || !file_)
         return;
-    framesWritten_ += std::fwrite(samples, kBytesPerFrame, frames, file_);
+    const size_t written = std::fwrite(samples, kBytesPerFrame, frames, file_);
+    framesWritten_ += written;
+    if (written < frames)
+        noteFileError(errno);
 }
 
 void AVAudioRecorder::stop() {
@@ -151,18 +155,33 @@ void AVAudioRecorder::finishFile(uint64_t frames) {
     recording_ = false;
     if (frames > framesWritten_) {
         std::vector<uint8_t> silence(static_cast<size_t>(frames - framesWritten_) * kBytesPerFrame);
-        std::fwrite(silence.data(), 1, silence.size(), file_);
+        if (std::fwrite(silence.data(), 1, silence.size(), file_) != silence.size())
+            noteFileError(errno);
     }
-    std::fflush(file_);
+    if (std::fflush(file_) != 0)
+        noteFileError(errno);
     const uint64_t bytes = frames * kBytesPerFrame;
-    [[maybe_unused]] int cut =
-        ftruncate(fileno(file_), static_cast<off_t>(kSampleDataOffset + bytes));
+    if (ftruncate(fileno(file_), static_cast<off_t>(kSampleDataOffset + bytes)) != 0)
+        noteFileError(errno);
     std::vector<uint8_t> size;
     putBigEndian(size, bytes + 4 /* edit count */, 8);
-    std::fseek(file_, kDataSizeOffset, SEEK_SET);
-    std::fwrite(size.data(), 1, size.size(), file_);
-    std::fclose(file_);
+    if (std::fseek(file_, kDataSizeOffset, SEEK_SET) != 0 ||
+        std::fwrite(size.data(), 1, size.size(), file_) != size.size())
+        noteFileError(errno);
+    if (std::fclose(file_) != 0)
+        noteFileError(errno);
     file_ = nullptr;
+}
+
+void AVAudioRecorder::noteFileError(int errnum) {
+    if (!fileError_)
+        fileError_ =
+            NSError::posix(errnum != 0 ? errnum : EIO, "Cannot write the sound file " + path_);
+}
+
+NSErrorPtr AVAudioRecorder::fileError() const {
+    std::lock_guard lock(mutex_);
+    return fileError_;
 }
 
 bool AVAudioRecorder::isRecording() const {

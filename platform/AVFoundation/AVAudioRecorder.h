@@ -6,6 +6,9 @@
 // The recorded time runs on the Clock from `record` to `stop`; `stop` makes the file exactly that
 // long, cutting what the microphone delivered beyond it or filling a shortfall with silence.
 //
+// A write to the file that fails (a full disk, an I/O error) is kept as `fileError`: such a file
+// is not whole, whatever its length says.
+//
 // Threads: one thread drives a recorder (the main thread in the application); the microphone
 // writes the file on its own thread. Destruction stops a recording as `stop` does.
 
@@ -58,11 +61,16 @@ class AVAudioRecorder : public NSObject {
     // Seconds recorded so far; 0 when not recording.
     NSTimeInterval currentTime() const;
     const std::string& url() const { return path_; }
+    // The first failure writing the file since it was prepared, nullptr while every write
+    // succeeded. Read it after `stop`, once the file is finished.
+    NSErrorPtr fileError() const;
 
   private:
     explicit AVAudioRecorder(std::string path) : path_(std::move(path)) {}
     void write(const int16_t* samples, size_t frames);
     void finishFile(uint64_t frames);
+    // Keeps the first failure; the caller holds `mutex_`.
+    void noteFileError(int errnum);
 
     const std::string path_;
     std::unique_ptr<Microphone> microphone_;
@@ -72,4 +80,5 @@ class AVAudioRecorder : public NSObject {
     bool recording_ = false;
     NSTimeInterval startedAt_ = 0;
     uint64_t framesWritten_ = 0;
+    NSErrorPtr fileError_;
 };

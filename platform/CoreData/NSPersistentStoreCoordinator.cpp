@@ -223,6 +223,7 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const std::string&
                                nullptr) != SQLITE_OK) {
         failure = storeError(NSSQLiteError, "cannot open " + path, db_);
     } else {
+        sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
         Statement count(db_, "SELECT count(*) FROM sqlite_master");
         if (!count || sqlite3_step(count.stmt) != SQLITE_ROW)
             failure = storeError(NSFileReadCorruptFileError, path + " is not a store", db_);

@@ -37,6 +37,10 @@ class NSPersistentStoreCoordinator {
 
     const std::shared_ptr<NSManagedObjectModel>& managedObjectModel() const { return model_; }
 
+    // How long a read or a save waits for another connection (a backup tool, an sqlite3 shell)
+    // that holds the store's file locked, before it fails with "database is locked".
+    static constexpr int kBusyTimeoutMilliseconds = 3000;
+
     // Opens the SQLite store at `path` (no configuration, no options: no migration), creating a
     // missing or empty file. False with `*error` set for another store type, a file that is not
     // such a store, a store made for a different model, or a second store.

@@ -15,6 +15,7 @@
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
+#include "tests/app/StoreConnection.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/support/LoopbackHTTPService.h"
 #include "tests/support/MailMessageReader.h"
@@ -200,6 +201,70 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     EXPECT_FALSE(exists("Video_0002"));
     EXPECT_FALSE(exists("Thumbnail_0002.jpg"));
     EXPECT_FALSE(exists("Audio_0002.caf"));
+    expectTheFirstRecordingIntact();
+}
+
+// The sound file cannot be written (the disk fills as it grows): the stop stores nothing that
+// claims to be whole, the alert says why, and the earlier recording is intact.
+TEST_F(FaultTest, ASoundFileThatCannotBeWrittenIsNotStored) {
+    recordOneNormally();
+    // The header is written; every write after it fails.
+    std::string launcher = phone_.folder() / "sound-full.sh";
+    std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -P '"
+                            << phone_.document("Audio_0002.caf")
+                            << "' -e trace=write,writev,pwrite64"
+                            << " -e inject=write,writev,pwrite64:error=ENOSPC:when=2+ \"$@\"\n";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 1\ntap button\n"
+        "expect alert.title Error\nexpect button.title Record\nexpect albumButton.enabled YES\n"
+        "alert OK\n",
+        "", "sh " + launcher);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Stopped"), std::string::npos) << "the recording never began\n"
+                                                          << run.out;
+    EXPECT_EQ(storedRows(store()).size(), 1u) << run.out;
+    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
+        EXPECT_FALSE(exists(name)) << name;
+    expectTheFirstRecordingIntact();
+}
+
+// Another program holds the store's write lock for the whole run: the stop's save fails and says
+// so, and the termination's save fails as well, which ends the process loudly ("Unresolved
+// error") with the recording's files left in place.
+TEST_F(FaultTest, ARecordingWhoseSaveStillFailsAtTheEndLeavesItsFiles) {
+    recordOneNormally();
+    StoreConnection other(store());
+    ASSERT_TRUE(other.holdWriteLock());
+    std::string launcher = phone_.folder() / "no-core.sh";
+    std::ofstream(launcher) << "ulimit -c 0\nexec \"$@\"\n";
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\nquit\n", "",
+        "sh " + launcher);
+    other.release();
+    EXPECT_EQ(run.signal, SIGABRT) << run.out;
+    EXPECT_NE(run.out.find("Unresolved error"), std::string::npos) << run.out;
+    EXPECT_EQ(storedRows(store()).size(), 1u);
+    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
+        EXPECT_TRUE(exists(name)) << name;
+    expectTheFirstRecordingIntact();
+}
+
+// Killed in the middle of a delete, as its frames are removed (its sound is gone by then): the
+// store holds the whole recording or none of it, and the other recording is intact.
+TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {
+    recordOneNormally();
+    ProgramOutcome second = phone_.runScript("tap button\nwait 0.5\ntap button\n");
+    ASSERT_EQ(second.status, 0) << second.out;
+    ASSERT_EQ(storedRows(store()).size(), 2u);
+    std::string launcher = phone_.folder() / "delete-kill.sh";
+    std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -P '"
+                            << phone_.document("Video_0002") << "' -e trace=unlink,unlinkat,rmdir"
+                            << " -e inject=unlink,unlinkat,rmdir:signal=KILL:when=1 \"$@\"\n";
+    ProgramOutcome killed = phone_.runScript(
+        "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nwait 5\n", "",
+        "sh " + launcher);
+    ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
+    EXPECT_FALSE(exists("Audio_0002.caf")) << "the kill came before the delete began";
     expectTheFirstRecordingIntact();
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/Classes/TilvexAppDelegate.h"
 #include "app/Classes/TilvexViewController.h"
@@ -21,6 +22,7 @@
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/UIKit/UIApplication.h"
+#include "tests/app/StoreConnection.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
@@ -55,6 +57,31 @@ class TilvexViewControllerTest : public ::testing::Test {
         request.setEntity(delegate_->managedObjectContext()->entityForName("Video"));
         auto rows = *delegate_->managedObjectContext()->executeFetchRequest(request, nullptr);
         return rows.size() == 1 ? std::static_pointer_cast<Video>(rows[0]) : nullptr;
+    }
+
+    static std::string storeFile() { return DeviceHome::documents() + "/Videos.sqlite"; }
+    static bool exists(const std::string& path) {
+        return NSFileManager::defaultManager().fileExistsAtPath(path);
+    }
+    // The three files of every row saved in the store exist.
+    static void expectEverySavedRowWhole() {
+        for (const StoredRow& row : storedRows(storeFile()))
+            for (const auto& name : {row.videoPath, row.soundPath, row.thumbPath})
+                EXPECT_TRUE(exists(DeviceHome::documents() + "/" + name)) << name;
+    }
+    // Records one recording (no time passes) with another connection holding the store's write
+    // lock across the stop, longer than the store waits for it.
+    void recordWhileTheStoreIsLocked() {
+        StoreConnection other(storeFile());
+        ASSERT_TRUE(other.holdWriteLock());
+        controller_->buttonPressed();
+        controller_->buttonPressed();
+        auto alert = UIAlertView::topAlert();
+        ASSERT_TRUE(alert) << "the failed save went unnoticed";
+        EXPECT_EQ(alert->title(), "Error");
+        EXPECT_NE(alert->message().find("database is locked"), std::string::npos)
+            << alert->message();
+        alert->pressButtonWithTitle("OK");
     }
 
     TemporaryFolder home_;
@@ -154,6 +181,49 @@ TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWh
     EXPECT_TRUE(controller_->albumButton()->isEnabled());
 }
 
+// A save that meets a lock keeps the recording: the alert says why at once, the album shows it,
+// and the next save stores it once the lock has gone, the next recording's or the termination's.
+TEST_F(TilvexViewControllerTest, ARecordingWhoseSaveMeetsALockIsKeptForTheNextSave) {
+    recordWhileTheStoreIsLocked();
+    EXPECT_TRUE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRecordings(), 1u) << "the album no longer shows the recording";
+    EXPECT_TRUE(storedRows(storeFile()).empty());
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    EXPECT_FALSE(UIAlertView::topAlert());
+    EXPECT_EQ(storedRows(storeFile()).size(), 2u) << "the next recording's save stores both";
+
+    recordWhileTheStoreIsLocked();
+    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRows(storeFile()).size(), 3u) << "the termination's save stores it";
+    expectEverySavedRowWhole();
+}
+
+// A reader (a backup tool, an sqlite3 shell) that holds the store for a moment while a Stop
+// saves: the save waits for it rather than failing.
+TEST_F(TilvexViewControllerTest, AReaderHoldingTheStoreForAMomentDoesNotFailTheStop) {
+    StoreConnection reader(storeFile());
+    ASSERT_TRUE(reader.holdReadTransaction());
+    // The reader lets go once the save waits for it: the save's journal is there.
+    std::thread letGo([&reader] {
+        const std::string journal = storeFile() + "-journal";
+        for (int i = 0; i < 10000 && !exists(journal); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        reader.release();
+    });
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    letGo.join();
+    auto alert = UIAlertView::topAlert();
+    EXPECT_FALSE(alert) << alert->message();
+    if (alert)
+        alert->pressButtonWithTitle("OK");
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRows(storeFile()).size(), 1u);
+    expectEverySavedRowWhole();
+}
+
 // The home on a small file system of its own, filled so that a recording's files fit but the
 // store's journal does not: the save after the recording fails.
 class NearlyFullDiskTest : public TilvexViewControllerTest {
@@ -187,7 +257,7 @@ class NearlyFullDiskTest : public TilvexViewControllerTest {
     bool mounted_ = false;
 };
 
-TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsGivenUpWholeAndTheAlertSaysWhy) {
+TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsKeptUntilThereIsRoomAndTheAlertSaysWhy) {
     // No time passes while recording: each recording holds the one frame grabbed at its start,
     // the same picture, so the second one's files take exactly the room of the first one's.
     controller_->buttonPressed();
@@ -206,18 +276,18 @@ TEST_F(NearlyFullDiskTest, ARecordingWhoseSaveFailsIsGivenUpWholeAndTheAlertSays
     EXPECT_EQ(alert->title(), "Error");
     EXPECT_NE(alert->message().find("disk is full"), std::string::npos) << alert->message();
     alert->pressButtonWithTitle("OK");
-    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
-    EXPECT_EQ(onlyRecording(), first);
+    EXPECT_TRUE(delegate_->managedObjectContext()->hasChanges());
+    EXPECT_EQ(storedRecordings(), 2u);
     for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
-        EXPECT_FALSE(NSFileManager::defaultManager().entryExistsAtPath(documents + name)) << name;
-    // The termination finds nothing of it to save (a failed save there would abort).
-    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
+        EXPECT_TRUE(exists(documents + name)) << name;
+    // Room again: the termination's save stores it.
     std::filesystem::remove(home_ / "filler");
+    delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
     auto saved = storedRows(DeviceHome::documents() + "/Videos.sqlite");
-    ASSERT_EQ(saved.size(), 1u);
+    ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0].videoPath, first->videoPath());
-    for (const auto& name : {first->videoPath(), first->soundPath(), first->thumbPath()})
-        EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + name)) << name;
+    EXPECT_EQ(saved[1].videoPath, "Video_0002");
+    expectEverySavedRowWhole();
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UINavigationController.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/app/StoreConnection.h"
 #include "tests/app/StoredRecordings.h"
+#include "tests/app/TilvexProgram.h"
 
 namespace {
 
@@ -128,6 +130,28 @@ TEST_F(VideoListViewControllerTest, DeleteRemovesTheThreeFilesThenTheSavedRow) {
     EXPECT_TRUE(table().commitDeleteOnRow(0));
     EXPECT_EQ(table().numberOfRowsInSection(0), 0);
     EXPECT_EQ(savedRows(), 0u);
+}
+
+// A delete whose save fails (another program holds the store's write lock longer than the store
+// waits) says why, and the store still holds the whole row: its files are removed only once
+// the row's removal is saved.
+TEST_F(VideoListViewControllerTest, ADeleteWhoseSaveFailsSaysWhyAndLeavesTheWholeRow) {
+    auto video = store.add(at(0), 10, 1.0, time.clock());
+    const std::string storeFile = store.documents() + "/Videos.sqlite";
+    open();
+    {
+        StoreConnection other(storeFile);
+        ASSERT_TRUE(other.holdWriteLock());
+        EXPECT_TRUE(table().commitDeleteOnRow(0));
+    }
+    auto alert = UIAlertView::topAlert();
+    ASSERT_TRUE(alert) << "the failed save went unnoticed";
+    EXPECT_EQ(alert->title(), "Error");
+    EXPECT_NE(alert->message().find("database is locked"), std::string::npos) << alert->message();
+    auto rows = storedRows(storeFile);
+    ASSERT_EQ(rows.size(), 1u);
+    for (const auto& name : {rows[0].videoPath, rows[0].soundPath, rows[0].thumbPath})
+        EXPECT_TRUE(store.exists(name)) << name;
 }
 
 TEST_F(VideoListViewControllerTest, ADamagedRowIsDeletedWithoutTouchingAnyFile) {

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "tests/support/TemporaryFolder.h"
 
 #include <chrono>
@@ -94,6 +100,7 @@ TEST_F(RecorderTest, RecordsTheMicrophoneIntoACafFileAsLongAsTheRecordedTime) {
     ASSERT_TRUE(waitForSamples(0.4 * 44100 * 4));
     recorder->stop();
     EXPECT_EQ(recorder->currentTime(), 0.0);
+    EXPECT_EQ(recorder->fileError(), nullptr);
 
     SoundFileFacts facts = readBack(path);
     EXPECT_EQ(facts.codec, "pcm_s16le");
@@ -136,6 +143,39 @@ TEST_F(RecorderTest, AFileThatCannotBeCreatedFailsToPrepare) {
     EXPECT_FALSE(recorder->prepareToRecord(&error));
     ASSERT_NE(error, nullptr);
     EXPECT_NE(error->localizedDescription().find("No such file or directory"), std::string::npos);
+}
+
+// The file on a small file system of its own with no room beyond the header: the recording's
+// samples cannot be written, and the recorder says so rather than passing the file as whole.
+TEST_F(RecorderTest, AFileThatCannotBeWrittenWholeIsReportedAfterTheStop) {
+    const std::string disk = folder / "disk";
+    std::filesystem::create_directory(disk);
+    if (::mount("tilvex-test", disk.c_str(), "tmpfs", 0, "size=1m,mode=0755") != 0)
+        GTEST_SKIP() << "no small file system can be mounted here: " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    auto recorder = AVAudioRecorder::initWithURL(disk + "/Audio_0001.caf", phoneSettings());
+    ASSERT_NE(recorder, nullptr);
+    ASSERT_TRUE(recorder->prepareToRecord());
+    struct statvfs free {};
+    ASSERT_EQ(::statvfs(disk.c_str(), &free), 0);
+    std::ofstream(disk + "/filler") << std::string(free.f_bavail * free.f_frsize, 'x');
+    ASSERT_TRUE(recorder->record());
+    time.clock().advance(1.0);
+    recorder->stop();
+    ASSERT_NE(recorder->fileError(), nullptr);
+    EXPECT_NE(recorder->fileError()->localizedDescription().find("No space left on device"),
+              std::string::npos)
+        << recorder->fileError()->localizedDescription();
+
+    // Prepared afresh on a disk with room, the next recording is whole again.
+    std::filesystem::remove(disk + "/filler");
+    ASSERT_TRUE(recorder->record());
+    time.clock().advance(0.1);
+    recorder->stop();
+    EXPECT_EQ(recorder->fileError(), nullptr);
 }
 
 TEST_F(RecorderTest, SettingsOtherThanTheMicrophonesFormatAreRefused) {
