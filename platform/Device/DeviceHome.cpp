@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <regex>
 
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
@@ -18,7 +19,7 @@ std::string inHome(const char* folder) {
     return stringByAppendingPathComponent(NSHomeDirectory(), folder);
 }
 
-// The home this process holds and the open lock file that holds it.
+// The home this process holds and the open folder that holds it.
 struct HeldHome {
     std::string path;
     int fd = -1;
@@ -30,11 +31,12 @@ bool holdHome(const std::string& path, NSErrorPtr* error) {
         return true;
     if (!NSFileManager::defaultManager().createDirectoryAtPath(path, true, error))
         return false;
-    const std::string lockPath = stringByAppendingPathComponent(path, DeviceHome::kLockFileName);
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // The folder itself, not a file in it: no other process can delete or replace it while it is
+    // held open here.
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         if (error)
-            *error = NSError::posix(errno, "Cannot open the lock file " + lockPath);
+            *error = NSError::posix(errno, "Cannot open the home folder " + path);
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -61,20 +63,25 @@ bool isEmptyFile(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
-// A write cut off by the end of a process leaves its temporary or partial file, and older
-// versions left the empty file that reserved the name beside it.
+// A numbered name the program gives a file (Video_0001, IMG_0001.MOV, Message_0001.eml).
+bool isNumberedName(const std::string& name) {
+    static const std::regex numbered("[A-Za-z]+_[0-9]{4,}(\\.[A-Za-z0-9]+)?");
+    return std::regex_match(name, numbered);
+}
+
+// A write cut off by the end of a process leaves its temporary file, and older versions left
+// beside it the empty file that reserved its numbered name. Only these go: a person's files of
+// like names (a "clip.part", an empty file under another name) stay.
 void removeLeftovers(const std::string& folder) {
     const NSFileManager& files = NSFileManager::defaultManager();
     for (const std::string& name :
          files.contentsOfDirectoryAtPath(folder).value_or(std::vector<std::string>{})) {
         std::string reserved;
-        if (name.ends_with(".part"))
-            reserved = name.substr(0, name.size() - 5);
-        else if (!NSData::isTemporaryFileName(name, &reserved))
+        if (!NSData::isTemporaryFileName(name, &reserved))
             continue;
         files.removeItemAtPath(stringByAppendingPathComponent(folder, name));
         const std::string reservedPath = stringByAppendingPathComponent(folder, reserved);
-        if (isEmptyFile(reservedPath))
+        if (isNumberedName(reserved) && isEmptyFile(reservedPath))
             files.removeItemAtPath(reservedPath);
     }
 }

@@ -3,8 +3,8 @@
 // defaults), Library/Cookies/, Mail/Outbox/ (the mail composer's messages), Media/DCIM/ (the
 // photo album) and tmp/.
 //
-// One process holds a home at a time: an advisory lock on the file kLockFileName in it, which the
-// kernel releases when the process ends (a killed process never blocks the next one).
+// One process holds a home at a time: an advisory lock (flock) on the home folder itself, which
+// the kernel releases when the process ends (a killed process never blocks the next one).
 //
 // Threads: any thread; prepare the home at start-up, before anything uses it.
 
@@ -18,14 +18,13 @@ class DeviceHome {
     // The folders of a home, relative to it, in the order they are made.
     static const std::vector<std::string>& folders();
 
-    static constexpr const char* kLockFileName = "tilvex.lock";
-
     // Takes `path` for this process (held until the process ends or prepares another home),
     // makes its folders where missing (what is there is kept), removes from them the leftovers
-    // of writes that the end of a process cut off (temporary files, NSData::isTemporaryFileName,
-    // and partial ones, "*.part", each with the empty file that reserved its name) and makes it
-    // the process's home (NSSetHomeDirectory). False, with *error, when another process holds
-    // the home (the error names it; nothing in the home has been touched) or a folder cannot be
+    // of writes that the end of a process cut off (the program's own temporary files,
+    // NSData::isTemporaryFileName, each with an empty file beside it under the numbered name it
+    // was for, "Name_NNNN" with or without an extension; nothing else) and makes it the
+    // process's home (NSSetHomeDirectory). False, with *error, when another process holds the
+    // home (the error names it; nothing in the home has been touched) or a folder cannot be
     // made; the process's home is then left as it was.
     static bool prepare(const std::string& path, NSErrorPtr* error = nullptr);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/Device/SystemCallDeadline.h"
 #include "platform/Foundation/Clock.h"
 
 extern "C" {
@@ -19,6 +20,10 @@ namespace {
 constexpr double kResyncSeconds = 1.0;
 // Under a manual clock nothing signals that time moved: look again this often.
 constexpr double kManualClockPollSeconds = 0.002;
+
+// Set once the process ends: nothing waits for a device any more.
+std::atomic<bool> gOpeningAbandoned{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 std::string ffmpegError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -51,7 +56,31 @@ std::unique_ptr<MediaInput> MediaInput::open(const std::string& input, AVMediaTy
     return media;
 }
 
+void MediaInput::abandonOpening() {
+    gOpeningAbandoned.store(true);
+}
+
 bool MediaInput::openInput(const std::string& input, AVMediaType type, std::string* reason) {
+    if (gOpeningAbandoned.load()) {
+        *reason = "the program is ending";
+        return false;
+    }
+    openDeadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(kOpenTimeoutSeconds);
+    opening_ = true;
+    bool opened;
+    {
+        SystemCallDeadline deadline(kOpenTimeoutSeconds);
+        opened = openStream(input, type, reason);
+    }
+    opening_ = false;
+    if (!opened && gOpeningAbandoned.load())
+        *reason = "the program is ending";
+    else if (!opened && std::chrono::steady_clock::now() >= openDeadline_)
+        *reason = "it did not answer within " + std::to_string(kOpenTimeoutSeconds) + " s";
+    return opened;
+}
+
+bool MediaInput::openStream(const std::string& input, AVMediaType type, std::string* reason) {
     registerDevices();
     // "FORMAT:INPUT" when the part before the colon names an input format; else a file path.
     const AVInputFormat* inputFormat = nullptr;
@@ -102,7 +131,12 @@ MediaInput::~MediaInput() {
 }
 
 int MediaInput::interrupted(void* self) {
-    return static_cast<MediaInput*>(self)->stop_.load() ? 1 : 0;
+    const auto* media = static_cast<MediaInput*>(self);
+    if (media->stop_.load())
+        return 1;
+    if (!media->opening_)
+        return 0;
+    return gOpeningAbandoned.load() || std::chrono::steady_clock::now() >= media->openDeadline_;
 }
 
 void MediaInput::requestStop() {

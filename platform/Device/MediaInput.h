@@ -7,11 +7,16 @@
 // faster than real time, so their frames are held back until the Clock reaches their time stamp,
 // and a file starts again from the beginning when it ends, as a live device would go on.
 //
+// Opening is bounded: an input that has not answered within kOpenTimeoutSeconds (a named pipe
+// that nothing writes to yet, a device that never delivers) is given up, and open fails with that
+// reason. Its blocking system calls are cut short for it (SystemCallDeadline).
+//
 // Threads: made on any thread, then read by one thread at a time. `requestStop` may be called
 // from any thread: it ends a blocking read or a wait for a frame's time, and every later
-// `nextFrame` returns false.
+// `nextFrame` returns false. `abandonOpening` may be called from anywhere, a signal handler too.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -28,6 +33,8 @@ inline constexpr const char* MediaInputErrorDomain = "MediaInputErrorDomain";
 
 class MediaInput {
   public:
+    static constexpr int kOpenTimeoutSeconds = 5;
+
     // `device` names the device in error messages ("camera", "microphone"). Returns nullptr with
     // `*error` set (when `error` is given) for "none", an unknown format, or an input that cannot
     // be opened or has no stream of `type`.
@@ -41,12 +48,17 @@ class MediaInput {
     // the input failed or (a device) ended.
     bool nextFrame(AVFrame* frame);
     void requestStop();
+    // For a process that ends: an open under way gives up at once (on the thread that the
+    // signal reached, its blocking call too), and so does every later one. Async-signal-safe.
+    static void abandonOpening();
 
     const AVCodecContext& decoder() const { return *decoder_; }
 
   private:
     MediaInput() = default;
+    // Within the time bound; the reason says when the bound or abandonOpening ended it.
     bool openInput(const std::string& input, AVMediaType type, std::string* reason);
+    bool openStream(const std::string& input, AVMediaType type, std::string* reason);
     bool decodeNext(AVFrame* frame);
     bool rewind();
     // The frame's time in seconds from the first frame, counting earlier passes of a looping file.
@@ -68,6 +80,10 @@ class MediaInput {
     double passEnd_ = 0;     // end of the latest frame so far
     double nextTime_ = 0;    // expected time of the next frame without a time stamp
     double anchor_ = 0;      // clock time of frame time 0
+
+    // While opening: when it gives up (the opening thread's own, read by the interrupt check).
+    bool opening_ = false;
+    std::chrono::steady_clock::time_point openDeadline_;
 
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

@@ -59,7 +59,8 @@ bool writeDirect(const Data& data, const std::string& path, NSErrorPtr* error) {
 }
 
 // A temporary file is named kTemporaryPrefix, the name it is written for, then mkstemp's suffix.
-constexpr std::string_view kTemporaryPrefix = ".tmp-";
+// The prefix names the program, so that no file of a person's is taken for one of these.
+constexpr std::string_view kTemporaryPrefix = ".tilvex-";
 constexpr std::string_view kTemporarySuffix = ".XXXXXX";
 
 bool writeAtomically(const Data& data, const std::string& path, NSErrorPtr* error) {

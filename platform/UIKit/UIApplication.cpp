@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/Device/MediaInput.h"
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
@@ -22,6 +23,8 @@ int signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int) {
     int saved = errno;
+    // The launch may be waiting for a camera that never answers: that wait ends now.
+    MediaInput::abandonOpening();
     char byte = 1;
     [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
     errno = saved;
@@ -86,9 +89,10 @@ void UIApplication::handleTerminationSignals() {
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // No SA_RESTART: a blocking call of the main thread (which the kernel picks for a signal to
+    // the process) returns, so the run loop gets to the pipe.
+    action.sa_flags = 0;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
     std::weak_ptr<UIApplication> weak = retained(this);
     signalSource_ =
         NSRunLoop::mainRunLoop()->addFileDescriptor(signalPipe[0], POLLIN, [weak](short) {

@@ -2,9 +2,9 @@
 // The application object: its delegate, its activity and termination, the screen refresh that
 // composes the key window, and the status bar and idle timer state.
 //
-// Termination (terminate(), or SIGINT / SIGTERM once handleTerminationSignals ran): the delegate
-// hears applicationWillTerminate, then UIApplicationWillTerminateNotification is posted, then
-// the main loop of UIApplicationMain ends and it returns exitStatus(). It happens once; later
+// Termination (terminate(), or SIGINT / SIGTERM / SIGHUP once handleTerminationSignals ran): the
+// delegate hears applicationWillTerminate, then UIApplicationWillTerminateNotification is posted,
+// then the main loop of UIApplicationMain ends and it returns exitStatus(). It happens once; later
 // calls do nothing.
 //
 // Threads: main thread only, except that a termination signal may arrive on any thread (it is
@@ -61,7 +61,10 @@ class UIApplication : public NSObject, public UINibConnectable {
     int exitStatus() const { return exitStatus_; }
     void setExitStatus(int status) { exitStatus_ = status; }
 
-    // Makes SIGINT and SIGTERM run `terminate` on the main run loop (through a self-pipe).
+    // Makes SIGINT, SIGTERM and SIGHUP run `terminate` on the main run loop (through a self-pipe);
+    // the signal also makes an opening of the camera or microphone under way, or to come, give up
+    // at once (MediaInput::abandonOpening), so a launch that waits for a device goes on to the run
+    // loop.
     void handleTerminationSignals();
     // Composes the screen at every display refresh on the main run loop, until stopped.
     void startScreenRefresh();

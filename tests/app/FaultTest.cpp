@@ -333,26 +333,81 @@ TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
 }
 
 // One process per home: a second instance started while the first records touches nothing, says
-// which home is in use and leaves with status 1; the first stores its recording as usual.
+// which home is in use and leaves with status 1; the first stores its recording as usual. The
+// lock holds whatever a person did to the files in the home meanwhile.
 TEST_F(FaultTest, ASecondInstanceOnTheSameHomeTouchesNothingAndLeaves) {
     recordOneNormally();
-    const std::string second = phone_.folder() / "second";
-    // The first records until the second has come and gone, then SIGTERM ends it.
-    ProgramOutcome first =
-        runAndThen("tap button\nwait 60\n", "Audio_0002.caf",
-                   phone_.command("tap button\nwait 0.5\ntap button\n") + " > '" + second +
-                       ".out' 2>&1; " + "echo $? > '" + second + ".status'; kill -TERM $pid");
-    ASSERT_EQ(first.status, 0) << first.out;
-    const std::string out = contents(second + ".out");
-    EXPECT_EQ(contents(second + ".status"), "1\n") << out;
-    EXPECT_NE(out.find(phone_.home()), std::string::npos) << "the message names the home\n" << out;
-    auto rows = storedRows(store());
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_NE(rows[0].videoPath, rows[1].videoPath);
-    EXPECT_NE(rows[0].soundPath, rows[1].soundPath);
-    EXPECT_NE(rows[0].thumbPath, rows[1].thumbPath);
-    EXPECT_FALSE(exists("Audio_0003.caf")) << "the second instance recorded";
-    expectTheFirstRecordingIntact();
+    const struct {
+        const char* name;
+        std::string meanwhile;  // shell lines run before the second starts
+    } cases[] = {
+        {"the home as it is", ""},
+        {"tilvex.lock deleted", "rm -f '" + phone_.home() + "/tilvex.lock'; "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t rowsBefore = storedRows(store()).size();
+        const std::string sound = "Audio_000" + std::to_string(rowsBefore + 1) + ".caf";
+        const std::string second = phone_.folder() / "second";
+        // The first records until the second has come and gone, then SIGTERM ends it.
+        ProgramOutcome first = runAndThen(
+            "tap button\nwait 60\n", sound,
+            c.meanwhile + phone_.command("tap button\nwait 0.5\ntap button\n") + " > '" + second +
+                ".out' 2>&1; " + "echo $? > '" + second + ".status'; kill -TERM $pid");
+        ASSERT_EQ(first.status, 0) << first.out;
+        const std::string out = contents(second + ".out");
+        EXPECT_EQ(contents(second + ".status"), "1\n") << out;
+        EXPECT_NE(out.find("The home folder " + phone_.home() + " is in use by another process"),
+                  std::string::npos)
+            << "the message names the home\n"
+            << out;
+        auto rows = storedRows(store());
+        ASSERT_EQ(rows.size(), rowsBefore + 1);
+        EXPECT_EQ(rows.back().soundPath, sound);
+        EXPECT_FALSE(exists("Audio_000" + std::to_string(rowsBefore + 2) + ".caf"))
+            << "the second instance recorded";
+        expectTheFirstRecordingIntact();
+    }
+}
+
+// The launch removes only what the program itself leaves: its own temporary files, and beside one
+// an empty file under one of its numbered names (which older versions reserved first). A person's
+// files of like names stay as they are.
+TEST_F(FaultTest, TheLaunchRemovesOnlyTheProgramsOwnLeftovers) {
+    auto& files = NSFileManager::defaultManager();
+    for (const char* folder : {"Documents", "Media/DCIM", "Mail/Outbox", "Library/Preferences"})
+        ASSERT_TRUE(files.createDirectoryAtPath(phone_.home() + "/" + folder, true));
+    auto path = [&](const std::string& name) { return phone_.home() + "/" + name; };
+    const std::string persons[] = {
+        "Documents/clip.part",
+        "Media/DCIM/.tmp-holiday.jpg.abcdef",
+        "Media/DCIM/IMG_0009.MOV.part",
+        "Mail/Outbox/.tmp-draft.eml.x1y2z3",
+        "Library/Preferences/colours.part",
+    };
+    for (const std::string& name : persons) std::ofstream(path(name)) << "a person's";
+    // Empty, and each beside a name that looks like a leftover for it.
+    const std::string personsEmpty[] = {"Media/DCIM/IMG_0009.MOV", "Mail/Outbox/draft.eml",
+                                        "Documents/notes.txt"};
+    for (const std::string& name : personsEmpty) std::ofstream{path(name)};
+    std::vector<std::string> programs;
+    for (const char* name : {"Documents/notes.txt", "Documents/Video_0007",
+                             "Media/DCIM/IMG_0004.MOV", "Library/Preferences/defaults.plist"})
+        programs.push_back(NSData::writeToTemporaryFile(Data{1}, path(name)));
+    const std::string programsEmpty[] = {"Documents/Video_0007", "Media/DCIM/IMG_0004.MOV"};
+    for (const std::string& name : programsEmpty) std::ofstream{path(name)};
+
+    ProgramOutcome run = phone_.runScript("quit\n");
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const std::string& name : persons) {
+        EXPECT_EQ(contents(path(name)), "a person's") << name;
+    }
+    for (const std::string& name : personsEmpty)
+        EXPECT_TRUE(files.fileExistsAtPath(path(name))) << name;
+    for (const std::string& leftover : programs)
+        EXPECT_FALSE(files.entryExistsAtPath(leftover)) << leftover;
+    for (const std::string& name : programsEmpty)
+        EXPECT_FALSE(files.entryExistsAtPath(path(name))) << name;
 }
 
 // Killed at the first rename (as a file gets its name) or link of a run that exports to the

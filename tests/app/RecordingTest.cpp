@@ -2,6 +2,7 @@
 // its own, then its files and its store read back.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -154,8 +155,9 @@ TEST_F(RecordingTest, ARunningRecordingIsStoredWhenTheApplicationLeaves) {
     }
 }
 
+// Closing the terminal (SIGHUP) is a quit like the other two.
 TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
-    for (const char* signal : {"TERM", "INT"}) {
+    for (const char* signal : {"TERM", "INT", "HUP"}) {
         SCOPED_TRACE(signal);
         TilvexHome phone;
         // The signal comes once the recording runs (its sound file exists).
@@ -199,6 +201,60 @@ TEST_F(RecordingTest, ACameraThatCannotBeOpenedIsNoCamera) {
         EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + camera +
                                "\" cannot be opened: "),
                   std::string::npos)
+            << run.out;
+    }
+}
+
+// A device that never answers: a named pipe that nothing writes to (the program meant to feed it
+// has not started). The launch gives it up after its bound, with the reason logged, and takes the
+// road of a missing device; and a termination signal ends the program while it still waits.
+// The launcher's kill only keeps a program that hangs from hanging the test.
+class SilentDeviceTest : public RecordingTest {
+  protected:
+    void SetUp() override {
+        RecordingTest::SetUp();
+        ASSERT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+    }
+    const std::string fifo_ = phone_.folder() / "silent.fifo";
+    static constexpr const char* kBound = "timeout -s KILL 30 ";
+};
+
+TEST_F(SilentDeviceTest, ACameraThatNeverAnswersIsNoCamera) {
+    ProgramOutcome run = phone_.runScript(
+        "expect alert.title Camera not available!\nalert Quit\nexpect button.title never-reached\n",
+        "--camera " + fifo_, kBound);
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+    EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + fifo_ +
+                           "\" cannot be opened: it did not answer within 5 s"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(SilentDeviceTest, AMicrophoneThatNeverAnswersStartsNoRecording) {
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nexpect button.title Record\nexpect albumButton.enabled YES\n"
+        "expect alert.title Error\n"
+        "expect alert.text The sound recorder cannot record: The microphone input \"" +
+            fifo_ + "\" cannot be opened: it did not answer within 5 s\nalert OK\n",
+        "--microphone " + fifo_, kBound);
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+    EXPECT_TRUE(recordingFiles().empty());
+}
+
+TEST_F(SilentDeviceTest, ATerminationSignalEndsTheLaunchThatWaitsForTheCamera) {
+    for (const char* signal : {"TERM", "INT", "HUP"}) {
+        SCOPED_TRACE(signal);
+        TilvexHome phone;
+        // The store is made at launch just before the screen asks for the camera.
+        std::string launcher = phone.folder() / "signal-at-launch.sh";
+        std::ofstream(launcher) << "\"$@\" & pid=$!\n"
+                                << "while [ ! -e '" << phone.document("Videos.sqlite")
+                                << "' ]; do sleep 0.01; done\n"
+                                << "kill -" << signal << " $pid; wait $pid\n";
+        ProgramOutcome run = phone.runScript("wait 60\n", "--camera " + fifo_,
+                                             std::string(kBound) + "sh " + launcher);
+        EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+        EXPECT_NE(run.out.find("cannot be opened: the program is ending"), std::string::npos)
             << run.out;
     }
 }
