@@ -17,9 +17,9 @@ packages=(
   libturbojpeg0-dev libcairo2-dev libfontconfig-dev fonts-dejavu-core
   # property lists, HTTP, XML, MD5, dates and locales
   libplist-dev libcurl4-openssl-dev libexpat1-dev libssl-dev libicu-dev
-  # the phone on the desktop: window, mouse, keys and audio output; its test runs a virtual X
-  # display and clicks through the XTest extension
-  libsdl2-dev xvfb libxtst-dev
+  # the phone on the desktop: window, mouse, keys and audio output, Xlib's error handlers; its
+  # test runs a virtual X display and clicks through the XTest extension
+  libsdl2-dev libx11-dev xvfb libxtst-dev
   # reachability tests make a network namespace of their own
   iproute2
   # mail tests read messages back with Python's own MIME parser

@@ -2,11 +2,14 @@
 
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/Device/Screen.h"
+#include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/UIKit/UIStringDrawing.h"
 
 namespace {
 
@@ -28,6 +31,22 @@ bool samePixels(const CGImage& a, const CGImage& b) {
     return true;
 }
 
+// The phone's screen turned off: black, with the line that says how to come back.
+CGImageRef screenOffPicture() {
+    cairo_surface_t* surface = CGImage::newSurface(true, Screen::kWidth, Screen::kHeight);
+    if (!surface)
+        return nullptr;
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    drawStringInRect(cr, DesktopWindow::kScreenOffLine,
+                     CGRectMake(0, 0, Screen::kWidth, Screen::kHeight),
+                     UIFont::systemFontOfSize(12), UIColor::greyColor(), UITextAlignmentCenter);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    return CGImage::adoptSurface(surface);
+}
+
 }  // namespace
 
 bool DesktopWindow::isDisplayAvailable() {
@@ -47,9 +66,12 @@ std::optional<int> DesktopWindow::parseScale(const std::string& setting) {
 }
 
 int DesktopWindow::chooseScale(int setting, int usableWidth, int usableHeight) {
-    if (setting > 0)
+    if (setting > 0 && usableWidth <= 0 && usableHeight <= 0)
         return setting;
-    return usableWidth >= 2 * Screen::kWidth && usableHeight >= 2 * Screen::kHeight ? 2 : 1;
+    const int fitting = std::min(usableWidth / Screen::kWidth, usableHeight / Screen::kHeight);
+    if (setting > 0)
+        return std::clamp(fitting, 1, setting);
+    return fitting >= 2 ? 2 : 1;
 }
 
 std::unique_ptr<DesktopWindow> DesktopWindow::open(std::shared_ptr<UIApplication> application,
@@ -69,8 +91,12 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(std::shared_ptr<UIApplication
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return fail("no video");
     SDL_Rect usable{0, 0, 0, 0};
-    SDL_GetDisplayUsableBounds(0, &usable);
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0)
+        usable = SDL_Rect{0, 0, 0, 0};
     const int scale = chooseScale(scaleSetting, usable.w, usable.h);
+    if (scale < scaleSetting)
+        NSLog("The scale %d does not fit the desktop (%d x %d): the window opens at scale %d",
+              scaleSetting, usable.w, usable.h, scale);
     std::unique_ptr<DesktopWindow> window(new DesktopWindow(std::move(application), scale));
     window->window_ = SDL_CreateWindow((name + " (" + kKeys + ")").c_str(), SDL_WINDOWPOS_CENTERED,
                                        SDL_WINDOWPOS_CENTERED, Screen::kWidth * scale,
@@ -86,6 +112,7 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(std::shared_ptr<UIApplication
                           Screen::kWidth, Screen::kHeight);
     if (!window->texture_)
         return fail("no texture");
+    window->loss_ = std::make_unique<DesktopDisplayLoss>(window->window_);
     DesktopWindow* self = window.get();
     window->link_ =
         CADisplayLink::displayLinkWithTarget([self](CADisplayLink&) { self->refresh(); });
@@ -100,12 +127,19 @@ DesktopWindow::DesktopWindow(std::shared_ptr<UIApplication> application, int sca
 DesktopWindow::~DesktopWindow() {
     if (link_)
         link_->invalidate();
+    // Nothing may be asked of a broken connection; the process ends next anyway.
+    if (loss_ && loss_->isConnectionBroken())
+        return;
     if (texture_)
         SDL_DestroyTexture(texture_);
     if (renderer_)
         SDL_DestroyRenderer(renderer_);
     if (window_)
         SDL_DestroyWindow(window_);
+    // Errors about a window destroyed from outside come to our handlers, not to Xlib's.
+    if (loss_)
+        loss_->sync();
+    loss_.reset();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
@@ -119,13 +153,20 @@ void DesktopWindow::refresh() {
     while (!application_->isTerminated() && SDL_PollEvent(&event)) {
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED)
             exposed = true;
+        loss_->note(event);
         handle(event);
+    }
+    if (const std::string lost = loss_->lost(); !lost.empty() && !application_->isTerminated()) {
+        NSLog("The window is lost (%s): the application terminates", lost.c_str());
+        application_->terminate();
     }
     if (!application_->isTerminated())
         present(exposed);
 }
 
 void DesktopWindow::handle(const SDL_Event& event) {
+    if (screenOff_ && handleWhileOff(event))
+        return;
     if (auto touch = mouse_.touchFor(event)) {
         application_->sendTouch(touch->phase, touch->point);
         return;
@@ -142,7 +183,7 @@ void DesktopWindow::handle(const SDL_Event& event) {
             if (event.key.repeat)
                 break;
             if (event.key.keysym.sym == SDLK_h)
-                application_->resignActive();
+                pressHome();
             else if (event.key.keysym.sym == SDLK_q)
                 application_->terminate();
             break;
@@ -151,8 +192,24 @@ void DesktopWindow::handle(const SDL_Event& event) {
     }
 }
 
+void DesktopWindow::pressHome() {
+    application_->resignActive();
+    screenOff_ = screenOffPicture();
+}
+
+bool DesktopWindow::handleWhileOff(const SDL_Event& event) {
+    // A touch begun before the screen went off still ends through the mouse; a press only wakes.
+    if (event.type != SDL_MOUSEBUTTONDOWN && event.type != SDL_KEYDOWN)
+        return false;
+    if (event.type == SDL_KEYDOWN && event.key.repeat)
+        return true;
+    screenOff_.reset();
+    application_->becomeActive();
+    return true;
+}
+
 void DesktopWindow::present(bool always) {
-    CGImageRef picture = Screen::mainScreen().lastComposed();
+    CGImageRef picture = screenOff_ ? screenOff_ : Screen::mainScreen().lastComposed();
     if (!picture)
         return;
     const bool changed = !shown_ || (picture != shown_ && !samePixels(*picture, *shown_));

@@ -9,6 +9,13 @@
 // application resigns active); the key Q and closing the window end the application as the
 // phone's termination does. The title names the application and these keys.
 //
+// After the home button the window shows the phone's screen turned off (black, with one line
+// saying how to come back); the next mouse press or key press there only brings the application
+// back (UIApplication::becomeActive) and the phone's screen with it.
+//
+// The window lost from outside (destroyed by another client, the display's connection broken:
+// DesktopDisplayLoss) ends the application as its termination does, with one line in the log.
+//
 // Threads: main thread only. The window keeps the application alive; destroying the window
 // closes it.
 
@@ -17,6 +24,7 @@
 #include <string>
 
 #include "platform/CoreGraphics/CGImage.h"
+#include "platform/Desktop/DesktopDisplayLoss.h"
 #include "platform/Desktop/DesktopMouse.h"
 #include "platform/Foundation/NSError.h"
 #include "platform/QuartzCore/CADisplayLink.h"
@@ -37,12 +45,17 @@ class DesktopWindow {
     // The scale setting: a whole number from 1 to 16, or 0 for "auto"; nullopt for anything
     // else.
     static std::optional<int> parseScale(const std::string& setting);
-    // The scale to open with: `setting` when it is a number, else ("auto", 0) 2 where twice the
-    // phone's screen fits into the desktop's usable area, else 1.
+    // The scale to open with: `setting` when it is a number, brought down to the largest whole
+    // scale at which the phone's screen fits into the desktop's usable area (at least 1; an
+    // area of 0 x 0 is unknown and takes any scale); else ("auto", 0) 2 where twice the
+    // phone's screen fits, else 1.
     static int chooseScale(int setting, int usableWidth, int usableHeight);
+    // The one line that says how to come back from the screen turned off.
+    static constexpr const char* kScreenOffLine = "Screen off: click or press a key to come back";
 
-    // Opens the window titled "NAME (keys)" at the scale `scaleSetting` (as parseScale gives)
-    // and starts its refresh. Null with `*error` when SDL cannot open it.
+    // Opens the window titled "NAME (keys)" at the scale `scaleSetting` (as parseScale gives;
+    // a scale brought down to fit is said in the log) and starts its refresh. Null with
+    // `*error` when SDL cannot open it.
     static std::unique_ptr<DesktopWindow> open(std::shared_ptr<UIApplication> application,
                                                const std::string& name, int scaleSetting,
                                                NSErrorPtr* error);
@@ -57,6 +70,9 @@ class DesktopWindow {
     DesktopWindow(std::shared_ptr<UIApplication> application, int scale);
     void refresh();
     void handle(const SDL_Event& event);
+    void pressHome();
+    // Takes the mouse and key events while the screen is off; true when it took `event`.
+    bool handleWhileOff(const SDL_Event& event);
     void present(bool always);
 
     std::shared_ptr<UIApplication> application_;
@@ -64,6 +80,8 @@ class DesktopWindow {
     SDL_Window* window_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    std::unique_ptr<DesktopDisplayLoss> loss_;
     std::shared_ptr<CADisplayLink> link_;
     CGImageRef shown_;
+    CGImageRef screenOff_;  // the picture shown while the screen is off; null while it is on
 };

@@ -67,6 +67,15 @@ void UIApplication::resignActive() {
         UIApplicationWillResignActiveNotification, self);
 }
 
+void UIApplication::becomeActive() {
+    NSThread::assertMainThread("UIApplication", __func__);
+    auto self = retained(this);
+    if (auto delegate = delegate_)
+        delegate->applicationDidBecomeActive(this);
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIApplicationDidBecomeActiveNotification, self);
+}
+
 void UIApplication::terminate() {
     NSThread::assertMainThread("UIApplication", __func__);
     if (terminated_)

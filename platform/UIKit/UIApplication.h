@@ -26,6 +26,8 @@
 
 inline constexpr const char* UIApplicationWillResignActiveNotification =
     "UIApplicationWillResignActiveNotification";
+inline constexpr const char* UIApplicationDidBecomeActiveNotification =
+    "UIApplicationDidBecomeActiveNotification";
 inline constexpr const char* UIApplicationWillTerminateNotification =
     "UIApplicationWillTerminateNotification";
 
@@ -54,6 +56,10 @@ class UIApplication : public NSObject, public UINibConnectable {
     // The application leaves the foreground (a call, the lock button): the delegate hears
     // applicationWillResignActive, then UIApplicationWillResignActiveNotification is posted.
     void resignActive();
+    // The application is back in the foreground: the delegate hears applicationDidBecomeActive,
+    // then UIApplicationDidBecomeActiveNotification is posted. What resigning stopped stays
+    // stopped.
+    void becomeActive();
     // The termination sequence above.
     void terminate();
     bool isTerminated() const { return terminated_; }

@@ -8,5 +8,6 @@ class UIApplicationDelegate {
     virtual ~UIApplicationDelegate() = default;
     virtual void applicationDidFinishLaunching(UIApplication* application) { (void)application; }
     virtual void applicationWillResignActive(UIApplication* application) { (void)application; }
+    virtual void applicationDidBecomeActive(UIApplication* application) { (void)application; }
     virtual void applicationWillTerminate(UIApplication* application) { (void)application; }
 };

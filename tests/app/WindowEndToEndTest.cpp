@@ -4,8 +4,10 @@
 //
 // The phone runs in a child process, as the program runs it (settings, home folder, main loop,
 // window and speaker); a "person" thread in that child looks at the window and clicks. The
-// parent checks what the run left in the home folder and what the speaker played.
+// parent checks what the run left in the home folder, what the speaker played and what the
+// program said.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,12 +17,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -36,6 +41,7 @@ extern "C" {
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
+#include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
@@ -50,7 +56,8 @@ using namespace std::chrono_literals;
 // An Xvfb server on a display number it picks itself, for the life of the object.
 class VirtualDisplay {
   public:
-    VirtualDisplay() {
+    // `screen` is Xvfb's WIDTHxHEIGHTxDEPTH.
+    explicit VirtualDisplay(const std::string& screen = "1280x1024x24") {
         int ready[2];
         if (::pipe(ready) != 0)
             return;
@@ -58,7 +65,7 @@ class VirtualDisplay {
         if (pid_ == 0) {
             ::close(ready[0]);
             const std::string fd = std::to_string(ready[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
                      "-nolisten", "tcp", static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -80,6 +87,7 @@ class VirtualDisplay {
     }
     // ":N", or "" when Xvfb did not start.
     const std::string& name() const { return name_; }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
@@ -100,28 +108,97 @@ class Report {
     int fd_;
 };
 
+// What the application announced, counted on the main thread as it happens.
+struct Announced {
+    std::atomic<int> becameActive{0};
+    std::atomic<bool> terminating{false};
+};
+
+// How the window is lost from outside while the application runs.
+enum class WindowLoss { kDestroyed, kClientKilled, kDisplayEnded };
+
 // The person at the desktop: looks at the window, moves the mouse, presses keys. Reads the
 // application's state only through the main run loop, as the automation driver does.
 class Person {
   public:
-    Person(std::unique_ptr<XDisplay> x, const Report& report) : report_(report), x_(std::move(x)) {}
+    using Steps = std::function<void(Person&)>;
 
-    void act() {
+    // `server` is the display's Xvfb.
+    Person(std::unique_ptr<XDisplay> x, const Report& report,
+           std::shared_ptr<const Announced> announced, pid_t server)
+        : report_(report), x_(std::move(x)), announced_(std::move(announced)), server_(server) {}
+
+    void act(const Steps& steps) {
         if (!x_ || !x_->findWindow(kTitle, 30s)) {
             report_.fail(std::string("no window titled \"") + kTitle + "\" on the display");
             onMain([] { UIApplication::sharedApplication()->terminate(); });
             return;
         }
-        steps();
-        // The phone's termination key, whatever happened.
-        x_->tapKey("q");
+        steps(*this);
+        // The phone's termination key, whatever happened, while the display is there.
+        if (x_)
+            x_->tapKey("q");
     }
 
-  private:
-    void steps() {
-        if (x_->width() != 640 || x_->height() != 960)
-            return report_.fail("the window is " + std::to_string(x_->width()) + "x" +
-                                std::to_string(x_->height()) + ", not 640x960 (scale 2)");
+    bool hasScaleTwo() {
+        if (x_->width() == 640 && x_->height() == 960)
+            return true;
+        report_.fail("the window is " + std::to_string(x_->width()) + "x" +
+                     std::to_string(x_->height()) + ", not 640x960 (scale 2)");
+        return false;
+    }
+
+    // Records a while, then the window is lost; the application is to end by itself.
+    void recordAndLoseTheWindow(WindowLoss loss) {
+        if (!startRecording())
+            return;
+        switch (loss) {
+            case WindowLoss::kDestroyed:
+                x_->destroyWindow();
+                break;
+            case WindowLoss::kClientKilled:
+                x_->killClient();
+                break;
+            case WindowLoss::kDisplayEnded:
+                // This connection goes first: it would break too.
+                x_.reset();
+                ::kill(server_, SIGTERM);
+                break;
+        }
+        x_.reset();
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (announced_->terminating)
+                return;
+        }
+        report_.fail("the application did not terminate when its window was lost");
+        onMain([] { UIApplication::sharedApplication()->terminate(); });
+    }
+
+    // Records, presses the home button, and comes back once with a click (on the record button,
+    // which the click must not press) and once with a key.
+    void recordPressHomeAndComeBack() {
+        if (!startRecording())
+            return;
+        x_->tapKey("h");
+        if (!waitFor("button", "title", "Record") || !showsTheScreenOff("after the home button"))
+            return;
+        click(centreOf("button"));
+        if (!waitForBecameActive(1) || !showsTheScreen("the recording screen after a click") ||
+            !waitFor("button", "title", "Record"))
+            return;
+        x_->tapKey("h");
+        if (!showsTheScreenOff("after the home button again"))
+            return;
+        x_->tapKey("space");
+        if (!waitForBecameActive(2) || !showsTheScreen("the recording screen after a key") ||
+            !waitFor("button", "title", "Record"))
+            return;
+    }
+
+    void recordBrowsePlayAndSeek() {
+        if (!hasScaleTwo())
+            return;
         if (!waitFor("button", "title", "Record") || !showsTheScreen("the recording screen"))
             return;
 
@@ -174,6 +251,57 @@ class Person {
         if (!waitForNone("seekSlider") || !waitFor("table", "rows", "1") ||
             !showsTheScreen("the album again"))
             return;
+    }
+
+    bool startRecording() {
+        if (!hasScaleTwo() || !waitFor("button", "title", "Record"))
+            return false;
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Stop"))
+            return false;
+        std::this_thread::sleep_for(1s);
+        return true;
+    }
+
+    bool waitForBecameActive(int times) {
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (announced_->becameActive == times)
+                return true;
+        }
+        report_.fail("the application became active " +
+                     std::to_string(announced_->becameActive.load()) + " times, not " +
+                     std::to_string(times));
+        return false;
+    }
+
+    // The window shows the phone's screen turned off: black but for one line of text across
+    // its middle, clear of the window's sides.
+    bool showsTheScreenOff(const std::string& when) {
+        std::string seen = "nothing";
+        for (auto until = std::chrono::steady_clock::now() + 20s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(30ms)) {
+            const std::vector<uint32_t> shown = x_->pixels();
+            if (shown.size() != 640u * 960u)
+                continue;
+            int top = 960, bottom = -1, left = 640, right = -1;
+            size_t lit = 0;
+            for (int y = 0; y < 960; ++y)
+                for (int x = 0; x < 640; ++x)
+                    if (shown[static_cast<size_t>(y * 640 + x)] != 0) {
+                        ++lit;
+                        top = std::min(top, y), bottom = std::max(bottom, y);
+                        left = std::min(left, x), right = std::max(right, x);
+                    }
+            seen = std::to_string(lit) + " lit pixels in rows " + std::to_string(top) + " to " +
+                   std::to_string(bottom) + ", columns " + std::to_string(left) + " to " +
+                   std::to_string(right);
+            if (lit >= 200 && top > 400 && bottom < 560 && bottom - top < 40 && left > 0 &&
+                right < 639)
+                return true;
+        }
+        report_.fail("the window did not show the screen turned off " + when + " (" + seen + ")");
+        return false;
     }
 
     // The main run loop's answer to `question`.
@@ -306,14 +434,20 @@ class Person {
 
     const Report& report_;
     std::unique_ptr<XDisplay> x_;
+    std::shared_ptr<const Announced> announced_;
+    pid_t server_;
 };
 
 // The program's run in the child: as tilvex starts without a script, with the window opened.
-int runThePhone(const std::string& home, const std::string& display, const Report& report) {
+// `scale` is the scale setting ("" for the environment's).
+int runThePhone(const std::string& home, const VirtualDisplay& display, const std::string& scale,
+                const Person::Steps& steps, const Report& report) {
     // Before SDL talks to the display.
-    std::unique_ptr<XDisplay> x = XDisplay::open(display);
+    std::unique_ptr<XDisplay> x = XDisplay::open(display.name());
     DeviceSettings settings = DeviceSettings::fromEnvironment();
     settings.home = home;
+    if (!scale.empty())
+        settings.scale = scale;
     // A still camera picture, so that the screen changes only where the interface does.
     settings.camera = "lavfi:color=c=0x336699:size=640x480:rate=30";
     settings.microphone = "lavfi:sine=frequency=440:sample_rate=44100";
@@ -339,7 +473,15 @@ int runThePhone(const std::string& home, const std::string& display, const Repor
         }
         if (!desktop->speaker())
             report.fail("no speaker on SDL's disk driver");
-        person = std::thread([&x, &report] { Person(std::move(x), report).act(); });
+        auto announced = std::make_shared<Announced>();
+        auto& center = NSNotificationCenter::defaultCenter();
+        center.addObserver(announced.get(), UIApplicationDidBecomeActiveNotification, nullptr,
+                           [announced](const NSNotification&) { ++announced->becameActive; });
+        center.addObserver(announced.get(), UIApplicationWillTerminateNotification, nullptr,
+                           [announced](const NSNotification&) { announced->terminating = true; });
+        person = std::thread([&x, &report, &display, &steps, announced] {
+            Person(std::move(x), report, announced, display.pid()).act(steps);
+        });
     });
     if (person.joinable())
         person.join();
@@ -347,24 +489,38 @@ int runThePhone(const std::string& home, const std::string& display, const Repor
     return status;
 }
 
-TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {
-    VirtualDisplay display;
-    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-    TemporaryFolder folder;
-    const std::string home = folder / "home";
-    const std::string played = folder / "speaker.raw";
+// What a run of the phone in the window left behind, besides its home folder.
+struct WindowRun {
+    bool exited = false;  // the child exited rather than being killed by a signal
+    int status = -1;      // its exit status, or the signal that ended it
+    std::vector<std::string> failures;
+    std::string albumRow;
+    std::string log;  // what the program wrote to its standard error
+};
+
+// Runs the phone in a child process on `display` in `folder`'s home, with the speaker's
+// output in `folder`'s "speaker.raw", while a person acts out `steps`.
+WindowRun runInTheWindow(const VirtualDisplay& display, const TemporaryFolder& folder,
+                         const std::string& scale, const Person::Steps& steps) {
+    WindowRun run;
+    const std::string logPath = folder / "stderr.txt";
     int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
+    if (::pipe(pipeFds) != 0)
+        return run;
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
+    if (child < 0)
+        return run;
     if (child == 0) {
         ::close(pipeFds[0]);
+        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (log >= 0)
+            ::dup2(log, STDERR_FILENO);
         ::setenv("DISPLAY", display.name().c_str(), 1);
         ::unsetenv("WAYLAND_DISPLAY");
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
+        ::setenv("SDL_DISKAUDIOFILE", (folder / "speaker.raw").c_str(), 1);
         Report report(pipeFds[1]);
-        const int status = runThePhone(home, display.name(), report);
+        const int status = runThePhone(folder / "home", display, scale, steps, report);
         std::fflush(nullptr);
         ::_exit(status);
     }
@@ -376,20 +532,34 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
         said.append(buffer, static_cast<size_t>(n));
     ::close(pipeFds[0]);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-
-    std::vector<std::string> failures;
-    std::string albumRow;
+    if (::waitpid(child, &status, 0) != child)
+        return run;
+    run.exited = WIFEXITED(status);
+    run.status = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     std::istringstream lines(said);
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("fail: "))
-            failures.push_back(line.substr(6));
+            run.failures.push_back(line.substr(6));
         if (line.starts_with("row: "))
-            albumRow = line.substr(5);
+            run.albumRow = line.substr(5);
     }
-    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream logFile(logPath);
+    run.log.assign(std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>());
+    return run;
+}
+
+TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    const std::string home = folder / "home";
+    const std::string played = folder / "speaker.raw";
+    WindowRun run =
+        runInTheWindow(display, folder, "", [](Person& p) { p.recordBrowsePlayAndSeek(); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+    EXPECT_EQ(run.status, 0) << run.log;
+    const std::string& albumRow = run.albumRow;
 
     // One recording of 3 s or more, stored whole; the album showed its row.
     auto rows = storedRows(home + "/Documents/Videos.sqlite");
@@ -415,6 +585,83 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
     const size_t frameStart = start - start % 4;
     ASSERT_GE(heard.size(), frameStart + 4096);
     EXPECT_NE(recorded.find(heard.substr(frameStart + 4, 4096)), std::string::npos);
+}
+
+// The sound files in `documents`.
+std::vector<std::string> soundFiles(const std::string& documents) {
+    std::vector<std::string> sounds;
+    auto names = NSFileManager::defaultManager().contentsOfDirectoryAtPath(documents);
+    for (const auto& name : names.value_or(std::vector<std::string>()))
+        if (name.ends_with(".caf"))
+            sounds.push_back(name);
+    return sounds;
+}
+
+TEST(WindowEndToEndTest, TheWindowLostDuringARecordingStoresItAndTheProgramEndsWell) {
+    struct Case {
+        const char* what;
+        WindowLoss loss;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"destroyed by another client", WindowLoss::kDestroyed,
+         "The window is lost (the window was destroyed from outside)"},
+        {"its client's connection killed", WindowLoss::kClientKilled,
+         "The window is lost (the connection to the display broke)"},
+        {"the display ended", WindowLoss::kDisplayEnded,
+         "The window is lost (the connection to the display broke)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualDisplay display;
+        ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+        TemporaryFolder folder;
+        WindowRun run = runInTheWindow(display, folder, "",
+                                       [&c](Person& p) { p.recordAndLoseTheWindow(c.loss); });
+        EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+        EXPECT_TRUE(run.exited && run.status == 0)
+            << (run.exited ? "status " : "signal ") << run.status << "\n"
+            << run.log;
+        EXPECT_NE(run.log.find(c.said), std::string::npos) << run.log;
+
+        const std::string documents = folder / "home/Documents";
+        auto rows = storedRows(documents + "/Videos.sqlite");
+        EXPECT_EQ(rows.size(), 1u);
+        if (rows.size() != 1)
+            continue;
+        for (const auto& file : {rows[0].videoPath, rows[0].soundPath, rows[0].thumbPath})
+            EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + "/" + file))
+                << file;
+        EXPECT_EQ(soundFiles(documents), std::vector<std::string>{rows[0].soundPath});
+    }
+}
+
+TEST(WindowEndToEndTest, TheHomeButtonTurnsTheScreenOffAndAClickOrAKeyBringsTheApplicationBack) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    WindowRun run =
+        runInTheWindow(display, folder, "", [](Person& p) { p.recordPressHomeAndComeBack(); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+    EXPECT_EQ(run.status, 0) << run.log;
+    // The home button stored the recording; coming back resumed nothing and pressed nothing.
+    auto rows = storedRows(folder / "home/Documents/Videos.sqlite");
+    EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST(WindowEndToEndTest, AScaleTooLargeForTheDesktopIsBroughtDownToTheLargestThatFitsAndSaidSo) {
+    VirtualDisplay display("1280x1024x24");
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    WindowRun run = runInTheWindow(display, folder, "3", [](Person& p) { p.hasScaleTwo(); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+    EXPECT_EQ(run.status, 0) << run.log;
+    EXPECT_NE(run.log.find("The scale 3 does not fit the desktop (1280 x 1024): the window opens "
+                           "at scale 2"),
+              std::string::npos)
+        << run.log;
 }
 
 }  // namespace

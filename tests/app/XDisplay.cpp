@@ -97,3 +97,13 @@ void XDisplay::tapKey(const std::string& keysym) {
     XTestFakeKeyEvent(state_->display, code, False, 0);
     XSync(state_->display, False);
 }
+
+void XDisplay::destroyWindow() {
+    XDestroyWindow(state_->display, state_->window);
+    XSync(state_->display, False);
+}
+
+void XDisplay::killClient() {
+    XKillClient(state_->display, state_->window);
+    XSync(state_->display, False);
+}

@@ -1,7 +1,8 @@
 #pragma once
 // A test's hands and eyes on an X display (kept apart from the project's headers, whose names
 // Xlib's macros and types would clash with): finds a window by its title, reads its pixels,
-// moves the pointer, presses the first mouse button and keys through the XTest extension.
+// moves the pointer, presses the first mouse button and keys through the XTest extension, and
+// destroys the window or kills its client as another client may.
 
 #include <chrono>
 #include <cstdint>
@@ -28,6 +29,11 @@ class XDisplay {
     void pressButton(bool down);
     // A press and release of the key named `keysym` ("q", "h").
     void tapKey(const std::string& keysym);
+
+    // What another client can do to the window found: destroy it (as a crashed window manager
+    // or `xdotool windowclose` does), or kill the connection of the client that made it.
+    void destroyWindow();
+    void killClient();
 
   private:
     XDisplay() = default;

@@ -30,13 +30,15 @@ TEST(DesktopWindowTest, TheScaleSettingIsAutoOrAWholeNumberFromOneToSixteen) {
         EXPECT_EQ(DesktopWindow::parseScale(c.setting), c.scale) << c.setting;
 }
 
-TEST(DesktopWindowTest, AutoIsTwoWhereTwiceTheScreenFitsElseOne) {
+TEST(DesktopWindowTest, AutoIsTwoWhereTwiceTheScreenFitsElseOneAndANumberIsBroughtDownToFit) {
     struct Case {
         int setting, width, height, scale;
     };
     const Case cases[] = {
-        {0, 1920, 1050, 2}, {0, 1366, 740, 1}, {0, 640, 960, 2}, {0, 639, 1200, 1},
-        {0, 1920, 959, 1},  {0, 0, 0, 1},      {3, 800, 600, 3}, {1, 4000, 4000, 1},
+        {0, 1920, 1050, 2}, {0, 1366, 740, 1},    {0, 640, 960, 2},   {0, 639, 1200, 1},
+        {0, 1920, 959, 1},  {0, 0, 0, 1},         {1, 4000, 4000, 1}, {3, 1280, 1024, 2},
+        {3, 960, 1440, 3},  {3, 959, 1440, 2},    {3, 960, 1439, 2},  {3, 800, 600, 1},
+        {16, 200, 200, 1},  {16, 5120, 7680, 16}, {4, 3840, 2160, 4}, {3, 0, 0, 3},
     };
     for (const Case& c : cases)
         EXPECT_EQ(DesktopWindow::chooseScale(c.setting, c.width, c.height), c.scale)

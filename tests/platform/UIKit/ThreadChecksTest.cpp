@@ -116,6 +116,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   application->sendTouch(UITouchPhaseBegan, CGPointMake(1, 1));
                               };
                           }},
+        OffMainThreadCase{"becomeActive", "UIApplication::becomeActive",
+                          [] {
+                              return [application = UIApplication::sharedApplication()] {
+                                  application->becomeActive();
+                              };
+                          }},
         OffMainThreadCase{"terminate", "UIApplication::terminate",
                           [] {
                               return [application = UIApplication::sharedApplication()] {
