@@ -302,7 +302,7 @@ class Person {
         return differing;
     }
 
-    static constexpr const char* kTitle = "Tilvex (H: home button, Q: quit)";
+    static constexpr const char* kTitle = "Tilvex (Ctrl+H: home button, Ctrl+Q: quit)";
 
     const Report& report_;
     std::unique_ptr<XDisplay> x_;
