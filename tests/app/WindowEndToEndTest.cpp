@@ -37,10 +37,13 @@ extern "C" {
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/MessageUI/MFMailComposeViewController.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/app/XDisplay.h"
+#include "tests/support/MailMessageReader.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
@@ -104,7 +107,8 @@ class Report {
 // application's state only through the main run loop, as the automation driver does.
 class Person {
   public:
-    Person(std::unique_ptr<XDisplay> x, const Report& report) : report_(report), x_(std::move(x)) {}
+    Person(std::unique_ptr<XDisplay> x, const Report& report, bool mails)
+        : report_(report), x_(std::move(x)), mails_(mails) {}
 
     void act() {
         if (!x_ || !x_->findWindow(kTitle, 30s)) {
@@ -112,9 +116,15 @@ class Person {
             onMain([] { UIApplication::sharedApplication()->terminate(); });
             return;
         }
-        steps();
-        // The phone's termination key, whatever happened.
-        x_->tapKey("q");
+        if (!mails_) {
+            steps();
+            // The phone's termination key, whatever happened.
+            x_->tapKey("q");
+            return;
+        }
+        mailSteps();
+        // Termination while a field takes typing is Ctrl+Q.
+        x_->tapKeyWithControl("q");
     }
 
   private:
@@ -174,6 +184,92 @@ class Person {
         if (!waitForNone("seekSlider") || !waitFor("table", "rows", "1") ||
             !showsTheScreen("the album again"))
             return;
+    }
+
+    // A recording sent by e-mail, its fields typed on the keyboard: the letters H and Q are
+    // text there, Tab and a click move between fields, Backspace takes a letter back. A second
+    // composer is left up, its To field taking typing, for Ctrl+Q.
+    void mailSteps() {
+        if (!waitFor("button", "title", "Record"))
+            return;
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Stop"))
+            return;
+        std::this_thread::sleep_for(2s);  // a recording with frames and sound to encode
+        click(centreOf("button"));
+        if (!waitFor("albumButton", "enabled", "YES"))
+            return;
+        click(centreOf("albumButton"));
+        if (!waitFor("table", "rows", "1"))
+            return;
+        click(centreOf("row:0"));
+        if (!waitFor("seekSlider", "hidden", "NO") || !openComposer())
+            return;
+        click({200, 86});  // the To line
+        x_->typeText("hq@example.invalid");
+        x_->tapKey("Tab");
+        x_->typeText("quinn@example.invalid");
+        click({200, 174});  // the Subject line
+        x_->typeText("Hush, quiet Hq");
+        x_->tapKey("Tab");
+        x_->typeText("hello qx");
+        x_->tapKey("BackSpace");
+        x_->tapKey("h");
+        x_->tapKey("q");
+        if (!waitForFields("hq@example.invalid|quinn@example.invalid|Hush, quiet Hq|hello qhq") ||
+            !showsTheScreen("the typed message"))
+            return;
+        click({280, 42});  // Send
+        if (!waitForComposer(false) || !openComposer())
+            return;
+        x_->typeText("q");
+        waitForFields("q|||");
+    }
+    bool openComposer() {
+        onMain([] { (void)driver().tap("exportButton"); });
+        if (!waitForSheet())
+            return false;
+        onMain([] { (void)driver().pressSheetButton("Email"); });
+        return waitForComposer(true);
+    }
+    bool waitForSheet() {
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (!readOnMain([] { return UIActionSheet::topSheet() ? "yes" : ""; }).empty())
+                return true;
+        }
+        report_.fail("expected the export sheet");
+        return false;
+    }
+    bool waitForComposer(bool shown) {
+        for (auto until = std::chrono::steady_clock::now() + 60s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (readOnMain([] {
+                    return MFMailComposeViewController::visibleComposer() ? "yes" : "";
+                }).empty() != shown)
+                return true;
+        }
+        report_.fail(shown ? "expected the mail composer" : "expected the composer gone");
+        return false;
+    }
+    // The composer's four fields, joined by "|".
+    bool waitForFields(const std::string& expected) {
+        std::string now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            now = readOnMain([] {
+                auto composer = MFMailComposeViewController::visibleComposer();
+                if (!composer)
+                    return std::string("no composer");
+                using Field = MFMailComposeViewController::Field;
+                return composer->text(Field::To) + "|" + composer->text(Field::CcBcc) + "|" +
+                       composer->text(Field::Subject) + "|" + composer->text(Field::Body);
+            });
+            if (now == expected)
+                return true;
+        }
+        report_.fail("expected the fields " + expected + ", found " + now);
+        return false;
     }
 
     // The main run loop's answer to `question`.
@@ -306,10 +402,12 @@ class Person {
 
     const Report& report_;
     std::unique_ptr<XDisplay> x_;
+    bool mails_;
 };
 
 // The program's run in the child: as tilvex starts without a script, with the window opened.
-int runThePhone(const std::string& home, const std::string& display, const Report& report) {
+int runThePhone(const std::string& home, const std::string& display, const Report& report,
+                bool mails) {
     // Before SDL talks to the display.
     std::unique_ptr<XDisplay> x = XDisplay::open(display);
     DeviceSettings settings = DeviceSettings::fromEnvironment();
@@ -339,7 +437,7 @@ int runThePhone(const std::string& home, const std::string& display, const Repor
         }
         if (!desktop->speaker())
             report.fail("no speaker on SDL's disk driver");
-        person = std::thread([&x, &report] { Person(std::move(x), report).act(); });
+        person = std::thread([&x, &report, mails] { Person(std::move(x), report, mails).act(); });
     });
     if (person.joinable())
         person.join();
@@ -347,16 +445,24 @@ int runThePhone(const std::string& home, const std::string& display, const Repor
     return status;
 }
 
-TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {
+// Runs the phone in a child on a display of its own with a person at it; the person's failures
+// and the album row it saw come back. False when the child could not run.
+struct PhoneRun {
+    std::vector<std::string> failures;
+    std::string albumRow;
+    int status = -1;
+};
+PhoneRun runWithAPerson(const std::string& home, const std::string& played, bool mails) {
+    PhoneRun run;
     VirtualDisplay display;
-    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-    TemporaryFolder folder;
-    const std::string home = folder / "home";
-    const std::string played = folder / "speaker.raw";
+    if (display.name().empty()) {
+        run.failures.push_back("Xvfb did not start");
+        return run;
+    }
     int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
+    if (::pipe(pipeFds) != 0)
+        return run;
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
         ::close(pipeFds[0]);
         ::setenv("DISPLAY", display.name().c_str(), 1);
@@ -364,7 +470,7 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIOFILE", played.c_str(), 1);
         Report report(pipeFds[1]);
-        const int status = runThePhone(home, display.name(), report);
+        const int status = runThePhone(home, display.name(), report, mails);
         std::fflush(nullptr);
         ::_exit(status);
     }
@@ -375,18 +481,50 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
     while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
         said.append(buffer, static_cast<size_t>(n));
     ::close(pipeFds[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-
-    std::vector<std::string> failures;
-    std::string albumRow;
+    if (child < 0 || ::waitpid(child, &run.status, 0) != child)
+        run.failures.push_back("the phone's process was lost");
     std::istringstream lines(said);
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("fail: "))
-            failures.push_back(line.substr(6));
+            run.failures.push_back(line.substr(6));
         if (line.starts_with("row: "))
-            albumRow = line.substr(5);
+            run.albumRow = line.substr(5);
     }
+    return run;
+}
+
+TEST(WindowEndToEndTest, APersonTypesAMessageWithTheLettersHAndQAndSendsIt) {
+    TemporaryFolder folder;
+    const std::string home = folder / "home";
+    const PhoneRun run = runWithAPerson(home, folder / "speaker.raw", true);
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures);
+    ASSERT_TRUE(WIFEXITED(run.status));
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);  // Ctrl+Q ended it
+
+    const auto outbox = NSFileManager::defaultManager()
+                            .contentsOfDirectoryAtPath(home + "/Mail/Outbox")
+                            .value_or(std::vector<std::string>{});
+    ASSERT_EQ(outbox, std::vector<std::string>{"Message_0001.eml"});
+    auto message = readMailMessage(home + "/Mail/Outbox/Message_0001.eml", folder.path());
+    ASSERT_TRUE(message.is_object()) << "python3 could not read the message";
+    EXPECT_EQ(message["defects"], nlohmann::json::array());
+    EXPECT_EQ(message["to"], std::vector<std::string>{"hq@example.invalid"});
+    EXPECT_EQ(message["cc"], std::vector<std::string>{"quinn@example.invalid"});
+    EXPECT_EQ(message["subject"], "Hush, quiet Hq");
+    EXPECT_EQ(message["body"], "hello qhq");
+    ASSERT_EQ(message["attachments"].size(), 1u);
+    EXPECT_EQ(message["attachments"][0]["filename"], "Video.mov");
+    EXPECT_EQ(message["attachments"][0]["type"], "video/quicktime");
+}
+
+TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {
+    TemporaryFolder folder;
+    const std::string home = folder / "home";
+    const std::string played = folder / "speaker.raw";
+    const PhoneRun run = runWithAPerson(home, played, false);
+    const std::vector<std::string>& failures = run.failures;
+    const std::string& albumRow = run.albumRow;
+    const int status = run.status;
     EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
