@@ -148,6 +148,7 @@ std::string DesktopWindow::title() const {
 }
 
 void DesktopWindow::refresh() {
+    followTyping();
     SDL_Event event;
     bool exposed = false;
     while (!application_->isTerminated() && SDL_PollEvent(&event)) {
@@ -180,12 +181,8 @@ void DesktopWindow::handle(const SDL_Event& event) {
                 application_->terminate();
             break;
         case SDL_KEYDOWN:
-            if (event.key.repeat)
-                break;
-            if (event.key.keysym.sym == SDLK_h)
-                pressHome();
-            else if (event.key.keysym.sym == SDLK_q)
-                application_->terminate();
+        case SDL_TEXTINPUT:
+            handleKey(event);
             break;
         default:
             break;
@@ -206,6 +203,47 @@ bool DesktopWindow::handleWhileOff(const SDL_Event& event) {
     screenOff_.reset();
     application_->becomeActive();
     return true;
+}
+
+void DesktopWindow::handleKey(const SDL_Event& event) {
+    const bool typing = application_->keyInput() != nullptr;
+    if (event.type == SDL_TEXTINPUT) {
+        if (typing)
+            application_->sendText(event.text.text);
+        return;
+    }
+    const SDL_Keycode key = event.key.keysym.sym;
+    const bool control = (event.key.keysym.mod & KMOD_CTRL) != 0;
+    if (event.key.repeat && !(typing && key == SDLK_BACKSPACE))
+        return;
+    if (key == SDLK_h && (control || !typing))
+        pressHome();
+    else if (key == SDLK_q && (control || !typing))
+        application_->terminate();
+    else if (!typing)
+        return;
+    else if (key == SDLK_v && control)
+        pasteText();
+    else if (key == SDLK_BACKSPACE)
+        application_->sendBackspace();
+    else if (key == SDLK_TAB)
+        application_->sendTab((event.key.keysym.mod & KMOD_SHIFT) != 0);
+    else if (key == SDLK_RETURN || key == SDLK_KP_ENTER)
+        application_->sendText("\n");
+}
+
+void DesktopWindow::pasteText() {
+    if (!SDL_HasClipboardText())
+        return application_->sendPaste();
+    char* text = SDL_GetClipboardText();
+    application_->sendText(text ? text : "");
+    SDL_free(text);
+}
+
+void DesktopWindow::followTyping() {
+    const bool typing = application_->keyInput() != nullptr;
+    if (typing != static_cast<bool>(SDL_IsTextInputActive()))
+        typing ? SDL_StartTextInput() : SDL_StopTextInput();
 }
 
 void DesktopWindow::present(bool always) {

@@ -5,9 +5,14 @@
 // picture when that differs from the one shown.
 //
 // Events: the left mouse button is the finger (DesktopMouse) and its touches go to the
-// application as a person's (UIApplication::sendTouch); the key H is the home button (the
-// application resigns active); the key Q and closing the window end the application as the
-// phone's termination does. The title names the application and these keys.
+// application as a person's (UIApplication::sendTouch); Ctrl+H is the home button (the
+// application resigns active); Ctrl+Q and closing the window end the application as the
+// phone's termination does. While a view takes typing (UIApplication::keyInput), every key is
+// typing: SDL's text input (so that accents and input methods work), Backspace, Tab and
+// Shift+Tab, Return, and Ctrl+V, which pastes the desktop's clipboard text (the phone's
+// pasteboard when the desktop has none); SDL's text input is on only then. Where no view takes
+// typing, plain H and Q are the home button and termination too. The title names the
+// application and the two keys.
 //
 // After the home button the window shows the phone's screen turned off (black, with one line
 // saying how to come back); the next mouse press or key press there only brings the application
@@ -38,7 +43,7 @@ union SDL_Event;
 class DesktopWindow {
   public:
     // The title's key list, after the application's name.
-    static constexpr const char* kKeys = "H: home button, Q: quit";
+    static constexpr const char* kKeys = "Ctrl+H: home button, Ctrl+Q: quit";
 
     // A display to open a window on is named (DISPLAY or WAYLAND_DISPLAY).
     static bool isDisplayAvailable();
@@ -73,6 +78,11 @@ class DesktopWindow {
     void pressHome();
     // Takes the mouse and key events while the screen is off; true when it took `event`.
     bool handleWhileOff(const SDL_Event& event);
+    // A key press or text typed.
+    void handleKey(const SDL_Event& event);
+    void pasteText();
+    // SDL's text input on while a view takes typing, off while none does.
+    void followTyping();
     void present(bool always);
 
     std::shared_ptr<UIApplication> application_;

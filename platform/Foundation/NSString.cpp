@@ -1,5 +1,8 @@
 #include "platform/Foundation/NSString.h"
 
+#include <unicode/ubrk.h>
+#include <unicode/utext.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,27 @@ size_t utf16Length(std::string_view s) {
         i += len;
     }
     return units;
+}
+
+size_t startOfLastComposedCharacter(std::string_view utf8) {
+    if (utf8.empty())
+        return 0;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* text = utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status);
+    UBreakIterator* characters = ubrk_open(UBRK_CHARACTER, nullptr, nullptr, 0, &status);
+    ubrk_setUText(characters, text, &status);
+    const int32_t start = U_SUCCESS(status)
+                              ? ubrk_preceding(characters, static_cast<int32_t>(utf8.size()))
+                              : UBRK_DONE;
+    ubrk_close(characters);
+    utext_close(text);
+    if (start != UBRK_DONE)
+        return static_cast<size_t>(start);
+    // Without ICU's answer: back over the continuation bytes of one UTF-8 sequence.
+    size_t i = utf8.size() - 1;
+    for (size_t n = 0; i > 0 && n < 3 && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80; ++n)
+        --i;
+    return i;
 }
 
 std::string lastPathComponent(std::string_view path) {

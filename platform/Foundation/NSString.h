@@ -15,6 +15,11 @@ std::string stringWithFormatV(const char* format, va_list args)
 // Invalid UTF-8 bytes count one unit each.
 size_t utf16Length(std::string_view utf8);
 
+// The byte offset at which the last composed character of `utf8` begins (what a person sees as
+// one character: a letter with its combining accents, an emoji with its joiners); 0 for "".
+// Invalid UTF-8 bytes count one character each.
+size_t startOfLastComposedCharacter(std::string_view utf8);
+
 // The last path component ("a/b/c.txt" -> "c.txt"; trailing slashes are ignored).
 std::string lastPathComponent(std::string_view path);
 // Joins with exactly one "/" between the parts.

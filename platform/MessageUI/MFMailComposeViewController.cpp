@@ -1,12 +1,8 @@
 #include "platform/MessageUI/MFMailComposeViewController.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
-#include <random>
 
 #include "platform/Device/DeviceHome.h"
 #include "platform/Device/Screen.h"
@@ -14,12 +10,11 @@
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSString.h"
 #include "platform/UIKit/UIApplication.h"
+#include "platform/UIKit/UIKeyInput.h"
 #include "platform/UIKit/UIStringDrawing.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
-
-constexpr size_t kBase64LineLength = 76;
 
 std::string withoutLineBreaks(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(),
@@ -28,106 +23,129 @@ std::string withoutLineBreaks(std::string text) {
     return text;
 }
 
-// Base64 in lines of 76 characters, each ended by CRLF.
-void appendBase64(std::string& out, const Data& data) {
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    size_t lineLength = 0;
-    auto put = [&](char c) {
-        out += c;
-        if (++lineLength == kBase64LineLength) {
-            out += "\r\n";
-            lineLength = 0;
-        }
-    };
-    size_t i = 0;
-    for (; i + 3 <= data.size(); i += 3) {
-        const uint32_t n = uint32_t{data[i]} << 16 | uint32_t{data[i + 1]} << 8 | data[i + 2];
-        put(alphabet[n >> 18 & 63]);
-        put(alphabet[n >> 12 & 63]);
-        put(alphabet[n >> 6 & 63]);
-        put(alphabet[n & 63]);
-    }
-    if (const size_t rest = data.size() - i; rest > 0) {
-        const uint32_t n = uint32_t{data[i]} << 16 | (rest == 2 ? uint32_t{data[i + 1]} << 8 : 0);
-        put(alphabet[n >> 18 & 63]);
-        put(alphabet[n >> 12 & 63]);
-        put(rest == 2 ? alphabet[n >> 6 & 63] : '=');
-        put('=');
-    }
-    if (lineLength > 0)
-        out += "\r\n";
-}
-
-// A MIME parameter: a quoted string for ASCII, else the RFC 2231 form in UTF-8.
-std::string parameter(const std::string& name, const std::string& value) {
-    const bool ascii = std::all_of(value.begin(), value.end(),
-                                   [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
-    if (ascii) {
-        std::string quoted;
-        for (char c : value) {
-            if (c == '"' || c == '\\')
-                quoted += '\\';
-            quoted += c;
-        }
-        return name + "=\"" + quoted + "\"";
-    }
-    std::string encoded;
-    for (unsigned char c : value) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-            encoded += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            encoded += hex;
-        }
-    }
-    return name + "*=utf-8''" + encoded;
-}
-
-// RFC 5322 date-time in UTC, with English names whatever the locale.
-std::string messageDate(NSTimeInterval now) {
-    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const time_t seconds = static_cast<time_t>(std::floor(now));
-    struct tm t = {};
-    gmtime_r(&seconds, &t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[t.tm_wday],
-                  t.tm_mday, months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
-    return text;
-}
-
-std::string randomHex(size_t digits) {
-    static thread_local std::mt19937_64 generator{std::random_device{}()};
-    static const char hex[] = "0123456789abcdef";
+// Typed or pasted text as a field keeps it: line breaks as "\n" in the body, as spaces on one
+// line elsewhere; other control characters dropped.
+std::string typedText(const std::string& text, bool multiline) {
     std::string out;
-    for (size_t i = 0; i < digits; ++i) out += hex[generator() & 15];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        if (c == '\r' || c == '\n')
+            out += multiline ? '\n' : ' ';
+        else if (c == '\t')
+            out += multiline ? '\t' : ' ';
+        else if (c >= 0x20 && c != 0x7f)
+            out += static_cast<char>(c);
+    }
     return out;
 }
 
+using Field = MFMailComposeViewController::Field;
+
 constexpr CGRect kCancelRect{{8, 20}, {80, 44}};
 constexpr CGRect kSendRect{{Screen::kWidth - 88, 20}, {80, 44}};
+constexpr double kFieldTop = 64;
+constexpr double kFieldHeight = 44;
+constexpr double kBodyTop = kFieldTop + 3 * kFieldHeight;
+constexpr double kBodyLineHeight = 20;
+constexpr double kAttachmentHeight = 56;
+const char* const kFieldLabels[] = {"To:", "Cc/Bcc:", "Subject:"};
+const UIFont kFieldFont = UIFont::systemFontOfSize(15);
 
-// The composer's screen: a bar with Cancel, the title and Send, the empty address and subject
-// lines, and the attachments by name and size.
-class MailComposeView : public UIView {
+// What a point of the screen is on: a button of the bar or a field.
+enum class Spot { None, Cancel, Send, To, CcBcc, Subject, Body };
+
+Spot spotAt(CGPoint point) {
+    if (CGRectContainsPoint(kCancelRect, point))
+        return Spot::Cancel;
+    if (CGRectContainsPoint(kSendRect, point))
+        return Spot::Send;
+    if (point.y < kFieldTop)
+        return Spot::None;
+    if (point.y >= kBodyTop)
+        return Spot::Body;
+    return static_cast<Spot>(static_cast<int>(Spot::To) +
+                             static_cast<int>((point.y - kFieldTop) / kFieldHeight));
+}
+
+double advance(cairo_t* cr, const std::string& text) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    return extents.x_advance;
+}
+
+// `text` broken into lines no wider than `width` in the font selected on `cr`: at its line
+// breaks, then after the last space that fits (inside a word where none does).
+std::vector<std::string> wrappedLines(cairo_t* cr, const std::string& text, double width) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (true) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string rest = text.substr(start, end - start);
+        while (advance(cr, rest) > width) {
+            // The longest head that fits, of whole characters.
+            size_t fits = rest.size();
+            while (fits > 1 && advance(cr, rest.substr(0, fits)) > width)
+                fits = startOfLastComposedCharacter(rest.substr(0, fits));
+            fits = std::max<size_t>(fits, 1);
+            const size_t space = rest.rfind(' ', fits);
+            const size_t cut = space != std::string::npos && space > 0 ? space + 1 : fits;
+            lines.push_back(rest.substr(0, cut));
+            rest.erase(0, cut);
+        }
+        lines.push_back(rest);
+        if (end == text.size())
+            return lines;
+        start = end + 1;
+    }
+}
+
+void drawCaret(cairo_t* cr, double x, double top, double height) {
+    cairo_set_source_rgb(cr, 0.26, 0.42, 0.95);
+    cairo_rectangle(cr, x, top, 2, height);
+    cairo_fill(cr);
+}
+
+// The composer's screen: a bar with Cancel, the title and Send, the address and subject lines
+// with what was typed there, the attachments by name and size, and the body below them; the
+// caret at the end of the focused field. It takes the typing for its composer.
+class MailComposeView : public UIView, public UIKeyInput {
   public:
     bool touchBegan(CGPoint point) override {
-        touched_ = buttonAt(point);
+        touched_ = spotAt(point);
         return true;
     }
     void touchEnded(CGPoint point) override {
-        const CGRect* button = touched_;
-        touched_ = nullptr;
-        auto* composer = dynamic_cast<MFMailComposeViewController*>(viewController());
-        if (!composer || !button || buttonAt(point) != button)
+        const Spot spot = touched_;
+        touched_ = Spot::None;
+        auto* composer = this->composer();
+        if (!composer || spot == Spot::None || spotAt(point) != spot)
             return;
-        if (button == &kSendRect)
+        if (spot == Spot::Send)
             composer->send();
-        else
+        else if (spot == Spot::Cancel)
             composer->askWhatBecomesOfTheDraft();
+        else if (composer->acceptsTyping())
+            composer->focusField(
+                static_cast<Field>(static_cast<int>(spot) - static_cast<int>(Spot::To)));
+    }
+
+    bool acceptsTyping() const override {
+        auto* composer = this->composer();
+        return composer && composer->acceptsTyping();
+    }
+    void insertText(const std::string& text) override {
+        if (auto* composer = this->composer())
+            composer->insertText(text);
+    }
+    void deleteBackward() override {
+        if (auto* composer = this->composer())
+            composer->deleteBackward();
+    }
+    void moveToNextField(bool backwards) override {
+        if (auto* composer = this->composer())
+            composer->moveToNextField(backwards);
     }
 
   protected:
@@ -147,20 +165,12 @@ class MailComposeView : public UIView {
                          UIFont::boldSystemFontOfSize(19), white, UITextAlignmentCenter);
         drawStringInRect(cr, "Send", kSendRect, UIFont::boldSystemFontOfSize(13), white,
                          UITextAlignmentRight);
-        const UIColor grey = UIColor::colorWithRed(0.5, 0.5, 0.5, 1);
-        double top = 64;
-        for (const char* field : {"To:", "Cc/Bcc:", "Subject:"}) {
-            drawStringInRect(cr, field, CGRectMake(8, top, width - 16, 44),
-                             UIFont::systemFontOfSize(15), grey, UITextAlignmentLeft);
-            cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
-            cairo_rectangle(cr, 0, top + 43, width, 1);
-            cairo_fill(cr);
-            top += 44;
-        }
-        auto* composer = dynamic_cast<MFMailComposeViewController*>(viewController());
+        auto* composer = this->composer();
+        for (int i = 0; i < 3; ++i) drawField(cr, composer, static_cast<Field>(i), width);
         if (!composer)
             return;
-        top += 12;
+        double top = kBodyTop + 12;
+        const UIColor grey = UIColor::colorWithRed(0.5, 0.5, 0.5, 1);
         for (const auto& attachment : composer->attachments()) {
             cairo_set_source_rgb(cr, 0.85, 0.88, 0.95);
             cairo_rectangle(cr, 12, top, 36, 44);
@@ -172,20 +182,63 @@ class MailComposeView : public UIView {
                              UITextAlignmentLeft);
             drawStringInRect(cr, size, CGRectMake(58, top + 22, width - 70, 20),
                              UIFont::systemFontOfSize(13), grey, UITextAlignmentLeft);
-            top += 56;
+            top += kAttachmentHeight;
         }
+        drawBody(cr, *composer, top, width);
     }
 
   private:
-    static const CGRect* buttonAt(CGPoint point) {
-        for (const CGRect* button : {&kCancelRect, &kSendRect}) {
-            if (CGRectContainsPoint(*button, point))
-                return button;
-        }
-        return nullptr;
+    MFMailComposeViewController* composer() const {
+        return dynamic_cast<MFMailComposeViewController*>(viewController());
     }
 
-    const CGRect* touched_ = nullptr;  // the button under the touch as it began
+    // A field's line: its label, then its text, kept in view by its end (the caret's side).
+    static void drawField(cairo_t* cr, const MFMailComposeViewController* composer, Field field,
+                          double width) {
+        const double top = kFieldTop + static_cast<int>(field) * kFieldHeight;
+        const char* label = kFieldLabels[static_cast<int>(field)];
+        drawStringInRect(cr, label, CGRectMake(8, top, width - 16, kFieldHeight), kFieldFont,
+                         UIColor::colorWithRed(0.5, 0.5, 0.5, 1), UITextAlignmentLeft);
+        cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
+        cairo_rectangle(cr, 0, top + kFieldHeight - 1, width, 1);
+        cairo_fill(cr);
+        if (!composer)
+            return;
+        const double left = 8 + sizeWithFont(label, kFieldFont).width + 6;
+        const double room = width - 8 - left;
+        const std::string& text = composer->text(field);
+        const double textWidth = sizeWithFont(text, kFieldFont).width;
+        const double x = left + std::min(0.0, room - textWidth - 3);
+        cairo_save(cr);
+        cairo_rectangle(cr, left, top, room, kFieldHeight);
+        cairo_clip(cr);
+        drawStringInRect(cr, text, CGRectMake(x, top, textWidth, kFieldHeight), kFieldFont,
+                         UIColor::blackColor(), UITextAlignmentLeft);
+        if (composer->focusedField() == field && composer->acceptsTyping())
+            drawCaret(cr, x + textWidth + 1, top + 12, kFieldHeight - 24);
+        cairo_restore(cr);
+    }
+
+    static void drawBody(cairo_t* cr, const MFMailComposeViewController& composer, double top,
+                         double width) {
+        cairo_save(cr);
+        cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                               CAIRO_FONT_WEIGHT_NORMAL);
+        cairo_set_font_size(cr, kFieldFont.pointSize);
+        const std::vector<std::string> lines =
+            wrappedLines(cr, composer.text(Field::Body), width - 16);
+        cairo_restore(cr);
+        for (const std::string& line : lines) {
+            drawStringInRect(cr, line, CGRectMake(8, top, width - 16, kBodyLineHeight), kFieldFont,
+                             UIColor::blackColor(), UITextAlignmentLeft);
+            top += kBodyLineHeight;
+        }
+        if (composer.focusedField() == Field::Body && composer.acceptsTyping())
+            drawCaret(cr, 8 + sizeWithFont(lines.back(), kFieldFont).width + 1,
+                      top - kBodyLineHeight + 2, kBodyLineHeight - 4);
+    }
+
+    Spot touched_ = Spot::None;  // what the touch began on
 };
 
 }  // namespace
@@ -201,6 +254,27 @@ void MFMailComposeViewController::addAttachmentData(Data data, std::string mimeT
         mimeType = "application/octet-stream";
     attachments_.push_back({std::make_shared<const Data>(std::move(data)), std::move(mimeType),
                             withoutLineBreaks(std::move(fileName))});
+}
+
+void MFMailComposeViewController::insertText(const std::string& typed) {
+    if (!mayAnswer())
+        return;
+    if (typed == "\n" && focused_ != Field::Body)
+        return moveToNextField(false);
+    fields_[static_cast<size_t>(focused_)] += typedText(typed, focused_ == Field::Body);
+}
+
+void MFMailComposeViewController::deleteBackward() {
+    if (!mayAnswer())
+        return;
+    std::string& field = fields_[static_cast<size_t>(focused_)];
+    field.erase(startOfLastComposedCharacter(field));
+}
+
+void MFMailComposeViewController::moveToNextField(bool backwards) {
+    if (!mayAnswer())
+        return;
+    focused_ = static_cast<Field>((static_cast<int>(focused_) + (backwards ? 3 : 1)) % 4);
 }
 
 void MFMailComposeViewController::loadView() {
@@ -261,38 +335,18 @@ void MFMailComposeViewController::finish(MFMailComposeResult result, const NSErr
         delegate->mailComposeControllerDidFinishWithResult(this, result, error);
 }
 
-std::string MFMailComposeViewController::messageText() const {
-    const std::string boundary = "=_Tilvex_" + randomHex(24);
-    std::string text;
-    text += "Date: " + messageDate(Clock::current().now()) + "\r\n";
-    text += std::string("From: ") + kMFMailComposeSender + "\r\n";
-    text += "Message-ID: <" + randomHex(16) + "." + randomHex(16) + "@phone.invalid>\r\n";
-    text += "MIME-Version: 1.0\r\n";
-    text += "Content-Type: multipart/mixed; " + parameter("boundary", boundary) + "\r\n";
-    text += "\r\n";
-    text += "This is a multi-part message in MIME format.\r\n";
-    text += "--" + boundary + "\r\n";
-    text += "Content-Type: text/plain; charset=utf-8\r\n";
-    text += "Content-Transfer-Encoding: 7bit\r\n";
-    text += "\r\n";
-    for (const auto& attachment : attachments_) {
-        // The boundary holds "=_", which base64 text never does.
-        text += "\r\n--" + boundary + "\r\n";
-        text += "Content-Type: " + attachment.mimeType + "; " +
-                parameter("name", attachment.fileName) + "\r\n";
-        text += "Content-Disposition: attachment; " + parameter("filename", attachment.fileName) +
-                "\r\n";
-        text += "Content-Transfer-Encoding: base64\r\n";
-        text += "\r\n";
-        appendBase64(text, *attachment.data);
-    }
-    text += "\r\n--" + boundary + "--\r\n";
-    return text;
+MailMessage MFMailComposeViewController::message() const {
+    return {kMFMailComposeSender,
+            mailRecipients(text(Field::To)),
+            mailRecipients(text(Field::CcBcc)),
+            text(Field::Subject),
+            text(Field::Body),
+            attachments_};
 }
 
 NSErrorPtr MFMailComposeViewController::writeToOutbox() {
     NSErrorPtr cause;
-    const std::string text = messageText();
+    const std::string text = mailMessageText(message(), Clock::current().now());
     const std::string outbox = DeviceHome::outbox();
     const std::string path = NSData::writeToFirstFreePath(
         Data(text.begin(), text.end()), 1, std::numeric_limits<long>::max(),

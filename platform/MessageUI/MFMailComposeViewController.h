@@ -5,12 +5,17 @@
 // it, and hears how it ended through the mail-compose delegate. The composer never dismisses
 // itself: the delegate does.
 //
+// The person writes into four fields, in Tab order: To, Cc/Bcc, Subject and the body. The caret
+// starts in To; a tap on a field or Tab moves it. Typing goes to the field with the caret (as a
+// UIKeyInput, through UIApplication's typing). To and Cc/Bcc hold addresses separated by commas;
+// the three of them take one line (a line break typed or pasted there becomes a space, and
+// Return moves to the next field); the body takes any number.
+//
 // Sending writes the message as one new file "Message_NNNN.eml" (the first free number from
-// 0001) in the home's Mail/Outbox/: RFC 5322 headers (Date, From, Message-ID, MIME-Version) and a
-// multipart/mixed body — an empty text/plain part, then each attachment base64-encoded under its
-// MIME type and file name — with CRLF line ends. The file appears whole or not at all: written
-// under a temporary name first, then given a number that no directory entry holds (a dangling
-// link too), never writing through one.
+// 0001) in the home's Mail/Outbox/, as MailMessageText writes it: the addresses of To and of
+// Cc/Bcc as its To and Cc, the subject, the body as its text part, then the attachments. The
+// file appears whole or not at all: written under a temporary name first, then given a number
+// that no directory entry holds (a dangling link too), never writing through one.
 //
 // A finger on the composer's screen: Send sends; Cancel asks with an action sheet whether to
 // delete the draft (cancel), save it (save) or go back to the message.
@@ -23,7 +28,9 @@
 
 #include "platform/Foundation/NSError.h"
 #include "platform/Foundation/Value.h"
+#include "platform/MessageUI/MailMessageText.h"
 #include "platform/UIKit/UIActionSheet.h"
+#include "platform/UIKit/UIKeyInput.h"
 #include "platform/UIKit/UIViewController.h"
 
 enum MFMailComposeResult {
@@ -56,13 +63,13 @@ class MFMailComposeViewControllerDelegate {
     }
 };
 
-class MFMailComposeViewController : public UIViewController, public UIActionSheetDelegate {
+class MFMailComposeViewController : public UIViewController,
+                                    public UIActionSheetDelegate,
+                                    public UIKeyInput {
   public:
-    struct Attachment {
-        std::shared_ptr<const Data> data;
-        std::string mimeType;
-        std::string fileName;
-    };
+    using Attachment = MailAttachment;
+    // The fields in Tab order.
+    enum class Field { To, CcBcc, Subject, Body };
 
     MFMailComposeViewController() = default;
     static std::shared_ptr<MFMailComposeViewController> init();
@@ -75,6 +82,18 @@ class MFMailComposeViewController : public UIViewController, public UIActionShee
     // "application/octet-stream"; line breaks in the type or the name are dropped.
     void addAttachmentData(Data data, std::string mimeType, std::string fileName);
     const std::vector<Attachment>& attachments() const { return attachments_; }
+
+    // What the person wrote into `field` so far.
+    const std::string& text(Field field) const { return fields_[static_cast<size_t>(field)]; }
+    Field focusedField() const { return focused_; }
+    void focusField(Field field) { focused_ = field; }
+
+    // Typing into the focused field. The composer takes it while it may be answered.
+    bool acceptsTyping() const override { return mayAnswer(); }
+    void insertText(const std::string& text) override;
+    void deleteBackward() override;
+    // From the body, Tab goes round to To (Shift+Tab from To to the body).
+    void moveToNextField(bool backwards) override;
 
     // A person's answer on the composer's screen; each tells the delegate its result once.
     // False (and nothing happens) while the composer is not presented, after it has already been
@@ -103,12 +122,14 @@ class MFMailComposeViewController : public UIViewController, public UIActionShee
   private:
     bool mayAnswer() const;
     void finish(MFMailComposeResult result, const NSErrorPtr& error);
-    // The whole message as it goes to the outbox.
-    std::string messageText() const;
+    // The message as it goes to the outbox.
+    MailMessage message() const;
     NSErrorPtr writeToOutbox();
 
     std::weak_ptr<MFMailComposeViewControllerDelegate> delegate_;
     std::vector<Attachment> attachments_;
+    std::string fields_[4];
+    Field focused_ = Field::To;
     bool finished_ = false;
     std::string sentPath_;
 };

@@ -13,6 +13,7 @@
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UIPasteboard.h"
 #include "platform/UIKit/UIStatusBar.h"
 #include "platform/UIKit/UIWindow.h"
 
@@ -207,6 +208,58 @@ void UIApplication::sendTouch(UITouchPhase phase, CGPoint point) {
             return;
         }
     }
+}
+
+namespace {
+
+// `view` or the first of its descendants (depth first, topmost first) that takes typing.
+UIKeyInput* keyInputIn(const std::shared_ptr<UIView>& view) {
+    if (!view->isVisibleOnScreen())
+        return nullptr;
+    if (auto* input = dynamic_cast<UIKeyInput*>(view.get()); input && input->acceptsTyping())
+        return input;
+    const auto& subviews = view->subviews();
+    for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+        if (auto* input = keyInputIn(*it))
+            return input;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+UIKeyInput* UIApplication::keyInput() const {
+    NSThread::assertMainThread("UIApplication", __func__);
+    if (isIgnoringInteractionEvents() || UIAlertView::topAlert() || UIActionSheet::topSheet())
+        return nullptr;
+    auto window = UIWindow::keyWindow();
+    if (!window)
+        return nullptr;
+    const auto& views = window->subviews();
+    for (auto it = views.rbegin(); it != views.rend(); ++it) {
+        if ((*it)->isVisibleOnScreen())
+            return keyInputIn(*it);
+    }
+    return nullptr;
+}
+
+void UIApplication::sendText(const std::string& text) {
+    if (auto* input = keyInput(); input && !text.empty())
+        input->insertText(text);
+}
+
+void UIApplication::sendBackspace() {
+    if (auto* input = keyInput())
+        input->deleteBackward();
+}
+
+void UIApplication::sendTab(bool backwards) {
+    if (auto* input = keyInput())
+        input->moveToNextField(backwards);
+}
+
+void UIApplication::sendPaste() {
+    sendText(UIPasteboard::generalPasteboard()->string());
 }
 
 void UIApplication::endIgnoringInteractionEvents() {

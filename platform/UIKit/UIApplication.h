@@ -21,6 +21,7 @@
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/QuartzCore/CADisplayLink.h"
 #include "platform/UIKit/UIApplicationDelegate.h"
+#include "platform/UIKit/UIKeyInput.h"
 #include "platform/UIKit/UINibConnectable.h"
 #include "platform/UIKit/UIView.h"
 
@@ -97,6 +98,17 @@ class UIApplication : public NSObject, public UINibConnectable {
     // it); its moves and its end go to the same view. A touch that begins while the application
     // ignores interaction events goes nowhere.
     void sendTouch(UITouchPhase phase, CGPoint point);
+
+    // A person's typing. It goes to keyInput(), the view that takes typing; with none, it goes
+    // nowhere. sendPaste inserts the text of the general pasteboard (UIPasteboard::string).
+    void sendText(const std::string& text);
+    void sendBackspace();
+    void sendTab(bool backwards);
+    void sendPaste();
+    // The view that takes typing: the topmost presented or added view of the key window, or one
+    // inside it, that is a UIKeyInput accepting typing and is visible on screen. Null while an
+    // alert or an action sheet is up, or while the application ignores interaction events.
+    UIKeyInput* keyInput() const;
 
     // Touches are ignored from a begin until its matching end (the calls nest). While ignoring,
     // a person's taps and presses (UIControl::tap, sheet and composer buttons) are refused.

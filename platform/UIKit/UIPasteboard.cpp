@@ -26,3 +26,12 @@ int UIPasteboard::numberOfItems() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(items_.size());
 }
+
+std::string UIPasteboard::string() const {
+    std::lock_guard lock(mutex_);
+    for (const Value& item : items_) {
+        if (const Value text = item["public.utf8-plain-text"]; text.isString())
+            return text.string();
+    }
+    return {};
+}

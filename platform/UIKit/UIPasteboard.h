@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/Foundation/NSObject.h"
 #include "platform/Foundation/Value.h"
@@ -21,6 +22,8 @@ class UIPasteboard : public NSObject {
     void setItems(const ValueArray& items);
     ValueArray items() const;
     int numberOfItems() const;
+    // The text of the first item that has one ("public.utf8-plain-text"); "" when none has.
+    std::string string() const;
 
   private:
     mutable std::mutex mutex_;

@@ -43,10 +43,13 @@ extern "C" {
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
+#include "platform/MessageUI/MFMailComposeViewController.h"
+#include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/app/XDisplay.h"
+#include "tests/support/MailMessageReader.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
@@ -275,6 +278,94 @@ class Person {
         return false;
     }
 
+    // A recording sent by e-mail, its fields typed on the keyboard: the letters H and Q are
+    // text there, Tab and a click move between fields, Backspace takes a letter back. A second
+    // composer is left up, its To field taking typing, for Ctrl+Q.
+    void mailSteps() {
+        if (!waitFor("button", "title", "Record"))
+            return;
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Stop"))
+            return;
+        std::this_thread::sleep_for(2s);  // a recording with frames and sound to encode
+        click(centreOf("button"));
+        if (!waitFor("albumButton", "enabled", "YES"))
+            return;
+        click(centreOf("albumButton"));
+        if (!waitFor("table", "rows", "1"))
+            return;
+        click(centreOf("row:0"));
+        if (!waitFor("seekSlider", "hidden", "NO") || !openComposer())
+            return;
+        click({200, 86});  // the To line
+        x_->typeText("hq@example.invalid");
+        x_->tapKey("Tab");
+        x_->typeText("quinn@example.invalid");
+        click({200, 174});  // the Subject line
+        x_->typeText("Hush, quiet Hq");
+        x_->tapKey("Tab");
+        x_->typeText("hello qx");
+        x_->tapKey("BackSpace");
+        x_->tapKey("h");
+        x_->tapKey("q");
+        if (!waitForFields("hq@example.invalid|quinn@example.invalid|Hush, quiet Hq|hello qhq") ||
+            !showsTheScreen("the typed message"))
+            return;
+        click({280, 42});  // Send
+        if (!waitForComposer(false) || !openComposer())
+            return;
+        x_->typeText("q");
+        waitForFields("q|||");
+        // Termination while a field takes typing is Ctrl+Q.
+        x_->tapKeyWithControl("q");
+    }
+    bool openComposer() {
+        onMain([] { (void)driver().tap("exportButton"); });
+        if (!waitForSheet())
+            return false;
+        onMain([] { (void)driver().pressSheetButton("Email"); });
+        return waitForComposer(true);
+    }
+    bool waitForSheet() {
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (!readOnMain([] { return UIActionSheet::topSheet() ? "yes" : ""; }).empty())
+                return true;
+        }
+        report_.fail("expected the export sheet");
+        return false;
+    }
+    bool waitForComposer(bool shown) {
+        for (auto until = std::chrono::steady_clock::now() + 60s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (readOnMain([] {
+                    return MFMailComposeViewController::visibleComposer() ? "yes" : "";
+                }).empty() != shown)
+                return true;
+        }
+        report_.fail(shown ? "expected the mail composer" : "expected the composer gone");
+        return false;
+    }
+    // The composer's four fields, joined by "|".
+    bool waitForFields(const std::string& expected) {
+        std::string now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            now = readOnMain([] {
+                auto composer = MFMailComposeViewController::visibleComposer();
+                if (!composer)
+                    return std::string("no composer");
+                using Field = MFMailComposeViewController::Field;
+                return composer->text(Field::To) + "|" + composer->text(Field::CcBcc) + "|" +
+                       composer->text(Field::Subject) + "|" + composer->text(Field::Body);
+            });
+            if (now == expected)
+                return true;
+        }
+        report_.fail("expected the fields " + expected + ", found " + now);
+        return false;
+    }
+
     // The window shows the phone's screen turned off: black but for one line of text across
     // its middle, clear of the window's sides.
     bool showsTheScreenOff(const std::string& when) {
@@ -430,7 +521,7 @@ class Person {
         return differing;
     }
 
-    static constexpr const char* kTitle = "Tilvex (H: home button, Q: quit)";
+    static constexpr const char* kTitle = "Tilvex (Ctrl+H: home button, Ctrl+Q: quit)";
 
     const Report& report_;
     std::unique_ptr<XDisplay> x_;
@@ -546,6 +637,32 @@ WindowRun runInTheWindow(const VirtualDisplay& display, const TemporaryFolder& f
     std::ifstream logFile(logPath);
     run.log.assign(std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>());
     return run;
+}
+
+TEST(WindowEndToEndTest, APersonTypesAMessageWithTheLettersHAndQAndSendsIt) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    const std::string home = folder / "home";
+    const WindowRun run = runInTheWindow(display, folder, "", [](Person& p) { p.mailSteps(); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+    EXPECT_EQ(run.status, 0) << run.log;  // Ctrl+Q ended it
+
+    const auto outbox = NSFileManager::defaultManager()
+                            .contentsOfDirectoryAtPath(home + "/Mail/Outbox")
+                            .value_or(std::vector<std::string>{});
+    ASSERT_EQ(outbox, std::vector<std::string>{"Message_0001.eml"});
+    auto message = readMailMessage(home + "/Mail/Outbox/Message_0001.eml", folder.path());
+    ASSERT_TRUE(message.is_object()) << "python3 could not read the message";
+    EXPECT_EQ(message["defects"], nlohmann::json::array());
+    EXPECT_EQ(message["to"], std::vector<std::string>{"hq@example.invalid"});
+    EXPECT_EQ(message["cc"], std::vector<std::string>{"quinn@example.invalid"});
+    EXPECT_EQ(message["subject"], "Hush, quiet Hq");
+    EXPECT_EQ(message["body"], "hello qhq");
+    ASSERT_EQ(message["attachments"].size(), 1u);
+    EXPECT_EQ(message["attachments"][0]["filename"], "Video.mov");
+    EXPECT_EQ(message["attachments"][0]["type"], "video/quicktime");
 }
 
 TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndKeys) {

@@ -1,8 +1,10 @@
 #include "tests/app/XDisplay.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <thread>
 
@@ -106,4 +108,31 @@ void XDisplay::destroyWindow() {
 void XDisplay::killClient() {
     XKillClient(state_->display, state_->window);
     XSync(state_->display, False);
+}
+
+void XDisplay::tapKeyWithControl(const std::string& keysym) {
+    const KeyCode control = XKeysymToKeycode(state_->display, XK_Control_L);
+    XTestFakeKeyEvent(state_->display, control, True, 0);
+    tapKey(keysym);
+    XTestFakeKeyEvent(state_->display, control, False, 0);
+    XSync(state_->display, False);
+}
+
+void XDisplay::typeText(const std::string& text) {
+    ::Display* d = state_->display;
+    const KeyCode shift = XKeysymToKeycode(d, XK_Shift_L);
+    for (char c : text) {
+        // Printable ASCII keysyms have the character's own value.
+        const KeySym symbol = static_cast<KeySym>(static_cast<unsigned char>(c));
+        const KeyCode code = XKeysymToKeycode(d, symbol);
+        const bool shifted = XkbKeycodeToKeysym(d, code, 0, 0) != symbol;
+        if (shifted)
+            XTestFakeKeyEvent(d, shift, True, 0);
+        XTestFakeKeyEvent(d, code, True, 0);
+        XTestFakeKeyEvent(d, code, False, 0);
+        if (shifted)
+            XTestFakeKeyEvent(d, shift, False, 0);
+        XSync(d, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }

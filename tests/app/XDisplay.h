@@ -29,6 +29,10 @@ class XDisplay {
     void pressButton(bool down);
     // A press and release of the key named `keysym` ("q", "h").
     void tapKey(const std::string& keysym);
+    // The same with Control held down.
+    void tapKeyWithControl(const std::string& keysym);
+    // Types printable ASCII `text` key by key, with Shift where the keyboard needs it.
+    void typeText(const std::string& text);
 
     // What another client can do to the window found: destroy it (as a crashed window manager
     // or `xdotool windowclose` does), or kill the connection of the client that made it.

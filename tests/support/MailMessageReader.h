@@ -6,9 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-// The message as JSON (top-level headers, the parser's defects, and "attachments": type,
-// filename, disposition, encoding, and "file": the decoded payload written into `outdir`); null
-// when the reader cannot run or fails.
+// The message as JSON (top-level headers, "to" and "cc" as lists of "Name <address>", the
+// decoded "subject", the parser's defects, the text part's "body" and "body_charset", the
+// top-level "parts" by content type, and "attachments": type, filename, disposition, encoding,
+// and "file": the decoded payload written into `outdir`); null when the reader cannot run or
+// fails.
 inline nlohmann::json readMailMessage(const std::string& eml, const std::string& outdir) {
     const std::string command = "python3 '" TILVEX_SOURCE_DIR
                                 "/tests/platform/MessageUI/read_message.py' '" +

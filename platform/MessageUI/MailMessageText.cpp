@@ -1,0 +1,234 @@
+#include "platform/MessageUI/MailMessageText.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <string_view>
+
+namespace {
+
+constexpr size_t kBase64LineLength = 76;
+// Folding aims below this length; RFC 5322 allows up to 998 characters a line.
+constexpr size_t kHeaderLineLength = 78;
+constexpr size_t kLongestLine = 998;
+// UTF-8 bytes in one encoded word: 52 base64 characters, 64 with "=?utf-8?B?" and "?=", so
+// that "Subject: " and the first word fit on a line.
+constexpr size_t kEncodedWordBytes = 39;
+
+std::string base64(std::string_view bytes) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto byte = [&](size_t i) { return uint32_t{static_cast<unsigned char>(bytes[i])}; };
+    std::string out;
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t n = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+        out += {alphabet[n >> 18 & 63], alphabet[n >> 12 & 63], alphabet[n >> 6 & 63],
+                alphabet[n & 63]};
+    }
+    if (const size_t rest = bytes.size() - i; rest > 0) {
+        const uint32_t n = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
+        out += {alphabet[n >> 18 & 63], alphabet[n >> 12 & 63],
+                rest == 2 ? alphabet[n >> 6 & 63] : '=', '='};
+    }
+    return out;
+}
+
+// Base64 in lines of 76 characters, each ended by CRLF.
+void appendBase64(std::string& out, std::string_view bytes) {
+    const std::string encoded = base64(bytes);
+    for (size_t i = 0; i < encoded.size(); i += kBase64LineLength)
+        out.append(encoded, i, kBase64LineLength).append("\r\n");
+}
+
+bool isPlainASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
+}
+
+// A MIME parameter: a quoted string for ASCII, else the RFC 2231 form in UTF-8.
+std::string parameter(const std::string& name, const std::string& value) {
+    if (isPlainASCII(value)) {
+        std::string quoted;
+        for (char c : value) {
+            if (c == '"' || c == '\\')
+                quoted += '\\';
+            quoted += c;
+        }
+        return name + "=\"" + quoted + "\"";
+    }
+    std::string encoded;
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            encoded += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            encoded += hex;
+        }
+    }
+    return name + "*=utf-8''" + encoded;
+}
+
+// RFC 2047 encoded words, each of whole UTF-8 characters, folded onto lines of their own.
+std::string encodedWords(std::string_view text) {
+    std::string out;
+    while (!text.empty()) {
+        size_t n = std::min(kEncodedWordBytes, text.size());
+        while (n < text.size() && n > 1 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            --n;
+        if (!out.empty())
+            out += "\r\n ";
+        out += "=?utf-8?B?" + base64(text.substr(0, n)) + "?=";
+        text.remove_prefix(n);
+    }
+    return out;
+}
+
+// The subject as it is, where a reader cannot take it for encoded words; else encoded.
+std::string subjectHeader(const std::string& subject) {
+    if (isPlainASCII(subject) && subject.find("=?") == std::string::npos &&
+        subject.size() + 9 <= kLongestLine)
+        return subject;
+    return encodedWords(subject);
+}
+
+// One recipient: ASCII as typed; a display name that is not ASCII as encoded words.
+std::string address(const std::string& recipient) {
+    if (isPlainASCII(recipient))
+        return recipient;
+    const size_t open = recipient.rfind('<');
+    if (open == std::string::npos || !isPlainASCII(recipient.substr(open)))
+        return recipient;  // an address of its own that is not ASCII: as typed, in UTF-8
+    std::string name = recipient.substr(0, open);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.substr(1, name.size() - 2);
+    return encodedWords(name) + " " + recipient.substr(open);
+}
+
+// "Name: a, b" with a fold after a comma where the line would grow past 78 characters.
+std::string addressHeader(const std::string& name, const std::vector<std::string>& recipients) {
+    std::string out = name + ":";
+    size_t lineLength = out.size();
+    for (size_t i = 0; i < recipients.size(); ++i) {
+        const std::string one = address(recipients[i]) + (i + 1 < recipients.size() ? "," : "");
+        const size_t firstLine = std::min(one.find("\r\n"), one.size());
+        if (i > 0 && lineLength + 1 + firstLine > kHeaderLineLength) {
+            out += "\r\n";
+            lineLength = 0;
+        }
+        out += " " + one;
+        const size_t lastBreak = one.rfind("\r\n");
+        lineLength = lastBreak == std::string::npos ? lineLength + 1 + one.size()
+                                                    : one.size() - lastBreak - 2;
+    }
+    return out + "\r\n";
+}
+
+// The text part: 7bit where every line is ASCII and short enough, else base64.
+std::string textPart(const std::string& body) {
+    std::string crlf;
+    bool sevenBit = true;
+    size_t lineLength = 0;
+    for (char c : body) {
+        if (c == '\n') {
+            crlf += "\r\n";
+            lineLength = 0;
+            continue;
+        }
+        crlf += c;
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u >= 0x7f || ++lineLength > kLongestLine)
+            sevenBit = false;
+    }
+    std::string part = "Content-Type: text/plain; charset=utf-8\r\n";
+    if (sevenBit)
+        return part + "Content-Transfer-Encoding: 7bit\r\n\r\n" + crlf;
+    part += "Content-Transfer-Encoding: base64\r\n\r\n";
+    appendBase64(part, crlf);
+    return part;
+}
+
+// RFC 5322 date-time in UTC, with English names whatever the locale.
+std::string messageDate(NSTimeInterval now) {
+    static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const time_t seconds = static_cast<time_t>(std::floor(now));
+    struct tm t = {};
+    gmtime_r(&seconds, &t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0000", days[t.tm_wday],
+                  t.tm_mday, months[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+std::string randomHex(size_t digits) {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < digits; ++i) out += hex[generator() & 15];
+    return out;
+}
+
+}  // namespace
+
+std::string mailMessageText(const MailMessage& message, NSTimeInterval now) {
+    const std::string boundary = "=_Tilvex_" + randomHex(24);
+    std::string text;
+    text += "Date: " + messageDate(now) + "\r\n";
+    text += "From: " + message.from + "\r\n";
+    if (!message.to.empty())
+        text += addressHeader("To", message.to);
+    if (!message.cc.empty())
+        text += addressHeader("Cc", message.cc);
+    if (!message.subject.empty())
+        text += "Subject: " + subjectHeader(message.subject) + "\r\n";
+    text += "Message-ID: <" + randomHex(16) + "." + randomHex(16) + "@phone.invalid>\r\n";
+    text += "MIME-Version: 1.0\r\n";
+    text += "Content-Type: multipart/mixed; " + parameter("boundary", boundary) + "\r\n";
+    text += "\r\n";
+    text += "This is a multi-part message in MIME format.\r\n";
+    text += "--" + boundary + "\r\n";
+    text += textPart(message.body);
+    for (const auto& attachment : message.attachments) {
+        // The boundary holds "=_", which base64 text never does.
+        text += "\r\n--" + boundary + "\r\n";
+        text += "Content-Type: " + attachment.mimeType + "; " +
+                parameter("name", attachment.fileName) + "\r\n";
+        text += "Content-Disposition: attachment; " + parameter("filename", attachment.fileName) +
+                "\r\n";
+        text += "Content-Transfer-Encoding: base64\r\n";
+        text += "\r\n";
+        appendBase64(text, std::string_view(reinterpret_cast<const char*>(attachment.data->data()),
+                                            attachment.data->size()));
+    }
+    text += "\r\n--" + boundary + "--\r\n";
+    return text;
+}
+
+std::vector<std::string> mailRecipients(const std::string& field) {
+    std::vector<std::string> recipients;
+    std::string current;
+    bool quoted = false;
+    auto take = [&] {
+        const size_t first = current.find_first_not_of(' ');
+        if (first != std::string::npos)
+            recipients.push_back(current.substr(first, current.find_last_not_of(' ') - first + 1));
+        current.clear();
+    };
+    for (char c : field) {
+        if (c == '"')
+            quoted = !quoted;
+        if (c == ',' && !quoted)
+            take();
+        else
+            current += c;
+    }
+    take();
+    return recipients;
+}
