@@ -122,11 +122,9 @@ void VideoPlayerViewController::viewWillDisappear(bool animated) {
         timer->invalidate();
     if (player_)
         player_->stop();
-    // A seek's pending resume would start the sound again behind the list, and a pending export
-    // step would encode or present a composer for a screen that is gone.
-    for (auto step : {&V::restoreState, &V::email, &V::showComposer, &V::saveToCameraRoll,
-                      &V::saveVideo, &V::hideProgress})
-        cancelPreviousPerformRequestsWithTarget(this, step);
+    // A seek's pending resume would start the sound again behind the list. A running export is
+    // left to finish: the person chose it, and its steps keep the controller alive.
+    cancelPreviousPerformRequestsWithTarget(this, &V::restoreState);
 }
 
 void VideoPlayerViewController::showFrame(int index) {
@@ -198,17 +196,33 @@ void VideoPlayerViewController::actionSheetClickedButtonAtIndex(UIActionSheet* a
         return;
     exporting_ = true;
     exportButton_->setEnabled(false);
+    exportKeepAlive_ = retained(this);
+    UIApplication::sharedApplication()->beginIgnoringInteractionEvents();
+    ignoringTouches_ = true;
     performSelector(retained(this), buttonIndex == 0 ? &V::email : &V::saveToCameraRoll,
                     kExportDelay);
 }
 
 void VideoPlayerViewController::email() {
-    const std::string failure = output();
-    if (!failure.empty()) {
-        encodingFailed(failure);
-        return;
-    }
-    performSelector(retained(this), &V::showComposer, 0.0);
+    encodeInBackground(&V::showComposer);
+}
+
+void VideoPlayerViewController::encodeInBackground(void (VideoPlayerViewController::*next)()) {
+    // The audio player belongs to the main thread: its duration and file are read here.
+    const float duration = static_cast<float>(soundDuration());
+    const std::string sound = player_ ? player_->url() : std::string();
+    NSThread::detachNewThread([self = retained(this), duration, sound, next]() mutable {
+        std::string failure = self->encode(duration, sound);
+        // The progress posted before this runs first; the last reference goes back to the main
+        // thread with the work, so the controller is never freed here.
+        NSRunLoop::mainRunLoop()->post(
+            [self = std::move(self), failure = std::move(failure), next] {
+                if (failure.empty())
+                    ((*self).*next)();
+                else
+                    self->encodingFailed(failure);
+            });
+    });
 }
 
 void VideoPlayerViewController::showComposer() {
@@ -224,6 +238,7 @@ void VideoPlayerViewController::showComposer() {
     if (auto panel = progressPanel())
         panel->setHidden(true);
     // The composer covers the player; the road is over.
+    allowTouches();
     endExport();
 }
 
@@ -239,12 +254,7 @@ void VideoPlayerViewController::mailComposeControllerDidFinishWithResult(
 
 void VideoPlayerViewController::saveToCameraRoll() {
     saving_ = true;
-    const std::string failure = output();
-    if (!failure.empty()) {
-        encodingFailed(failure);
-        return;
-    }
-    performSelector(retained(this), &V::saveVideo, 0.0);
+    encodeInBackground(&V::saveVideo);
 }
 
 void VideoPlayerViewController::saveVideo() {
@@ -257,6 +267,7 @@ void VideoPlayerViewController::videoDidFinishSavingWithError(const std::string&
                                                               void* contextInfo) {
     (void)videoPath;
     (void)contextInfo;
+    allowTouches();
     if (error) {
         NSLogString(error->localizedDescription());
         showError(error->localizedDescription());
@@ -394,14 +405,24 @@ void VideoPlayerViewController::showError(const std::string& message) {
     UIAlertView::initWithTitle("Error", message, {}, "OK", {})->show();
 }
 
+void VideoPlayerViewController::allowTouches() {
+    if (!ignoringTouches_)
+        return;
+    ignoringTouches_ = false;
+    UIApplication::sharedApplication()->endIgnoringInteractionEvents();
+}
+
 void VideoPlayerViewController::endExport() {
     exporting_ = false;
     exportButton_->setEnabled(true);
+    // Last: this may free the controller of a closed player.
+    auto keepAlive = std::move(exportKeepAlive_);
 }
 
 void VideoPlayerViewController::encodingFailed(const std::string& message) {
     saving_ = false;
     copying_ = false;
+    allowTouches();
     showError(message);
     if (auto panel = progressPanel())
         panel->setHidden(true);

@@ -26,14 +26,20 @@
 // "Saving..." until the album reports, then fills and hides 1.0 s later). The export item is
 // disabled from the menu choice until the composer is up or the album has reported, so no second
 // export starts while one runs. An encoding that fails shows the alert "Error" with the encoder's
-// message and hides the panel; playback stays paused. Leaving the player cancels the export's
-// pending steps, and the album's report is dropped once the controller is gone.
+// message and hides the panel; playback stays paused.
 //
-// Threads: main thread only, the encoding included (it holds the main thread, so the bar is
-// redrawn only when it returns), except copyMovie, which runs on a thread of its own. Both
-// timers are held by the main run loop, which keeps the controller alive until
-// viewWillDisappear invalidates them; delayed calls keep it alive until they run or are
-// cancelled.
+// While an export runs the application ignores touches, from the menu choice until the composer
+// is up, the album has reported or the failure alert shows: a click then (Done included) goes
+// nowhere, and the export a person chose always ends in the composer, the album entry or an
+// alert. A player closed by other means meanwhile still finishes its export: the export holds the
+// controller until its road ends.
+//
+// Threads: main thread only, except the encoding of both menu roads, which runs on a worker
+// thread of its own (the window keeps drawing; the encoder's "progress" reaches the bar through
+// the main run loop, and the road goes on there once the movie is written), and copyMovie, which
+// runs on a thread of its own. Both timers are held by the main run loop, which keeps the
+// controller alive until viewWillDisappear invalidates them; delayed calls keep it alive until
+// they run or are cancelled.
 
 #include <atomic>
 #include <memory>
@@ -76,8 +82,8 @@ class VideoPlayerViewController : public UIViewController,
     ~VideoPlayerViewController() override;
 
     void viewDidLoad() override;
-    // Stops both timers and the sound and cancels the export's pending steps, unless a modal
-    // controller is up.
+    // Stops both timers and the sound, unless a modal controller is up. A running export goes
+    // on.
     void viewWillDisappear(bool animated) override;
 
     // Actions: the play item (toggles), the pause item, the tap on the picture, and the seek
@@ -100,7 +106,8 @@ class VideoPlayerViewController : public UIViewController,
     // The menu's answer: "Cancel" changes nothing; "Email" (0) and "Save to Camera Roll" (1)
     // start their road.
     void actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet, int buttonIndex) override;
-    // The e-mail road's delayed steps: the encoding, then the composer.
+    // The e-mail road's delayed steps: the encoding (on a worker thread), then, back on the main
+    // thread, the composer.
     void email();
     void showComposer();
     // The composer's end: an error is shown; the composer goes and the status bar turns black
@@ -108,7 +115,8 @@ class VideoPlayerViewController : public UIViewController,
     void mailComposeControllerDidFinishWithResult(MFMailComposeViewController* controller,
                                                   MFMailComposeResult result,
                                                   const NSErrorPtr& error) override;
-    // The album road's delayed steps: the encoding, then the album save of "temp.mov".
+    // The album road's delayed steps: the encoding (on a worker thread), then, back on the main
+    // thread, the album save of "temp.mov".
     void saveToCameraRoll();
     void saveVideo();
     // The album's report (also of the video editor's save): an error is logged and shown, the
@@ -202,7 +210,13 @@ class VideoPlayerViewController : public UIViewController,
     static void showError(const std::string& message);
     // The encoder on the calling thread; "" or its message (one line).
     std::string encode(float duration, const std::string& soundURL);
-    // The end of an export road: the export item works again.
+    // Starts the encoding on a worker thread; once it returns, `next` (or encodingFailed) runs
+    // on the main thread, on a later pass than every progress value it posted.
+    void encodeInBackground(void (VideoPlayerViewController::*next)());
+    // Touches are handled again (once per export).
+    void allowTouches();
+    // The end of an export road: the export item works again, and the export lets go of the
+    // controller (the last reference of a closed player).
     void endExport();
     // An encoding that failed with `message`: alert, panel hidden, export ended.
     void encodingFailed(const std::string& message);
@@ -231,6 +245,9 @@ class VideoPlayerViewController : public UIViewController,
     std::atomic<bool> saving_{false};
     std::atomic<bool> copying_{false};
     bool exporting_ = false;
+    bool ignoringTouches_ = false;
+    // Held from the menu choice to the road's end, so that a closed player still finishes it.
+    std::shared_ptr<VideoPlayerViewController> exportKeepAlive_;
 
     float frameInterval_ = 0;
     int frameOnScreen_ = -1;

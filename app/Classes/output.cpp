@@ -10,6 +10,7 @@ extern "C" {
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <string_view>
 
 #include "app/Classes/ImageHelper.h"
@@ -446,6 +447,9 @@ const std::string& output_error() {
 int output(int argc, const char* const argv[], const ValueArray& images, float duration,
            const std::string& soundURL, const std::shared_ptr<UIProgressView>& progressView) {
     (void)progressView;
+    // The module's state is file-scope: calls from different threads take turns.
+    static std::mutex running;
+    const std::lock_guard<std::mutex> lock(running);
     lastError.clear();
     reset(images, duration, soundURL);
     if (argc != 2) {

@@ -13,8 +13,8 @@
 // is not clamped and ends above 1.0 when r > 0.
 //
 // Threads: runs wholly on the calling thread and holds it until the movie is written; observers
-// of "progress" are called synchronously on it. One call at a time: the module keeps its state
-// in file-scope variables.
+// of "progress" are called synchronously on it. Any thread; the module keeps its state in
+// file-scope variables, so concurrent calls take turns (a second one waits for the first).
 
 extern "C" {
 #include <libavutil/frame.h>

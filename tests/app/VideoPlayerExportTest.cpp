@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ostream>
+#include <thread>
 
 #include "app/Classes/QvProgressHUD.h"
 #include "app/Classes/VideoPlayerViewController.h"
@@ -75,6 +77,22 @@ class VideoPlayerExportTest : public ::testing::Test {
         time.clock().advance(seconds);
         NSRunLoop::currentRunLoop()->runPending();
     }
+    // Passes of the main run loop until `done` holds: the encoding runs on a worker thread and
+    // hands its results over through the loop. False when it has not come within two minutes.
+    template <class Done>
+    bool runUntil(Done done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        auto loop = NSRunLoop::currentRunLoop();
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > limit)
+                return false;
+            loop->runPending();
+            std::this_thread::yield();
+        }
+        return true;
+    }
+    static bool composerUp() { return MFMailComposeViewController::visibleComposer() != nullptr; }
+    static bool alertUp() { return UIAlertView::topAlert() != nullptr; }
     bool panelHidden() const { return player->progressPanel()->isHidden(); }
     std::vector<std::string> folder(const std::string& path) const {
         return NSFileManager::defaultManager().contentsOfDirectoryAtPath(path).value_or(
@@ -107,6 +125,8 @@ class VideoPlayerExportTest : public ::testing::Test {
         const float value = static_cast<float>(n.userInfo()["progress"].doubleValue());
         const bool ignoring = application->isIgnoringInteractionEvents();
         auto note = [this, value, ignoring] {
+            if (!player)  // a player left during its export
+                return;
             steps.push_back({value, player->progressView()->progress(),
                              player->progressLabel()->text(), ignoring});
         };
@@ -168,14 +188,16 @@ TEST_F(VideoPlayerExportTest, EmailAttachesTheMovieAsVideoMovAndTheBarFillsPastO
     step(0.99);
     EXPECT_TRUE(steps.empty()) << "the encoding waits 1.0 s";
     step(0.02);
+    ASSERT_TRUE(runUntil(composerUp));
     ASSERT_FALSE(steps.empty());
     EXPECT_FLOAT_EQ(steps.back().value, 1.25f);
     EXPECT_EQ(steps.back().bar, 1.0f);
-    for (const ProgressStep& s : steps) EXPECT_EQ(s.label, "Encoding...");
-    EXPECT_FALSE(MFMailComposeViewController::visibleComposer()) << "on the next pass";
-    EXPECT_FALSE(panelHidden());
+    for (const ProgressStep& s : steps) {
+        EXPECT_EQ(s.label, "Encoding...");
+        EXPECT_TRUE(s.ignoringTouches) << s.value;
+    }
+    EXPECT_FALSE(application->isIgnoringInteractionEvents()) << "the composer takes touches";
 
-    step();
     auto composer = MFMailComposeViewController::visibleComposer();
     ASSERT_TRUE(composer);
     EXPECT_EQ(player->modalViewController(), composer);
@@ -205,7 +227,7 @@ TEST_F(VideoPlayerExportTest, AComposerThatFailsShowsItsErrorAndStillGoes) {
     open(20, 2.0);
     choose("Email");
     time.advance(1.01);
-    ASSERT_TRUE(MFMailComposeViewController::visibleComposer());
+    ASSERT_TRUE(runUntil(composerUp));
     // An outbox that cannot be made: a file where its folder should be.
     NSFileManager::defaultManager().removeItemAtPath(DeviceHome::outbox());
     const Data junk{'x'};
@@ -221,15 +243,15 @@ TEST_F(VideoPlayerExportTest, TheAlbumHoldsTheBarAtNineTenthsWhileSavingThenFill
     testing::internal::CaptureStderr();
     choose("Save to Camera Roll");
     step(1.01);
+    // The save starts once the encoding is back: the copy is made, its report comes later.
+    ASSERT_TRUE(runUntil([this] { return !folder(DeviceHome::photoAlbum()).empty(); }));
     ASSERT_FALSE(steps.empty());
     for (const ProgressStep& s : steps) {
         EXPECT_EQ(s.bar, s.value > 0.9f ? 0.9f : s.value) << s.value;
         EXPECT_EQ(s.label, s.value > 0.9f ? "Saving..." : "Encoding...") << s.value;
+        EXPECT_TRUE(s.ignoringTouches) << s.value;
     }
     EXPECT_TRUE(player->isSaving());
-    EXPECT_TRUE(folder(DeviceHome::photoAlbum()).empty());
-
-    step();  // the save starts: the copy is made, its report comes later
     EXPECT_EQ(folder(DeviceHome::photoAlbum()), std::vector<std::string>{"IMG_0001.MOV"});
     EXPECT_EQ(player->progressView()->progress(), 0.9f);
     EXPECT_EQ(player->progressLabel()->text(), "Saving...");
@@ -261,6 +283,7 @@ TEST_F(VideoPlayerExportTest, AFailedAlbumSaveShowsItsErrorAndStillFillsTheBarAn
     testing::internal::CaptureStderr();
     choose("Save to Camera Roll");
     time.advance(1.01);
+    ASSERT_TRUE(runUntil(alertUp));
     const std::string message = alertMessage();
     EXPECT_NE(message, "(no alert)");
     EXPECT_EQ(player->progressView()->progress(), 1.0f);
@@ -276,7 +299,9 @@ TEST_F(VideoPlayerExportTest, AFailedAlbumSaveShowsItsErrorAndStillFillsTheBarAn
 TEST_F(VideoPlayerExportTest, ASecondExportRewritesTheMovieAndMailsTheLatest) {
     open(20, 2.0);
     choose("Save to Camera Roll");
-    time.advance(2.5);
+    time.advance(1.01);
+    ASSERT_TRUE(runUntil([this] { return !player->isSaving(); }));
+    time.advance(1.5);
     const Data first = file(VideoPlayerViewController::outputPath());
     ASSERT_FALSE(first.empty());
     navigation->popViewControllerAnimated(false);
@@ -284,6 +309,7 @@ TEST_F(VideoPlayerExportTest, ASecondExportRewritesTheMovieAndMailsTheLatest) {
     open(40, 4.0, "Audio_0002.caf");
     choose("Email");
     time.advance(1.01);
+    ASSERT_TRUE(runUntil(composerUp));
     const Data second = file(VideoPlayerViewController::outputPath());
     EXPECT_GT(second.size(), first.size());
     auto attachments = sendAndRead();
@@ -306,7 +332,10 @@ TEST_P(VideoPlayerExportFailureTest, AFailedEncodingShowsTheEncodersMessageAndGo
     open(9, 0.9);
     testing::internal::CaptureStderr();
     choose(GetParam().road);
-    time.advance(3.0);
+    time.advance(1.01);
+    ASSERT_TRUE(runUntil(alertUp));
+    EXPECT_FALSE(application->isIgnoringInteractionEvents()) << "the alert takes touches";
+    time.advance(2.0);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(alertMessage(), "could not open codec");
     EXPECT_TRUE(panelHidden());
@@ -322,36 +351,54 @@ INSTANTIATE_TEST_SUITE_P(BothRoads, VideoPlayerExportFailureTest,
                          ::testing::Values(FailureCase{"Email"},
                                            FailureCase{"Save to Camera Roll"}));
 
-TEST_F(VideoPlayerExportTest, LeavingDuringAnExportDropsItsStepsAndFreesThePlayer) {
+TEST_F(VideoPlayerExportTest, APlayerLeftDuringAnAlbumExportStillSavesTheMovieThenIsFreed) {
     struct Case {
-        const char* road;
-        int passes;  // main-loop passes after the delay before leaving
+        const char* when;
+        double delay;   // seconds after the choice
+        bool encoding;  // leave once the encoding has begun
     };
     for (const Case& c :
-         {Case{"Email", -1}, Case{"Save to Camera Roll", -1}, Case{"Save to Camera Roll", 2}}) {
+         {Case{"within the delay", 0.5, false}, Case{"while encoding", 1.01, true}}) {
         open(20, 2.0);
-        choose(c.road);
-        if (c.passes < 0) {
-            time.advance(0.5);  // within the 1.0 s delay
-        } else {
-            step(1.01);
-            for (int i = 1; i < c.passes; ++i) step();
-            ASSERT_EQ(folder(DeviceHome::photoAlbum()).size(), 1u) << "the save has started";
+        testing::internal::CaptureStderr();
+        choose("Save to Camera Roll");
+        step(c.delay);
+        if (c.encoding) {
+            ASSERT_TRUE(runUntil([this] { return !steps.empty(); })) << c.when;
         }
         std::weak_ptr<VideoPlayerViewController> weak = player;
         player.reset();
         navigation->popViewControllerAnimated(false);
-        EXPECT_TRUE(weak.expired()) << c.road << " " << c.passes;
-        time.advance(3.0);
-        EXPECT_FALSE(MFMailComposeViewController::visibleComposer());
-        EXPECT_EQ(NSFileManager::defaultManager().fileExistsAtPath(
-                      VideoPlayerViewController::outputPath()),
-                  c.passes > 0)
-            << "no encoding after leaving";
+        EXPECT_FALSE(weak.expired()) << c.when << ": the export holds the player";
+        time.advance(1.01 - c.delay);
+        ASSERT_TRUE(runUntil([this] { return !folder(DeviceHome::photoAlbum()).empty(); }))
+            << c.when;
+        step();              // the album's report
+        time.advance(1.01);  // the panel hides: the road ends
+        EXPECT_TRUE(weak.expired()) << c.when;
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("Finished Saving\n"), std::string::npos) << c.when << log;
+        EXPECT_TRUE(file(DeviceHome::photoAlbum() + "/IMG_0001.MOV") ==
+                    file(VideoPlayerViewController::outputPath()))
+            << c.when;
+        EXPECT_FALSE(application->isIgnoringInteractionEvents()) << c.when;
         NSFileManager::defaultManager().removeItemAtPath(DeviceHome::photoAlbum() +
                                                          "/IMG_0001.MOV");
         NSFileManager::defaultManager().removeItemAtPath(VideoPlayerViewController::outputPath());
+        steps.clear();
     }
+}
+
+TEST_F(VideoPlayerExportTest, TouchesAreRefusedFromTheChoiceUntilTheRoadHandsOver) {
+    open(20, 2.0);
+    choose("Save to Camera Roll");
+    EXPECT_TRUE(application->isIgnoringInteractionEvents());
+    EXPECT_FALSE(navigation->navigationBar()->pressBackButton()) << "the player stays";
+    step(1.01);
+    ASSERT_TRUE(runUntil([this] { return !player->isSaving(); }));
+    EXPECT_FALSE(application->isIgnoringInteractionEvents());
+    EXPECT_EQ(navigation->topViewController(), player);
+    EXPECT_EQ(folder(DeviceHome::photoAlbum()), std::vector<std::string>{"IMG_0001.MOV"});
 }
 
 struct PasteboardCase {
@@ -424,6 +471,7 @@ TEST_F(VideoPlayerExportTest, TheVideoEditorsSaveGoesToTheAlbumUnderTheOverlay) 
     open(20, 2.0);
     choose("Email");
     time.advance(1.01);
+    ASSERT_TRUE(runUntil(composerUp));
     MFMailComposeViewController::visibleComposer()->cancel();
     const std::string movie = store.documents() + "/edited.mov";
     ASSERT_TRUE(NSFileManager::defaultManager().moveItemAtPath(
