@@ -4,10 +4,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
+#include <string_view>
 
-#include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSRunLoop.h"
 
 namespace {
@@ -17,6 +19,10 @@ constexpr NSTimeInterval kDefaultWaitLimit = 30.0;
 constexpr NSTimeInterval kLongestWait = 600.0;
 // How often a wait-until looks again.
 constexpr NSTimeInterval kPollInterval = 0.01;
+// The largest script and the longest line it may hold, in bytes: a file without end (a device,
+// a pipe that never closes) is refused instead of read into memory.
+constexpr size_t kLargestScript = 1 << 20;
+constexpr size_t kLongestLine = 4096;
 
 // Each verb with the least and most words it takes (-1: any number).
 const std::map<std::string, std::pair<int, int>>& verbs() {
@@ -29,12 +35,29 @@ const std::map<std::string, std::pair<int, int>>& verbs() {
     return table;
 }
 
+// A number as scripts write it: decimal digits with at most one point, after an optional minus
+// ("0.25", "600", "-33.9"); no exponent, no hexadecimal, no inf or nan.
 std::optional<double> numberIn(const std::string& word) {
-    char* end = nullptr;
-    double value = std::strtod(word.c_str(), &end);
-    if (word.empty() || *end != '\0')
+    std::string_view digits(word);
+    if (digits.starts_with('-'))
+        digits.remove_prefix(1);
+    if (digits.find_first_not_of("0123456789.") != std::string_view::npos ||
+        digits.find('.') != digits.rfind('.') ||
+        digits.find_first_of("0123456789") == std::string_view::npos)
+        return std::nullopt;
+    double value = 0;
+    auto [end, failure] =
+        std::from_chars(word.data(), word.data() + word.size(), value, std::chars_format::fixed);
+    if (failure != std::errc() || end != word.data() + word.size())
         return std::nullopt;
     return value;
+}
+
+// Whether the C library reads `word` whole as a number, in any notation it knows.
+bool readsAsNumber(const std::string& word) {
+    char* end = nullptr;
+    std::strtod(word.c_str(), &end);
+    return !word.empty() && *end == '\0';
 }
 
 // False for NaN, which fails both comparisons.
@@ -94,8 +117,9 @@ std::optional<Expectation> expectationOf(const AutomationScript::Command& comman
     std::vector<std::string> value(command.words.begin() + 1, command.words.end());
     bool colour = e.property == "titleColor";
     if (takesLimit && value.size() >= 2 && !(colour && value.size() == 4)) {
-        if (auto seconds = numberIn(value.back())) {
-            e.limit = *seconds;
+        // A limit in another notation (0x10, 1e1) is no limit: NaN, which the reader refuses.
+        if (readsAsNumber(value.back())) {
+            e.limit = numberIn(value.back()).value_or(std::numeric_limits<double>::quiet_NaN());
             value.pop_back();
         }
     }
@@ -111,12 +135,19 @@ std::optional<Expectation> expectationOf(const AutomationScript::Command& comman
 
 std::shared_ptr<AutomationScript> AutomationScript::load(const std::string& path,
                                                          std::string* error) {
-    auto bytes = NSData::dataWithContentsOfFile(path);
-    if (!bytes) {
+    std::ifstream file(path, std::ios::binary);
+    std::string text(kLargestScript + 1, '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!file.is_open() || file.bad()) {
         *error = path + ": cannot read the script";
         return nullptr;
     }
-    return parse(path, std::string(bytes->begin(), bytes->end()), error);
+    text.resize(static_cast<size_t>(file.gcount()));
+    if (text.size() > kLargestScript) {
+        *error = path + ": the script is larger than " + std::to_string(kLargestScript) + " bytes";
+        return nullptr;
+    }
+    return parse(path, text, error);
 }
 
 std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& name,
@@ -127,6 +158,15 @@ std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& nam
     std::istringstream lines(text);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
+        std::string where = name + ":" + std::to_string(number) + ": ";
+        if (line.size() > kLongestLine) {
+            *error = where + "the line is longer than " + std::to_string(kLongestLine) + " bytes";
+            return nullptr;
+        }
+        if (line.find('\0') != std::string::npos) {
+            *error = where + "the line holds a NUL byte";
+            return nullptr;
+        }
         if (size_t hash = line.find('#'); hash != std::string::npos)
             line.erase(hash);
         std::istringstream words(line);
@@ -137,7 +177,6 @@ std::shared_ptr<AutomationScript> AutomationScript::parse(const std::string& nam
         for (std::string word; words >> word;) command.words.push_back(word);
         command.rest = trimmed(trimmed(line).substr(command.verb.size()));
         auto verb = verbs().find(command.verb);
-        std::string where = name + ":" + std::to_string(number) + ": ";
         if (verb == verbs().end()) {
             *error = where + "unknown command " + command.verb;
             return nullptr;

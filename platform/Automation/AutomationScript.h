@@ -22,6 +22,10 @@
 // A wait-until value of several words whose last word is a number takes that number as the
 // limit, except for titleColor, whose value is always four numbers.
 //
+// Numbers are decimal digits with at most one point, after a minus for a location or a slider
+// value; a number in another notation (0x10, 1e1, inf) is refused, as a limit too. A script
+// holds at most 1 MiB and a line at most 4096 bytes, without a NUL byte.
+//
 // The script runs on the main run loop between events. A failed command prints
 // "FILE:LINE: what was expected and what was found" to standard error, sets the application's
 // exit status to 1 and terminates it; at the end of the script the application terminates as

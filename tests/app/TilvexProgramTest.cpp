@@ -80,6 +80,37 @@ TEST_F(TilvexProgramTest, AScriptLineOutOfRangeEndsTheProgramBeforeItStarts) {
     EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home"));
 }
 
+// Scripts the reader refuses before anything runs: numbers not in decimal (a hexadecimal wait
+// ran for 16 s), a NUL byte, an overlong line, a file past its size or without end (which grew
+// without bound). Each ends with its place, status 2 and no home made.
+TEST_F(TilvexProgramTest, AScriptPastTheReadersLimitsEndsTheProgramBeforeItStarts) {
+    TemporaryFolder dir;
+    struct Case {
+        const char* name;
+        std::string text;  // the script's text; empty: the file is `path`
+        std::string path;
+        std::string where;  // the message's start, after the path
+    };
+    const Case cases[] = {
+        {"hex.txt", "wait 1\nwait 0x10\n", "", ":2: "},
+        {"exponent.txt", "wait-until button.title Stop 1e1\n", "", ":1: "},
+        {"nul.txt", "tap albumButton\ntap but" + std::string(1, '\0') + "ton\n", "", ":2: "},
+        {"long.txt", "tap " + std::string(5000, 'x') + "\n", "", ":1: "},
+        {"large.txt", std::string(2 << 20, '\n'), "", ": "},
+        {"zero", "", "/dev/zero", ": "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = c.path.empty() ? dir / c.name : c.path;
+        if (c.path.empty())
+            std::ofstream(path, std::ios::binary) << c.text;
+        ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + path);
+        EXPECT_EQ(r.status, 2) << r.out;
+        EXPECT_EQ(r.out.rfind("tilvex: " + path + c.where, 0), 0u) << r.out;
+        EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home"));
+    }
+}
+
 TEST_F(TilvexProgramTest, StartingMakesTheHomeFolder) {
     TemporaryFolder dir;
     std::ofstream(dir / "quit.txt") << "quit\n";
