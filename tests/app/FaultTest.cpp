@@ -218,7 +218,7 @@ TEST_F(FaultTest, ASoundFileThatCannotBeWrittenIsNotStored) {
         "tap button\nwait 1\ntap button\n"
         "expect alert.title Error\nexpect button.title Record\nexpect albumButton.enabled YES\n"
         "alert OK\n",
-        "", "sh " + launcher);
+        Arguments(), Launcher("sh " + launcher));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("Stopped"), std::string::npos) << "the recording never began\n"
                                                           << run.out;
@@ -238,8 +238,8 @@ TEST_F(FaultTest, ARecordingWhoseSaveStillFailsAtTheEndLeavesItsFiles) {
     std::string launcher = phone_.folder() / "no-core.sh";
     std::ofstream(launcher) << "ulimit -c 0\nexec \"$@\"\n";
     ProgramOutcome run = phone_.runScript(
-        "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\nquit\n", "",
-        "sh " + launcher);
+        "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\nquit\n", Arguments(),
+        Launcher("sh " + launcher));
     other.release();
     EXPECT_EQ(run.signal, SIGABRT) << run.out;
     EXPECT_NE(run.out.find("Unresolved error"), std::string::npos) << run.out;
@@ -261,8 +261,8 @@ TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {
                             << phone_.document("Video_0002") << "' -e trace=unlink,unlinkat,rmdir"
                             << " -e inject=unlink,unlinkat,rmdir:signal=KILL:when=1 \"$@\"\n";
     ProgramOutcome killed = phone_.runScript(
-        "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nwait 5\n", "",
-        "sh " + launcher);
+        "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nwait 5\n", Arguments(),
+        Launcher("sh " + launcher));
     ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
     EXPECT_FALSE(exists("Audio_0002.caf")) << "the kill came before the delete began";
     expectTheFirstRecordingIntact();

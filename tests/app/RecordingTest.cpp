@@ -222,7 +222,7 @@ class SilentDeviceTest : public RecordingTest {
 TEST_F(SilentDeviceTest, ACameraThatNeverAnswersIsNoCamera) {
     ProgramOutcome run = phone_.runScript(
         "expect alert.title Camera not available!\nalert Quit\nexpect button.title never-reached\n",
-        "--camera " + fifo_, kBound);
+        Arguments("--camera " + fifo_), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + fifo_ +
                            "\" cannot be opened: it did not answer within 5 s"),
@@ -236,7 +236,7 @@ TEST_F(SilentDeviceTest, AMicrophoneThatNeverAnswersStartsNoRecording) {
         "expect alert.title Error\n"
         "expect alert.text The sound recorder cannot record: The microphone input \"" +
             fifo_ + "\" cannot be opened: it did not answer within 5 s\nalert OK\n",
-        "--microphone " + fifo_, kBound);
+        Arguments("--microphone " + fifo_), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_TRUE(recordingFiles().empty());
 }
@@ -251,8 +251,8 @@ TEST_F(SilentDeviceTest, ATerminationSignalEndsTheLaunchThatWaitsForTheCamera) {
                                 << "while [ ! -e '" << phone.document("Videos.sqlite")
                                 << "' ]; do sleep 0.01; done\n"
                                 << "kill -" << signal << " $pid; wait $pid\n";
-        ProgramOutcome run = phone.runScript("wait 60\n", "--camera " + fifo_,
-                                             std::string(kBound) + "sh " + launcher);
+        ProgramOutcome run = phone.runScript("wait 60\n", Arguments("--camera " + fifo_),
+                                             Launcher(std::string(kBound) + "sh " + launcher));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_NE(run.out.find("cannot be opened: the program is ending"), std::string::npos)
             << run.out;

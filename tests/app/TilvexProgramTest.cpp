@@ -104,7 +104,8 @@ TEST_F(TilvexProgramTest, AScriptPastTheReadersLimitsEndsTheProgramBeforeItStart
         std::string path = c.path.empty() ? dir / c.name : c.path;
         if (c.path.empty())
             std::ofstream(path, std::ios::binary) << c.text;
-        ProgramOutcome r = run("TILVEX_HOME=" + dir / "home", "--script " + path);
+        ProgramOutcome r =
+            runTilvex(Environment("TILVEX_HOME=" + dir / "home"), Arguments("--script " + path));
         EXPECT_EQ(r.status, 2) << r.out;
         EXPECT_EQ(r.out.rfind("tilvex: " + path + c.where, 0), 0u) << r.out;
         EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(dir / "home"));
