@@ -1,5 +1,7 @@
 #include "app/Classes/TilvexAppDelegate.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/AnalyticsCalls.h"
@@ -76,8 +78,11 @@ std::shared_ptr<NSPersistentStoreCoordinator> TilvexAppDelegate::persistentStore
             NSCocoaErrorDomain, NSFileReadNoSuchFileError,
             "no readable object model (a .mom file) in " + NSBundle::mainBundle()->resourcePath());
     if (!persistentStoreCoordinator_ || !persistentStoreCoordinator_->addPersistentStoreWithType(
-                                            NSSQLiteStoreType, storePath, &error))
+                                            NSSQLiteStoreType, storePath, &error)) {
+        if (error && error->domain() == NSPOSIXErrorDomain && error->code() == ELOOP)
+            exitAtALink(error);
         abortWithError(error);
+    }
     return persistentStoreCoordinator_;
 }
 
@@ -110,6 +115,14 @@ void TilvexAppDelegate::reportAppOpenToAdNet() {
                                                         &response, &error);
     if (!error && body && response.statusCode() == 200 && !body->empty())
         files.createFileAtPath(marker, nullptr);
+}
+
+void TilvexAppDelegate::exitAtALink(const NSErrorPtr& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "tilvex: %s\n", error->localizedDescription().c_str());
+    // Nothing has been written yet, and the screen's refresh thread runs: the process ends at
+    // once, as an abort would, without running the destructors of what that thread uses.
+    std::_Exit(1);
 }
 
 void TilvexAppDelegate::abortWithError(const NSErrorPtr& error) {

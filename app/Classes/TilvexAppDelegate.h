@@ -7,7 +7,8 @@
 //
 // A store that cannot be opened (a missing or unreadable object model among them), or a failed
 // save at termination, is fatal: the message "Unresolved error ..." is logged and the
-// process aborts.
+// process aborts. A store file (or journal) that is a symbolic link is never opened through it:
+// one line names the link and the process exits with status 1.
 //
 // Threads: main thread only, except reportAppOpenToAdNet, which runs on its own thread and
 // touches no state of the delegate. The window and view controller come from the main interface
@@ -56,6 +57,8 @@ class TilvexAppDelegate : public NSObject, public UIApplicationDelegate, public 
 
   private:
     [[noreturn]] static void abortWithError(const NSErrorPtr& error);
+    // Prints "tilvex: <the error's description>" and ends the process with status 1.
+    [[noreturn]] static void exitAtALink(const NSErrorPtr& error);
 
     std::shared_ptr<UIWindow> window_;
     std::shared_ptr<TilvexViewController> viewController_;

@@ -1,12 +1,15 @@
 #include "platform/CoreData/NSPersistentStoreCoordinator.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 
 #include "platform/CoreData/NSManagedObject.h"
 #include "platform/Foundation/BinaryPropertyList.h"
+#include "platform/Foundation/NSString.h"
 #include "platform/Foundation/PropertyList.h"
 
 namespace {
@@ -41,6 +44,16 @@ NSErrorPtr storeError(long code, const std::string& description, sqlite3* db = n
     if (db)
         text += ": " + std::string(sqlite3_errmsg(db));
     return NSError::make(NSCocoaErrorDomain, code, text);
+}
+
+// The store's file or its journal when either is a symbolic link; a folder on the way may be one.
+std::optional<std::string> linkAtStore(const std::string& path) {
+    for (const std::string& name : {path, path + "-journal"}) {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::symlink_status(name, ec)))
+            return name;
+    }
+    return std::nullopt;
 }
 
 bool exec(sqlite3* db, const std::string& sql) {
@@ -219,7 +232,11 @@ bool NSPersistentStoreCoordinator::addPersistentStoreWithType(const std::string&
         failure = storeError(NSPersistentStoreInvalidTypeError, "unknown store type " + storeType);
     } else if (db_) {
         failure = storeError(NSPersistentStoreInvalidTypeError, "a store was already added");
-    } else if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    } else if (auto link = linkAtStore(path)) {
+        failure = NSError::make(NSPOSIXErrorDomain, ELOOP,
+                                *link + " is a symbolic link; the store is not opened through it");
+    } else if (sqlite3_open_v2(stringByResolvingFolderLinksInPath(path).c_str(), &db_,
+                               SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                                nullptr) != SQLITE_OK) {
         failure = storeError(NSSQLiteError, "cannot open " + path, db_);
     } else {

@@ -43,7 +43,9 @@ class NSPersistentStoreCoordinator {
 
     // Opens the SQLite store at `path` (no configuration, no options: no migration), creating a
     // missing or empty file. False with `*error` set for another store type, a file that is not
-    // such a store, a store made for a different model, or a second store.
+    // such a store, a store made for a different model, or a second store; and, in
+    // NSPOSIXErrorDomain with code ELOOP, when the file or its journal is a symbolic link (never
+    // followed: a folder on the way may be one).
     bool addPersistentStoreWithType(const std::string& storeType, const std::string& path,
                                     NSErrorPtr* error);
 

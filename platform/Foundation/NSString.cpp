@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 std::string stringWithFormatV(const char* format, va_list args) {
@@ -94,4 +95,11 @@ std::string stringByExpandingTildeInPath(std::string_view path) {
         return std::string(path);
     const char* home = std::getenv("HOME");
     return std::string(home ? home : "") + std::string(path.substr(1));
+}
+
+std::string stringByResolvingFolderLinksInPath(std::string_view path) {
+    const std::filesystem::path file(path);
+    std::error_code ec;
+    const auto folder = std::filesystem::canonical(file.parent_path(), ec);
+    return ec ? std::string(path) : (folder / file.filename()).string();
 }

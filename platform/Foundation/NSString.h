@@ -26,3 +26,6 @@ std::string lastPathComponent(std::string_view path);
 std::string stringByAppendingPathComponent(std::string_view path, std::string_view component);
 // "~" or "~/..." expanded with $HOME.
 std::string stringByExpandingTildeInPath(std::string_view path);
+// `path` with every symbolic link among its folders resolved and its last component as it is
+// (a link there stays a link); `path` unchanged when its folder cannot be resolved.
+std::string stringByResolvingFolderLinksInPath(std::string_view path);

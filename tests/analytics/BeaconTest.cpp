@@ -12,6 +12,7 @@
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
 #include "platform/CoreLocation/CLLocationManager.h"
 #include "platform/Foundation/NSException.h"
+#include "platform/Foundation/NSPathUtilities.h"
 #include "tests/analytics/AnalyticsTestHome.h"
 
 namespace {
@@ -370,12 +371,14 @@ TEST_F(BeaconTest, DeviceModelIsTheMachineHardwareName) {
 }
 
 TEST_F(BeaconTest, CacheThatCannotBeOpenedRaisesAndLeavesNoFacade) {
-    fs::create_directories(cacheFile());
+    // A home folder that does not exist: its Documents folder, and so the cache, cannot be made.
+    const std::string home = fs::path(documents()).parent_path();
+    NSSetHomeDirectory(home + "/no/such/home");
     EXPECT_THROW(start(), NSException);
     testing::internal::CaptureStderr();
     EXPECT_EQ(Beacon::shared(), nullptr);
     testing::internal::GetCapturedStderr();
-    fs::remove(cacheFile());
+    NSSetHomeDirectory(home);
     EXPECT_NE(start(), nullptr);
 }
 

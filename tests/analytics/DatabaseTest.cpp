@@ -1,19 +1,19 @@
 #include "analytics/Classes/Utils/Database/Database.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 
 #include "analytics/Classes/Utils/Database/BeaconDatabase.h"
 #include "analytics/Classes/Utils/RQAnalyticsLog.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSPathUtilities.h"
 #include "tests/analytics/AnalyticsTestHome.h"
+#include "tests/support/ImmutableFile.h"
 
 namespace {
 
@@ -42,6 +42,13 @@ class CacheFileTest : public AnalyticsTestHome {
         }
         ADD_FAILURE() << "no exception";
         return NSException("", "");
+    }
+    // The same with the debug log on, with the log's lines.
+    std::pair<std::vector<std::string>, NSException> loggedInitFailure() {
+        RQAnalyticsLog::enableDebugMode();
+        NSException e("", "");
+        auto lines = debugLines([&] { e = initFailure(kTestCode); });
+        return {lines, e};
     }
 };
 
@@ -80,6 +87,23 @@ TEST_F(CacheFileTest, ADamagedFileIsThrownAwayLikeALeftoverJournal) {
         {"the schema's page overwritten", [](auto& file) { overwrite(file, 100, 200, '\x7f'); }},
         {"cut short", [](auto& file) { fs::resize_file(file, 2 * kPage); }},
         {"a table's page overwritten", [](auto& file) { overwrite(file, kPage, 16, '\xff'); }},
+        // Things in the file's or the directory's place, which failed every start.
+        {"a directory in the file's place",
+         [](auto& file) {
+             fs::remove(file);
+             fs::create_directories(file + "/inside");
+         }},
+        {"a named pipe in the file's place",
+         [](auto& file) {
+             fs::remove(file);
+             ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+         }},
+        {"a file in the directory's place",
+         [](auto& file) {
+             const auto directory = fs::path(file).parent_path();
+             fs::remove_all(directory);
+             writeText(directory);
+         }},
     };
     RQAnalyticsLog::enableDebugMode();
     for (const Damage& damage : damages) {
@@ -109,32 +133,98 @@ TEST_F(CacheFileTest, ADamagedFileIsThrownAwayLikeALeftoverJournal) {
     }
 }
 
-// Marks a file immutable (even root cannot remove it) for the scope's life; false where the
-// file system has no such attribute or the process may not set it.
-class ImmutableFile {
-  public:
-    explicit ImmutableFile(const std::string& path) : path_(path) { set_ = change(true); }
-    ~ImmutableFile() {
-        if (set_)
-            change(false);
+// Everything under `folder`, each path with its contents ("" for a folder or a link's target
+// name), so that a test sees whether anything was written or made there.
+std::map<std::string, std::string> contentsOf(const std::string& folder) {
+    std::map<std::string, std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::stringstream bytes;
+        if (entry.is_symlink())
+            bytes << "-> " << fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file())
+            bytes << std::ifstream(entry.path(), std::ios::binary).rdbuf();
+        found[entry.path().string()] = bytes.str();
     }
-    explicit operator bool() const { return set_; }
+    return found;
+}
 
-  private:
-    bool change(bool on) const {
-        int fd = ::open(path_.c_str(), O_RDONLY);
-        if (fd < 0)
-            return false;
-        int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        ::close(fd);
-        return done;
+// A link planted at the cache file, its journal or its directory, pointing outside (at another
+// database, at text, at nothing): never followed. The start takes the road of a damaged cache,
+// and nothing outside is read, written or made.
+TEST_F(CacheFileTest, ALinkAtTheCacheIsThrownAwayAndNeverFollowed) {
+    const std::string outside = fs::path(documents()).parent_path() / "outside";
+    fs::create_directory(outside);
+    {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open((outside + "/other.sql").c_str(), &other), SQLITE_OK);
+        sqlite3_exec(other, "CREATE TABLE kept (x); INSERT INTO kept VALUES ('precious')", nullptr,
+                     nullptr, nullptr);
+        sqlite3_close(other);
     }
-    std::string path_;
-    bool set_ = false;
-};
+    writeText(outside + "/text");
+    struct Planted {
+        const char* name;
+        std::string link;    // relative to the cache directory
+        std::string target;  // relative to the outside folder
+    };
+    const std::string file = std::string(kTestCode) + ".sql";
+    const Planted cases[] = {
+        {"the file, at another database", file, "other.sql"},
+        {"the file, at text", file, "text"},
+        {"the file, at nothing", file, "nothing.sql"},
+        {"the journal, at nothing", file + "-journal", "nothing-journal"},
+        {"the directory, at nothing", "", "nothing"},
+    };
+    const auto before = contentsOf(outside);
+    RQAnalyticsLog::enableDebugMode();
+    for (const Planted& planted : cases) {
+        SCOPED_TRACE(planted.name);
+        BeaconDatabase::initWithApplicationCode(kTestCode)->startNewBeacon();
+        BeaconDatabase::resetSharedForTesting();
+        const std::string link =
+            planted.link.empty() ? cacheDirectory() : cacheDirectory() + "/" + planted.link;
+        fs::remove_all(link);
+        fs::create_symlink(outside + "/" + planted.target, link);
+
+        std::shared_ptr<BeaconDatabase> store;
+        EXPECT_EQ(debugLines([&] {
+                      try {
+                          store = BeaconDatabase::initWithApplicationCode(kTestCode);
+                      } catch (const NSException& e) {
+                          ADD_FAILURE() << "the start raised: " << e.reason();
+                      }
+                  }),
+                  std::vector<std::string>{kCorruptLine});
+        ASSERT_NE(store, nullptr);
+        store->startNewBeacon();
+        EXPECT_EQ(store->currentRunningBeaconID(), 1) << "a fresh cache";
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(cacheFile())));
+        EXPECT_EQ(contentsOf(outside), before) << "something outside was written or made";
+        BeaconDatabase::resetSharedForTesting();
+    }
+}
+
+// A Documents folder kept elsewhere through a link is no damage: the cache lives in the link's
+// target and keeps its rows from one start to the next.
+TEST_F(CacheFileTest, ADocumentsFolderThatIsALinkKeepsItsCache) {
+    const std::string elsewhere = fs::path(documents()).parent_path() / "elsewhere";
+    fs::rename(documents(), elsewhere);
+    fs::create_directory_symlink(elsewhere, documents());
+    RQAnalyticsLog::enableDebugMode();
+    EXPECT_TRUE(
+        debugLines([&] {
+            try {
+                BeaconDatabase::initWithApplicationCode(kTestCode)->startNewBeacon();
+                BeaconDatabase::resetSharedForTesting();
+                EXPECT_EQ(
+                    BeaconDatabase::initWithApplicationCode(kTestCode)->currentRunningBeaconID(),
+                    1);
+            } catch (const NSException& e) {
+                ADD_FAILURE() << "the start raised: " << e.reason();
+            }
+        }).empty());
+    EXPECT_TRUE(fs::is_regular_file(elsewhere + "/halvorn/" + kTestCode + ".sql"));
+}
 
 // The repair runs once: a journal that the wipe could not remove fails the open with a message,
 // instead of wiping again for ever.
@@ -159,10 +249,8 @@ TEST_F(CacheFileTest, ADamagedFileThatSurvivesTheWipeFailsTheStartWithSQLitesTex
     ImmutableFile stuck(cacheFile());
     if (!stuck)
         GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
-    RQAnalyticsLog::enableDebugMode();
-    NSException e("", "");
-    EXPECT_EQ(debugLines([&] { e = initFailure(kTestCode); }),
-              std::vector<std::string>{kCorruptLine});
+    auto [lines, e] = loggedInitFailure();
+    EXPECT_EQ(lines, std::vector<std::string>{kCorruptLine});
     EXPECT_EQ(e.name(), NSInternalInconsistencyException);
     EXPECT_EQ(e.reason(),
               "Error: failed to prepare statement with message 'file is not a database'.");
@@ -208,8 +296,9 @@ TEST_F(CacheFileTest, NilCodeIsRefusedAfterTheDirectoriesWereMade) {
 }
 
 TEST_F(CacheFileTest, OpenFailureCarriesSQLiteText) {
-    fs::create_directories(cacheFile());  // a directory where the file should be
-    NSException e = initFailure(kTestCode);
+    // A name longer than the file system takes: no damage to repair, an open SQLite refuses.
+    const std::string code(300, 'c');
+    NSException e = initFailure(code);
     EXPECT_EQ(e.name(), NSInternalInconsistencyException);
     EXPECT_EQ(e.reason(), "Failed to open database with message 'unable to open database file'.");
     EXPECT_EQ(BeaconDatabase::shared(), nullptr);
@@ -221,10 +310,29 @@ TEST_F(CacheFileTest, DocumentsThatCannotBeMadeAreReported) {
     EXPECT_EQ(e.reason(), "Failed to create Documents directory.");
 }
 
+// A file in the directory's place that the repair cannot remove: the directory cannot be made.
 TEST_F(CacheFileTest, CacheDirectoryThatCannotBeMadeIsReported) {
-    touch(cacheDirectory());  // a file in the directory's place
-    NSException e = initFailure(kTestCode);
+    touch(cacheDirectory());
+    ImmutableFile stuck(cacheDirectory());
+    if (!stuck)
+        GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
+    auto [lines, e] = loggedInitFailure();
+    EXPECT_EQ(lines, std::vector<std::string>{kCorruptLine});
     EXPECT_EQ(e.reason(), "Failed to create halvorn directory.");
+}
+
+// A directory in the file's place that the repair cannot remove fails the start with SQLite's
+// text: one repair, not one for ever.
+TEST_F(CacheFileTest, ADirectoryThatSurvivesTheWipeFailsTheOpenWithSQLitesText) {
+    fs::create_directories(cacheFile() + "/inside");
+    touch(cacheFile() + "/inside/stuck");
+    ImmutableFile stuck(cacheFile() + "/inside/stuck");
+    if (!stuck)
+        GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
+    NSException e = initFailure(kTestCode);
+    EXPECT_EQ(e.name(), NSInternalInconsistencyException);
+    EXPECT_EQ(e.reason(), "Failed to open database with message 'unable to open database file'.");
+    EXPECT_TRUE(fs::is_directory(cacheFile()));
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 // everything stored before, and every row it shows is whole.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
 #include <string>
@@ -303,6 +305,127 @@ TEST_F(FaultTest, ADamagedAnalyticsCacheIsRepairedAtLaunch) {
     std::ifstream(database, std::ios::binary).read(header.data(), header.size());
     EXPECT_EQ(header, std::string("SQLite format 3\0", 16)) << "a fresh cache";
     EXPECT_EQ(storedRows(store()).size(), 2u);
+    expectTheFirstRecordingIntact();
+}
+
+// What stands in the analytics cache's place, which failed every launch ("Analytics start
+// failed"), or a link there, which was followed (an outside database got the rows, a link to
+// nothing made a file at its target): the launch throws the cache folder away and goes on with a
+// fresh one, and nothing outside is written or made.
+TEST_F(FaultTest, WhatStandsInTheAnalyticsCachesPlaceIsRepairedAtLaunch) {
+    recordOneNormally();
+    const std::string database = analyticsCache();
+    ASSERT_FALSE(database.empty());
+    const std::string outside = phone_.folder() / "outside";
+    fs::create_directory(outside);
+    fs::copy_file(database, outside + "/other.sql");
+    struct Damage {
+        const char* name;
+        std::function<void()> apply;
+    };
+    const std::string folder = phone_.document("halvorn");
+    const Damage damages[] = {
+        {"a directory in the file's place", [&] { fs::create_directories(database + "/inside"); }},
+        {"a named pipe in the file's place",
+         [&] { EXPECT_EQ(::mkfifo(database.c_str(), 0644), 0); }},
+        {"a file in the folder's place",
+         [&] {
+             fs::remove_all(folder);
+             std::ofstream(folder) << "no folder";
+         }},
+        {"a link at the file to another database",
+         [&] { fs::create_symlink(outside + "/other.sql", database); }},
+        {"a link at the file to nothing",
+         [&] { fs::create_symlink(outside + "/nothing.sql", database); }},
+    };
+    const std::string before = contents(outside + "/other.sql");
+    size_t rows = 1;
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        // What the last launch left, whatever it was, gives way to an empty folder.
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        damage.apply();
+        ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+        EXPECT_EQ(run.status, 0) << run.out;
+        EXPECT_EQ(run.out.find("Analytics start failed"), std::string::npos) << run.out;
+        // A pipe left there would block the read.
+        const bool file = fs::is_regular_file(fs::symlink_status(database));
+        EXPECT_TRUE(file) << "a fresh cache";
+        if (file) {
+            EXPECT_EQ(contents(database).substr(0, 16), std::string("SQLite format 3\0", 16));
+        }
+        EXPECT_EQ(contents(outside + "/other.sql"), before) << "the outside database was written";
+        EXPECT_FALSE(fs::exists(outside + "/nothing.sql")) << "a link's target was made";
+        EXPECT_EQ(storedRows(store()).size(), ++rows);
+    }
+    expectTheFirstRecordingIntact();
+}
+
+// A link at the store of recordings, or at its journal, was opened through (an outside database
+// got the rows, a link to nothing made one at its target, a link to text aborted every launch):
+// now the launch ends with one line that names the link, and status 1, touching nothing.
+TEST_F(FaultTest, ALinkAtTheStoreEndsTheLaunchWithOneLineNamingIt) {
+    recordOneNormally();
+    const std::string outside = phone_.folder() / "outside";
+    fs::create_directory(outside);
+    fs::copy_file(store(), outside + "/Videos.sqlite");
+    std::ofstream(outside + "/text") << "no database";
+    struct Planted {
+        const char* name;
+        std::string link;
+        std::string target;
+    };
+    const Planted cases[] = {
+        {"at another store", store(), outside + "/Videos.sqlite"},
+        {"at nothing", store(), outside + "/nothing.sqlite"},
+        {"at text", store(), outside + "/text"},
+        {"at the journal, at nothing", store() + "-journal", outside + "/nothing-journal"},
+    };
+    const std::string kept = phone_.folder() / "kept.sqlite";
+    fs::rename(store(), kept);
+    const std::string outsideStore = contents(outside + "/Videos.sqlite");
+    for (const Planted& planted : cases) {
+        SCOPED_TRACE(planted.name);
+        if (planted.link != store())
+            fs::copy_file(kept, store());
+        fs::create_symlink(planted.target, planted.link);
+
+        ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_EQ(run.signal, 0) << run.out;
+        EXPECT_EQ(run.out, "tilvex: " + planted.link +
+                               " is a symbolic link; the store is not opened through it\n");
+        EXPECT_EQ(fs::read_symlink(planted.link), planted.target);
+        EXPECT_EQ(contents(outside + "/Videos.sqlite"), outsideStore);
+        EXPECT_FALSE(fs::exists(outside + "/nothing.sqlite"));
+        EXPECT_FALSE(fs::exists(outside + "/nothing-journal"));
+        EXPECT_FALSE(exists("Audio_0002.caf")) << "the launch went on";
+        fs::remove(planted.link);
+        fs::remove(store());
+    }
+    fs::rename(kept, store());
+    expectTheFirstRecordingIntact();
+}
+
+// Documents kept in another folder through a link: the store and the analytics cache open in
+// that folder, and a recording is stored there as usual.
+TEST_F(FaultTest, ADocumentsFolderThatIsALinkStillWorks) {
+    recordOneNormally();
+    const std::string elsewhere = phone_.folder() / "elsewhere";
+    fs::rename(phone_.documents(), elsewhere);
+    fs::create_directory_symlink(elsewhere, phone_.documents());
+
+    ProgramOutcome run = phone_.runScript(
+        "tap button\nwait 0.3\ntap button\ntap albumButton\n"
+        "wait-until table.rows 2 5\ntap done\n");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("Analytics start failed"), std::string::npos) << run.out;
+    EXPECT_EQ(storedRows(elsewhere + "/Videos.sqlite").size(), 2u);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(elsewhere + "/Videos.sqlite")));
+    auto cache = NSFileManager::defaultManager().contentsOfDirectoryAtPath(elsewhere + "/halvorn");
+    EXPECT_TRUE(cache && cache->size() == 1u);
+    EXPECT_TRUE(fs::is_symlink(phone_.documents()));
     expectTheFirstRecordingIntact();
 }
 

@@ -16,6 +16,7 @@
 #include "platform/Foundation/NSKeyedArchiver.h"
 #include "platform/UIKit/UIImage.h"
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/ImmutableFile.h"
 
 namespace {
 
@@ -176,8 +177,11 @@ TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
 // The analytics cache cannot be opened (its folder's name is taken by a file): the application
 // says so in its log and records as usual.
 TEST_F(RecordingTest, TheApplicationGoesOnWhenTheAnalyticsFail) {
-    NSFileManager::defaultManager().createDirectoryAtPath(phone_.documents(), true);
-    std::ofstream(phone_.document("halvorn")) << "not a folder";
+    // A cache folder where nothing can be made, and that no repair can remove.
+    NSFileManager::defaultManager().createDirectoryAtPath(phone_.document("halvorn"), true);
+    ImmutableFile pinned(phone_.document("halvorn"));
+    if (!pinned)
+        GTEST_SKIP() << "this file system cannot make a file that root cannot remove";
     ProgramOutcome run = phone_.runScript("tap button\nwait 0.3\ntap button\n");
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("Analytics start failed"), std::string::npos) << run.out;

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -195,4 +196,56 @@ TEST_F(StoreTest, FailedSaveKeepsChangesPending) {
     v->setValue("0:01", "title");
     EXPECT_TRUE(context->save(&error));
     EXPECT_EQ(titlesNewestFirst(*open()), std::vector<std::string>{"0:01"});
+}
+
+// A link at the store's file or its journal is never opened through (SQLite would write the
+// rows, or a new file, at its target): the open is refused with ELOOP, naming the link. A folder
+// on the way that is a link is no such thing.
+TEST_F(StoreTest, ALinkAtTheFileOrItsJournalIsRefusedAndAFolderLinkIsNot) {
+    const std::filesystem::path outside = dir_ / "outside";
+    std::filesystem::create_directory(outside);
+    {
+        auto context = open();
+        ASSERT_NE(context, nullptr);
+        insert(*context, "0:01", 1);
+        ASSERT_TRUE(context->save(nullptr));
+    }
+    std::filesystem::rename(path_, outside / "Videos.sqlite");
+    struct Case {
+        const char* name;
+        std::string link;
+        std::filesystem::path target;
+    };
+    const Case cases[] = {
+        {"the file, at a store", path_, outside / "Videos.sqlite"},
+        {"the file, at nothing", path_, outside / "nothing.sqlite"},
+        {"the journal, at nothing", path_ + "-journal", outside / "nothing-journal"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_symlink(c.target, c.link);
+        NSErrorPtr error;
+        EXPECT_EQ(open(&error), nullptr);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(error->domain(), NSPOSIXErrorDomain);
+        EXPECT_EQ(error->code(), ELOOP);
+        EXPECT_EQ(error->localizedDescription(),
+                  c.link + " is a symbolic link; the store is not opened through it");
+        EXPECT_FALSE(std::filesystem::exists(outside / "nothing.sqlite"));
+        EXPECT_FALSE(std::filesystem::exists(outside / "nothing-journal"));
+        std::filesystem::remove(c.link);
+        std::filesystem::remove(path_);
+    }
+
+    // The folder itself reached through a link: the store opens, keeps its row, saves.
+    std::filesystem::remove_all(dir_ / "kept");
+    std::filesystem::create_directory_symlink(outside, dir_ / "kept");
+    path_ = (dir_ / "kept" / "Videos.sqlite").string();
+    auto context = open();
+    ASSERT_NE(context, nullptr);
+    insert(*context, "0:02", 2);
+    ASSERT_TRUE(context->save(nullptr));
+    EXPECT_EQ(titlesNewestFirst(*context), (std::vector<std::string>{"0:02", "0:01"}));
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        std::filesystem::symlink_status(outside / "Videos.sqlite")));
 }

@@ -1,5 +1,6 @@
 #include "analytics/Classes/Utils/Database/Database.h"
 
+#include <filesystem>
 #include <string_view>
 
 #include "analytics/Classes/Utils/RQAnalyticsLog.h"
@@ -39,6 +40,10 @@ std::string RQ_Database::cacheDirectoryPath() {
     return documentsPath() + "/halvorn/";
 }
 
+std::string RQ_Database::cacheEntryPath() {
+    return documentsPath() + "/halvorn";
+}
+
 void RQ_Database::loadDb() {
     loadDb(true);
 }
@@ -64,9 +69,36 @@ bool isDamaged(sqlite3* database) {
     return damaged;
 }
 
+// Whether something other than a regular file is at `path`: a directory, a pipe, a symbolic link
+// (never followed, wherever it points). Nothing there is not.
+bool isNoFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+}
+
+// Whether an entry is at `path` that leads to no directory: a file, a pipe, a link to nothing.
+// A link to a directory leads to one.
+bool leadsToNoDirectory(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec)) &&
+           !std::filesystem::is_directory(path, ec);
+}
+
 }  // namespace
 
 void RQ_Database::loadDb(bool mayRepair) {
+    // The whole cache directory goes, once: a second try finds the fresh file.
+    auto startAfresh = [this] {
+        RQAnalyticsLog::log("Beacon database file is corrupt; delete it and start a new one");
+        commitHariKariWithSeverity(DatabaseWipeSeverity);
+        loadDb(false);
+    };
+    // A file, a pipe or a link to nothing in the cache directory's place fails every start.
+    if (mayRepair && leadsToNoDirectory(cacheEntryPath())) {
+        startAfresh();
+        return;
+    }
     createDocumentsDirIfNeeded();
     auto code = applicationCode();
     if (!code)
@@ -77,13 +109,8 @@ void RQ_Database::loadDb(bool mayRepair) {
     const std::string journalPath =
         documents + stringWithFormat("/halvorn/%s.sql-journal", code->c_str());
 
-    // The whole cache directory goes, once: a second try finds the fresh file.
-    auto startAfresh = [this] {
-        RQAnalyticsLog::log("Beacon database file is corrupt; delete it and start a new one");
-        commitHariKariWithSeverity(DatabaseWipeSeverity);
-        loadDb(false);
-    };
-    if (NSFileManager::defaultManager().fileExistsAtPath(journalPath)) {
+    // A link at the journal's name counts, whether it points anywhere or not.
+    if (NSFileManager::defaultManager().entryExistsAtPath(journalPath)) {
         // A wipe that could not remove the journal would find it again on every try.
         if (!mayRepair)
             NSAssertionFailure(stringWithFormat(
@@ -94,7 +121,16 @@ void RQ_Database::loadDb(bool mayRepair) {
         return;
     }
 
-    if (sqlite3_open(cachePath.c_str(), &database_) != SQLITE_OK) {
+    // A directory, a pipe or a link in the file's place fails every start (or hangs it, or
+    // reaches outside through the link): damage too. One that survives the wipe is left to
+    // SQLite, which refuses it.
+    if (mayRepair && isNoFile(cachePath)) {
+        startAfresh();
+        return;
+    }
+    if (sqlite3_open_v2(stringByResolvingFolderLinksInPath(cachePath).c_str(), &database_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
         std::string message = sqlite3_errmsg(database_);
         sqlite3_close(database_);
         database_ = nullptr;
@@ -128,7 +164,10 @@ void RQ_Database::commitHariKariWithSeverity(int32_t severity) {
     if (!files.fileExistsAtPath(documentsPath()))
         return;
     const std::string cacheDirectory = cacheDirectoryPath();
-    if (!files.fileExistsAtPath(cacheDirectory))
-        return;
-    files.removeItemAtPath(cacheDirectory);  // a failure is ignored
+    // A failure is ignored. What stands in the directory's place (a file, a pipe, a link to
+    // nothing) goes too, as the link itself.
+    if (files.fileExistsAtPath(cacheDirectory))
+        files.removeItemAtPath(cacheDirectory);
+    else if (files.entryExistsAtPath(cacheEntryPath()))
+        files.removeItemAtPath(cacheEntryPath());
 }
