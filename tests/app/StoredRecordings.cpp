@@ -59,8 +59,8 @@ std::shared_ptr<NSManagedObjectContext> StoredRecordings::freshContext() const {
     return openStore();
 }
 
-ValueArray StoredRecordings::frames(int count) {
-    const Data jpeg = solidJPEG(32, 48, 0.5);
+ValueArray StoredRecordings::frames(int count, int width, int height) {
+    const Data jpeg = solidJPEG(width, height, 0.5);
     return ValueArray(static_cast<size_t>(count), Value(jpeg));
 }
 
@@ -74,11 +74,16 @@ void StoredRecordings::recordSound(const std::string& path, double seconds, Manu
 
 std::shared_ptr<Video> StoredRecordings::add(NSDate created, int frameCount, double seconds,
                                              ManualClock& clock) {
+    return add(created, frames(frameCount), seconds, clock);
+}
+
+std::shared_ptr<Video> StoredRecordings::add(NSDate created, const ValueArray& frames,
+                                             double seconds, ManualClock& clock) {
     const std::string sound = PathAdditions::findUniquePath("Audio", ".caf");
     recordSound(sound, seconds, clock);
     const std::string archive = PathAdditions::findUniquePath("Video", "");
-    EXPECT_TRUE(NSData::writeToFile(
-        NSKeyedArchiver::archivedDataWithRootObject(Value(frames(frameCount))), archive, true));
+    EXPECT_TRUE(NSData::writeToFile(NSKeyedArchiver::archivedDataWithRootObject(Value(frames)),
+                                    archive, true));
     const std::string thumbnail = PathAdditions::findUniquePath("Thumbnail", ".jpg");
     EXPECT_TRUE(NSData::writeToFile(solidJPEG(320, 320, 0.8), thumbnail, true));
     auto video =

@@ -24,12 +24,15 @@ class StoredRecordings {
     // A context of its own on the same store file, to see what was saved.
     std::shared_ptr<NSManagedObjectContext> freshContext() const;
 
-    // `count` frames: the same small JPEG picture each time.
-    static ValueArray frames(int count);
+    // `count` frames: the same small JPEG picture each time, 32 x 48 unless sized otherwise.
+    static ValueArray frames(int count, int width = 32, int height = 48);
     // Writes a sound file of `seconds` through the recorder (moving `clock` on), a frame archive
     // of `frameCount` frames and a 320 x 320 thumbnail, with the next free numbers, then inserts
     // and saves their row, created at `created`.
     std::shared_ptr<Video> add(NSDate created, int frameCount, double seconds, ManualClock& clock);
+    // The same with the frame archive holding `frames`.
+    std::shared_ptr<Video> add(NSDate created, const ValueArray& frames, double seconds,
+                               ManualClock& clock);
     // A sound file of `seconds` at `path`.
     static void recordSound(const std::string& path, double seconds, ManualClock& clock);
 

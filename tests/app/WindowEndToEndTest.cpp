@@ -23,6 +23,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -40,6 +41,7 @@ extern "C" {
 #include "platform/Device/Microphone.h"
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSDate.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSRunLoop.h"
@@ -47,6 +49,7 @@ extern "C" {
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
+#include "tests/app/StoredRecordings.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/app/XDisplay.h"
 #include "tests/support/MailMessageReader.h"
@@ -366,6 +369,121 @@ class Person {
         return false;
     }
 
+    // The stored recording opened in the player from the album, and "Save to Camera Roll"
+    // chosen from its export menu (the menu's work is not the point: through the driver).
+    bool saveTheRecordingToTheAlbum() {
+        if (!hasScaleTwo() || !waitFor("albumButton", "enabled", "YES"))
+            return false;
+        click(centreOf("albumButton"));
+        if (!waitFor("table", "rows", "1"))
+            return false;
+        click(centreOf("row:0"));
+        if (!waitFor("seekSlider", "hidden", "NO"))
+            return false;
+        onMain([] { (void)driver().tap("exportButton"); });
+        if (!waitForSheet())
+            return false;
+        const std::string refused =
+            readOnMain([] { return driver().pressSheetButton("Save to Camera Roll").failure(); });
+        if (!refused.empty()) {
+            report_.fail(refused);
+            return false;
+        }
+        return true;
+    }
+
+    // The bar's filled length in window pixels, read along its middle row: the pixels of the
+    // bar's blue, which neither its grey track nor the grey picture behind has.
+    static int filledLength(const std::vector<uint32_t>& shown, const CGRect& bar) {
+        const int y = static_cast<int>((bar.origin.y + bar.size.height / 2) * 2);
+        const int left = static_cast<int>(bar.origin.x * 2);
+        const int right = static_cast<int>((bar.origin.x + bar.size.width) * 2);
+        int filled = 0;
+        for (int x = std::max(left, 0); x < std::min(right, 640); ++x) {
+            const uint32_t p = shown[static_cast<size_t>(y * 640 + x)];
+            const int red = static_cast<int>(p >> 16 & 0xff), blue = static_cast<int>(p & 0xff);
+            if (blue - red > 60)
+                ++filled;
+        }
+        return filled;
+    }
+
+    // Watches the window while the export runs: each filled length of the bar shorter than the
+    // whole bar (the album's report fills it whole) is reported as "level: N", in the order
+    // seen, until the panel is gone.
+    void watchTheBarDuringTheExport() {
+        if (!saveTheRecordingToTheAlbum())
+            return;
+        const CGRect bar = frameOf("progressView");
+        const int whole = static_cast<int>(bar.size.width * 2);
+        int last = -1;
+        bool filledWhole = false;
+        // The panel shows the bar until 1 s after the album's report; the reads here never wait
+        // for the main thread.
+        for (auto until = std::chrono::steady_clock::now() + 90s;
+             std::chrono::steady_clock::now() < until && !filledWhole;
+             std::this_thread::sleep_for(5ms)) {
+            const std::vector<uint32_t> shown = x_->pixels();
+            if (shown.size() != 640u * 960u)
+                continue;
+            const int filled = filledLength(shown, bar);
+            filledWhole = filled >= whole;
+            if (filled != last && !filledWhole)
+                report_.line("level: " + std::to_string(filled));
+            last = filled;
+        }
+        if (!filledWhole)
+            report_.fail("the bar was never seen filled whole");
+        // The album's report came; the panel goes.
+        waitFor("progressPanel", "hidden", "YES");
+    }
+
+    // The encoder has written part of "temp.mov" under its temporary name.
+    static bool writesTheMovie() {
+        const std::string documents = DeviceHome::documents();
+        const auto names = NSFileManager::defaultManager().contentsOfDirectoryAtPath(documents);
+        for (const auto& name : names.value_or(std::vector<std::string>{})) {
+            std::string forName;
+            std::error_code error;
+            if (NSData::isTemporaryFileName(name, &forName) && forName == "temp.mov" &&
+                std::filesystem::file_size(documents + "/" + name, error) > 0 && !error)
+                return true;
+        }
+        return false;
+    }
+
+    // Clicks the navigation bar's back button (which closes the player) and then its Done
+    // (which closes the album) once the encoder has begun the movie, then waits for the album's
+    // report.
+    void closeThePlayerDuringTheExport() {
+        if (!saveTheRecordingToTheAlbum())
+            return;
+        // The encoder writes the movie under a temporary name and renames it once whole; the
+        // folder is watched, not the window, so that the clicks come at the same point whether
+        // the window draws meanwhile or not.
+        bool begun = false;
+        for (auto until = std::chrono::steady_clock::now() + 60s;
+             std::chrono::steady_clock::now() < until && !begun; std::this_thread::sleep_for(5ms))
+            begun = writesTheMovie();
+        if (!begun)
+            report_.fail("the encoder was not seen writing the movie");
+        click({30, 42});   // the back button
+        click({290, 42});  // Done, where the album's is
+        // The clicks went into the encoding: it was still running once they were handled.
+        const std::string label = read("progressLabel", "text").value_or("no label");
+        if (label != "Encoding...")
+            report_.fail("the clicks were handled after the encoding (the label read " + label +
+                         ")");
+        // The album's report fills the bar and hides the panel 1 s later (with the player, when
+        // it stayed).
+        for (auto until = std::chrono::steady_clock::now() + 90s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if (read("progressPanel", "hidden").value_or("YES") == "YES")
+                return;
+        }
+        report_.fail("the export's panel stayed up");
+    }
+
     // The window shows the phone's screen turned off: black but for one line of text across
     // its middle, clear of the window's sides.
     bool showsTheScreenOff(const std::string& when) {
@@ -586,7 +704,8 @@ struct WindowRun {
     int status = -1;      // its exit status, or the signal that ended it
     std::vector<std::string> failures;
     std::string albumRow;
-    std::string log;  // what the program wrote to its standard error
+    std::vector<int> barLevels;  // the bar's filled lengths the person saw, in order
+    std::string log;             // what the program wrote to its standard error
 };
 
 // Runs the phone in a child process on `display` in `folder`'s home, with the speaker's
@@ -633,6 +752,8 @@ WindowRun runInTheWindow(const VirtualDisplay& display, const TemporaryFolder& f
             run.failures.push_back(line.substr(6));
         if (line.starts_with("row: "))
             run.albumRow = line.substr(5);
+        if (line.starts_with("level: "))
+            run.barLevels.push_back(std::stoi(line.substr(7)));
     }
     std::ifstream logFile(logPath);
     run.log.assign(std::istreambuf_iterator<char>(logFile), std::istreambuf_iterator<char>());
@@ -702,6 +823,67 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
     const size_t frameStart = start - start % 4;
     ASSERT_GE(heard.size(), frameStart + 4096);
     EXPECT_NE(recorded.find(heard.substr(frameStart + 4, 4096)), std::string::npos);
+}
+
+// A home in `folder` that holds one stored recording of a minute, 60 frames a second of the
+// screen's size as the camera takes them, as if recorded before the run.
+void storeAMinuteLongRecording(const TemporaryFolder& folder) {
+    ManualClockScope time;
+    StoredRecordings store;
+    store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0),
+              StoredRecordings::frames(3600, 320, 480), 60.0, time.clock());
+    std::filesystem::create_directories(folder / "home");
+    std::filesystem::copy(store.documents(), folder / "home/Documents",
+                          std::filesystem::copy_options::recursive);
+}
+
+// The export of a minute-long recording to the album, in the window.
+class WindowEndToEndExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+        storeAMinuteLongRecording(folder);
+    }
+    Data file(const std::string& name) const {
+        return NSData::dataWithContentsOfFile(folder / ("home/" + name)).value_or(Data());
+    }
+    // The run ended well, the album's report was logged, and the album holds the whole movie.
+    void expectTheMovieInTheAlbum(const WindowRun& run) const {
+        EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+        ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+        EXPECT_EQ(run.status, 0) << run.log;
+        EXPECT_NE(run.log.find("Finished Saving"), std::string::npos) << run.log;
+        const Data movie = file("Documents/temp.mov");
+        EXPECT_GT(movie.size(), 100000u);
+        EXPECT_TRUE(file("Media/DCIM/IMG_0001.MOV") == movie)
+            << "the album's movie is not the encoded one ("
+            << file("Media/DCIM/IMG_0001.MOV").size() << " bytes against " << movie.size() << ")";
+    }
+
+    VirtualDisplay display;
+    TemporaryFolder folder;
+};
+
+TEST_F(WindowEndToEndExportTest, TheBarIsSeenGrowingWhileTheRecordingIsEncoded) {
+    const WindowRun run =
+        runInTheWindow(display, folder, "", [](Person& p) { p.watchTheBarDuringTheExport(); });
+    expectTheMovieInTheAlbum(run);
+    // Levels short of the whole bar come before the album's report fills it; the encoding
+    // alone moves the bar from empty to the hold at nine tenths.
+    std::vector<int> between;
+    for (int level : run.barLevels)
+        if (level > 0)
+            between.push_back(level);
+    EXPECT_GE(between.size(), 3u) << "levels seen: " << ::testing::PrintToString(run.barLevels);
+    EXPECT_TRUE(std::is_sorted(between.begin(), between.end()))
+        << ::testing::PrintToString(run.barLevels);
+}
+
+TEST_F(WindowEndToEndExportTest,
+       BackAndDoneClickedDuringTheEncodingStillPutTheWholeMovieInTheAlbum) {
+    const WindowRun run =
+        runInTheWindow(display, folder, "", [](Person& p) { p.closeThePlayerDuringTheExport(); });
+    expectTheMovieInTheAlbum(run);
 }
 
 // The sound files in `documents`.
