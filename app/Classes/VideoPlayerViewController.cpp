@@ -311,10 +311,6 @@ void VideoPlayerViewController::hideProgress() {
     endExport();
 }
 
-std::string VideoPlayerViewController::output() {
-    return encode(static_cast<float>(soundDuration()), player_ ? player_->url() : std::string());
-}
-
 std::string VideoPlayerViewController::encode(float duration, const std::string& soundURL) {
     const std::string path = outputPath();
     const char* const argv[] = {"tilvex", path.c_str()};

@@ -132,9 +132,6 @@ class VideoPlayerViewController : public UIViewController,
     void updateProgress(float value);
     void hideProgress();
 
-    // Encodes the recording into outputPath on the calling thread. Returns "" once the movie is
-    // written, else the encoder's message.
-    std::string output();
     // "temp.mov" and "tempCopy.mov" in Documents.
     static std::string outputPath();
     static std::string copyPath();
