@@ -70,8 +70,9 @@ bool isNumberedName(const std::string& name) {
 }
 
 // A write cut off by the end of a process leaves its temporary file, and older versions left
-// beside it the empty file that reserved its numbered name. Only these go: a person's files of
-// like names (a "clip.part", an empty file under another name) stay.
+// beside it the empty file that reserved its numbered name. Only these go, and only as plain
+// files: a person's files of like names (a "clip.part", ".tilvex-settings.json", an empty file
+// under another name) and every folder stay.
 void removeLeftovers(const std::string& folder) {
     const NSFileManager& files = NSFileManager::defaultManager();
     for (const std::string& name :
@@ -79,10 +80,11 @@ void removeLeftovers(const std::string& folder) {
         std::string reserved;
         if (!NSData::isTemporaryFileName(name, &reserved))
             continue;
-        files.removeItemAtPath(stringByAppendingPathComponent(folder, name));
+        if (!files.removePlainFileAtPath(stringByAppendingPathComponent(folder, name)))
+            continue;
         const std::string reservedPath = stringByAppendingPathComponent(folder, reserved);
         if (isNumberedName(reserved) && isEmptyFile(reservedPath))
-            files.removeItemAtPath(reservedPath);
+            files.removePlainFileAtPath(reservedPath);
     }
 }
 

@@ -20,8 +20,9 @@ class DeviceHome {
 
     // Takes `path` for this process (held until the process ends or prepares another home),
     // makes its folders where missing (what is there is kept), removes from them the leftovers
-    // of writes that the end of a process cut off (the program's own temporary files,
-    // NSData::isTemporaryFileName, each with an empty file beside it under the numbered name it
+    // of writes that the end of a process cut off (the program's own temporary files, plain
+    // files that NSData::isTemporaryFileName knows, each with an empty file beside it under the
+    // numbered name it
     // was for, "Name_NNNN" with or without an extension; nothing else) and makes it the
     // process's home (NSSetHomeDirectory). False, with *error, when another process holds the
     // home (the error names it; nothing in the home has been touched) or a folder cannot be

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
@@ -135,14 +137,18 @@ std::string NSData::writeToTemporaryFile(const Data& data, const std::string& pa
 }
 
 bool NSData::isTemporaryFileName(const std::string& fileName, std::string* forName) {
+    // Exactly what writeToTemporaryFile makes: the prefix, a name, a dot and mkstemp's six
+    // letters or digits. A person's ".tilvex-settings.json" is not one.
     if (!fileName.starts_with(kTemporaryPrefix) ||
         fileName.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size())
         return false;
-    if (forName) {
-        *forName =
-            fileName.substr(kTemporaryPrefix.size(),
-                            fileName.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
-    }
+    const size_t suffix = fileName.size() - kTemporarySuffix.size();
+    if (fileName[suffix] != '.' ||
+        !std::all_of(fileName.begin() + static_cast<std::ptrdiff_t>(suffix) + 1, fileName.end(),
+                     [](unsigned char c) { return std::isalnum(c); }))
+        return false;
+    if (forName)
+        *forName = fileName.substr(kTemporaryPrefix.size(), suffix - kTemporaryPrefix.size());
     return true;
 }
 

@@ -28,9 +28,10 @@ class NSData {
     // left behind) when it cannot be written.
     static std::string writeToTemporaryFile(const Data& data, const std::string& path,
                                             NSErrorPtr* error = nullptr);
-    // Whether `fileName` (a last path component) is such a temporary name: a file under it is
-    // the leftover of a write that the end of the process cut off. *forName (when given) is then
-    // the name that the write was for.
+    // Whether `fileName` (a last path component) is such a temporary name, ".tilvex-NAME.XXXXXX"
+    // with six letters or digits for the X's: a plain file under it is the leftover of a write
+    // that the end of the process cut off. *forName (when given) is then NAME, the name that the
+    // write was for.
     static bool isTemporaryFileName(const std::string& fileName, std::string* forName = nullptr);
 
     // Writes `data` whole under a temporary name, then gives the file the first of the paths

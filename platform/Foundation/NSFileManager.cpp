@@ -1,5 +1,7 @@
 #include "platform/Foundation/NSFileManager.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -60,6 +62,16 @@ bool NSFileManager::removeItemAtPath(const std::string& path, NSErrorPtr* error)
     fs::remove_all(path, ec);
     if (ec)
         return fail(error, ec.value(), "Cannot remove " + path);
+    return true;
+}
+
+bool NSFileManager::removePlainFileAtPath(const std::string& path, NSErrorPtr* error) const {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(path, ec)))
+        return fail(error, ec ? ec.value() : EPERM, "Cannot remove " + path + ": not a plain file");
+    // unlink(2) never follows a link nor removes a folder, whatever took the name meanwhile.
+    if (::unlink(path.c_str()) != 0)
+        return fail(error, errno, "Cannot remove " + path);
     return true;
 }
 

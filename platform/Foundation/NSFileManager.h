@@ -29,6 +29,9 @@ class NSFileManager {
 
     // Removes a file, or a folder with everything in it. Nothing at `path` is an error.
     bool removeItemAtPath(const std::string& path, NSErrorPtr* error = nullptr) const;
+    // Removes `path` only when it is a plain file (not a folder, not a link, not a device or
+    // pipe); anything else, or nothing, is left as it is and is an error.
+    bool removePlainFileAtPath(const std::string& path, NSErrorPtr* error = nullptr) const;
 
     // Moves a file or folder; fails when something is already at `dstPath`.
     bool moveItemAtPath(const std::string& srcPath, const std::string& dstPath,

@@ -493,18 +493,26 @@ TEST_F(FaultTest, ASecondInstanceOnTheSameHomeTouchesNothingAndLeaves) {
     }
 }
 
-// The launch removes only what the program itself leaves: its own temporary files, and beside one
-// an empty file under one of its numbered names (which older versions reserved first). A person's
-// files of like names stay as they are.
+// The launch removes only what the program itself leaves: its own temporary files (plain files of
+// exactly the shape it writes), and beside one an empty file under one of its numbered names
+// (which older versions reserved first). A person's files and folders of like names stay as they
+// are.
 TEST_F(FaultTest, TheLaunchRemovesOnlyTheProgramsOwnLeftovers) {
     auto& files = NSFileManager::defaultManager();
     for (const char* folder : {"Documents", "Media/DCIM", "Mail/Outbox", "Library/Preferences"})
         ASSERT_TRUE(files.createDirectoryAtPath(phone_.home() + "/" + folder, true));
     auto path = [&](const std::string& name) { return phone_.home() + "/" + name; };
+    // Folders of the program's prefix, one even of its temporary shape, keep what they hold.
+    for (const char* folder : {"Media/DCIM/.tilvex-album-backup", "Documents/.tilvex-old.abc123"})
+        ASSERT_TRUE(files.createDirectoryAtPath(path(folder), true));
     const std::string persons[] = {
         "Documents/clip.part",
+        "Documents/.tilvex-settings.json",
+        "Documents/.tilvex-notes.txt.ab-cd!",
         "Media/DCIM/.tmp-holiday.jpg.abcdef",
         "Media/DCIM/IMG_0009.MOV.part",
+        "Media/DCIM/.tilvex-album-backup/IMG_0001.MOV",
+        "Documents/.tilvex-old.abc123/Video_0001",
         "Mail/Outbox/.tmp-draft.eml.x1y2z3",
         "Library/Preferences/colours.part",
     };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "platform/Foundation/NSData.h"
@@ -63,6 +64,44 @@ TEST_F(FileManagerTest, RemovesFoldersWithTheirContents) {
     EXPECT_FALSE(files.removeItemAtPath(dir / "tree", &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), ENOENT);
+}
+
+TEST_F(FileManagerTest, RemovesAPlainFileAndNothingElse) {
+    write(dir / "plain", "x");
+    ASSERT_TRUE(files.createDirectoryAtPath(dir / "folder", true));
+    write(dir / "folder/inside", "x");
+    std::filesystem::create_symlink(dir / "plain", dir / "link");
+    EXPECT_TRUE(files.removePlainFileAtPath(dir / "plain"));
+    EXPECT_FALSE(files.entryExistsAtPath(dir / "plain"));
+    write(dir / "plain", "x");
+    for (const char* name : {"folder", "link", "none"}) {
+        NSErrorPtr error;
+        EXPECT_FALSE(files.removePlainFileAtPath(dir / name, &error)) << name;
+        EXPECT_TRUE(error) << name;
+    }
+    EXPECT_EQ(read(dir / "folder/inside"), "x");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
+    EXPECT_EQ(read(dir / "plain"), "x");
+}
+
+// Only the exact shape of the temporary files the writer makes is taken for one.
+TEST_F(FileManagerTest, TemporaryNamesAreExactlyTheWritersShape) {
+    const std::string written = NSData::writeToTemporaryFile(Data{1}, dir / "Video_0001");
+    ASSERT_FALSE(written.empty());
+    std::string forName;
+    EXPECT_TRUE(NSData::isTemporaryFileName(written.substr(written.rfind('/') + 1), &forName));
+    EXPECT_EQ(forName, "Video_0001");
+    const struct {
+        const char* name;
+        bool temporary;
+    } cases[] = {
+        {".tilvex-temp.mov.a1B2c3", true},  {".tilvex-settings.json", false},
+        {".tilvex-album-backup", false},    {".tilvex-x.ab-cd!", false},
+        {".tilvex-.abcdef", false},         {".tilvex-notes.txt.abcde", false},
+        {"tilvex-notes.txt.abcdef", false}, {".tilvex-notes.txt.abcdefg", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NSData::isTemporaryFileName(c.name), c.temporary) << c.name;
 }
 
 TEST_F(FileManagerTest, MovesButNeverOverwrites) {
