@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <regex>
 
 #include "platform/Foundation/NSData.h"
@@ -19,42 +20,76 @@ std::string inHome(const char* folder) {
     return stringByAppendingPathComponent(NSHomeDirectory(), folder);
 }
 
-// The home this process holds and the open folder that holds it.
+// The home this process holds, and the open folders that hold it and its Documents folder.
 struct HeldHome {
     std::string path;
     int fd = -1;
+    int documentsFd = -1;
 };
 HeldHome held;
 
-bool holdHome(const std::string& path, NSErrorPtr* error) {
-    if (held.fd >= 0 && held.path == path)
-        return true;
-    if (!NSFileManager::defaultManager().createDirectoryAtPath(path, true, error))
-        return false;
+// Opens `folder` and takes its lock: the open descriptor, or -1 with *error (`inUse` as its
+// description when another process holds the lock).
+int lockFolder(const std::string& folder, const std::string& name, const std::string& inUse,
+               NSErrorPtr* error) {
     // The folder itself, not a file in it: no other process can delete or replace it while it is
-    // held open here.
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // held open here. A link is followed, so that the folder it leads to is what is locked.
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         if (error)
-            *error = NSError::posix(errno, "Cannot open the home folder " + path);
-        return false;
+            *error = NSError::posix(errno, "Cannot open the " + name + " " + folder);
+        return -1;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int errnum = errno;
         ::close(fd);
         if (error) {
             *error = errnum == EWOULDBLOCK
-                         ? NSError::make(NSPOSIXErrorDomain, errnum,
-                                         "The home folder " + path +
-                                             " is in use by another process; one process at a "
-                                             "time can use a home folder.")
-                         : NSError::posix(errnum, "Cannot lock the home folder " + path);
+                         ? NSError::make(NSPOSIXErrorDomain, errnum, inUse)
+                         : NSError::posix(errnum, "Cannot lock the " + name + " " + folder);
         }
+        return -1;
+    }
+    return fd;
+}
+
+bool holdHome(const std::string& path, NSErrorPtr* error) {
+    if (held.fd >= 0 && held.path == path)
+        return true;
+    const NSFileManager& files = NSFileManager::defaultManager();
+    if (!files.createDirectoryAtPath(path, true, error))
+        return false;
+    int fd = lockFolder(path, "home folder",
+                        "The home folder " + path +
+                            " is in use by another process; one process at a time can use a "
+                            "home folder.",
+                        error);
+    if (fd < 0)
+        return false;
+    // Two homes may lead to one Documents folder through a link: it is locked as well, so that
+    // two processes never number and store recordings in one folder.
+    const std::string documents = stringByAppendingPathComponent(path, "Documents");
+    int documentsFd = -1;
+    if (files.createDirectoryAtPath(documents, true, error)) {
+        std::error_code ec;
+        std::string resolved = std::filesystem::canonical(documents, ec);
+        documentsFd =
+            lockFolder(documents, "Documents folder",
+                       "The Documents folder " + documents +
+                           (ec || resolved == documents ? "" : " (" + resolved + ")") +
+                           " is in use by another process; one process at a time can use a "
+                           "Documents folder.",
+                       error);
+    }
+    if (documentsFd < 0) {
+        ::close(fd);
         return false;
     }
-    if (held.fd >= 0)
+    if (held.fd >= 0) {
         ::close(held.fd);
-    held = {path, fd};
+        ::close(held.documentsFd);
+    }
+    held = {path, fd, documentsFd};
     return true;
 }
 

@@ -3,8 +3,9 @@
 // defaults), Library/Cookies/, Mail/Outbox/ (the mail composer's messages), Media/DCIM/ (the
 // photo album) and tmp/.
 //
-// One process holds a home at a time: an advisory lock (flock) on the home folder itself, which
-// the kernel releases when the process ends (a killed process never blocks the next one).
+// One process holds a home at a time: an advisory lock (flock) on the home folder itself, and
+// one on the Documents folder it leads to (a link may make two homes share one), which the kernel
+// releases when the process ends (a killed process never blocks the next one).
 //
 // Threads: any thread; prepare the home at start-up, before anything uses it.
 
@@ -22,11 +23,11 @@ class DeviceHome {
     // makes its folders where missing (what is there is kept), removes from them the leftovers
     // of writes that the end of a process cut off (the program's own temporary files, plain
     // files that NSData::isTemporaryFileName knows, each with an empty file beside it under the
-    // numbered name it
-    // was for, "Name_NNNN" with or without an extension; nothing else) and makes it the
-    // process's home (NSSetHomeDirectory). False, with *error, when another process holds the
-    // home (the error names it; nothing in the home has been touched) or a folder cannot be
-    // made; the process's home is then left as it was.
+    // numbered name it was for, "Name_NNNN" with or without an extension; nothing else) and
+    // makes it the process's home (NSSetHomeDirectory). False, with *error, when another
+    // process holds the home or the Documents folder that it leads to (the error names the
+    // folder; nothing in the home has been touched) or a folder cannot be made; the process's
+    // home is then left as it was.
     static bool prepare(const std::string& path, NSErrorPtr* error = nullptr);
 
     // Paths in the current home (NSHomeDirectory()).

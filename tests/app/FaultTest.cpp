@@ -493,6 +493,35 @@ TEST_F(FaultTest, ASecondInstanceOnTheSameHomeTouchesNothingAndLeaves) {
     }
 }
 
+// Two homes whose Documents is one folder through a link: while the first records, a second
+// instance on the other home touches nothing, names the Documents folder in use and leaves with
+// status 1; the first stores its recording under its own numbers, and no two rows share a file.
+TEST_F(FaultTest, ASecondInstanceOnAHomeSharingTheDocumentsFolderLeaves) {
+    recordOneNormally();
+    TilvexHome other;
+    fs::create_directories(other.home());
+    fs::create_directory_symlink(phone_.documents(), other.documents());
+    const std::string second = phone_.folder() / "second";
+    ProgramOutcome first =
+        runAndThen("tap button\nwait 60\n", "Audio_0002.caf",
+                   other.command("tap button\nwait 0.5\ntap button\n") + " > '" + second +
+                       ".out' 2>&1; " + "echo $? > '" + second + ".status'; kill -TERM $pid");
+    ASSERT_EQ(first.status, 0) << first.out;
+    const std::string out = contents(second + ".out");
+    EXPECT_EQ(contents(second + ".status"), "1\n") << out;
+    EXPECT_NE(
+        out.find("The Documents folder " + other.documents() + " (" +
+                 fs::canonical(phone_.documents()).string() + ") is in use by another process"),
+        std::string::npos)
+        << out;
+    EXPECT_FALSE(fs::exists(other.home() + "/Library")) << "the second instance touched its home";
+    auto rows = storedRows(store());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].soundPath, "Audio_0002.caf");
+    EXPECT_FALSE(exists("Audio_0003.caf")) << "the second instance recorded";
+    expectTheFirstRecordingIntact();
+}
+
 // The launch removes only what the program itself leaves: its own temporary files (plain files of
 // exactly the shape it writes), and beside one an empty file under one of its numbered names
 // (which older versions reserved first). A person's files and folders of like names stay as they

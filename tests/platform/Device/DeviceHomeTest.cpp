@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/Foundation/NSData.h"
@@ -49,6 +50,33 @@ TEST_F(DeviceHomeTest, AHomeThatCannotBeMadeIsReportedAndNotInstalled) {
     EXPECT_FALSE(DeviceHome::prepare(dir / "file/home", &error));
     EXPECT_TRUE(error);
     EXPECT_EQ(NSHomeDirectory(), dir / "before");
+}
+
+// Two homes whose Documents is one folder (a link): the second is refused, by a message that
+// names its Documents folder, and the first stays the process's home.
+TEST_F(DeviceHomeTest, AHomeWhoseDocumentsFolderIsHeldIsRefused) {
+    const std::string first = dir / "first";
+    ASSERT_TRUE(DeviceHome::prepare(first));
+    const std::string second = dir / "second";
+    ASSERT_TRUE(files.createDirectoryAtPath(second, true));
+    std::filesystem::create_directory_symlink(first + "/Documents", second + "/Documents");
+    NSErrorPtr error;
+    EXPECT_FALSE(DeviceHome::prepare(second, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedDescription(),
+              "The Documents folder " + second + "/Documents (" + first +
+                  "/Documents) is in use by another process; one process at a time can use a "
+                  "Documents folder.");
+    EXPECT_EQ(NSHomeDirectory(), first);
+    EXPECT_FALSE(files.fileExistsAtPath(second + "/Library")) << "the refused home was made";
+
+    // A home of its own Documents is taken as usual, and lets the first one's go.
+    std::filesystem::remove(second + "/Documents");
+    ASSERT_TRUE(DeviceHome::prepare(second));
+    const std::string third = dir / "third";
+    ASSERT_TRUE(files.createDirectoryAtPath(third, true));
+    std::filesystem::create_directory_symlink(first + "/Documents", third + "/Documents");
+    EXPECT_TRUE(DeviceHome::prepare(third));
 }
 
 }  // namespace
