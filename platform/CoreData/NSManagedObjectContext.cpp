@@ -42,6 +42,12 @@ bool NSManagedObjectContext::hasChanges() const {
     return !inserted_.empty() || !updated_.empty() || !deleted_.empty();
 }
 
+std::vector<std::shared_ptr<NSManagedObject>> NSManagedObjectContext::deletedObjects() const {
+    std::vector<std::shared_ptr<NSManagedObject>> objects;
+    for (const auto& [o, keep] : deleted_) objects.push_back(keep);
+    return objects;
+}
+
 void NSManagedObjectContext::objectDidChange(NSManagedObject* object) {
     if (object->primaryKey_ == 0 || deleted_.count(object))
         return;

@@ -31,6 +31,10 @@ class NSManagedObjectContext : public NSObject {
     // An object of another context, or one already deleted, is ignored.
     void deleteObject(const std::shared_ptr<NSManagedObject>& object);
     bool hasChanges() const;
+    // The objects that the next save inserts, and those it deletes (in the order they were
+    // inserted; the deleted ones in no particular order).
+    std::vector<std::shared_ptr<NSManagedObject>> insertedObjects() const { return inserted_; }
+    std::vector<std::shared_ptr<NSManagedObject>> deletedObjects() const;
     // Writes every pending change; with none, does nothing and succeeds. On failure the changes
     // stay pending, nothing is written, and `*error` is set.
     bool save(NSErrorPtr* error);

@@ -198,6 +198,25 @@ TEST_F(StoreTest, FailedSaveKeepsChangesPending) {
     EXPECT_EQ(titlesNewestFirst(*open()), std::vector<std::string>{"0:01"});
 }
 
+// What the next save inserts and deletes is listed until it succeeds, and then no more.
+TEST_F(StoreTest, PendingInsertsAndDeletionsAreListedUntilSaved) {
+    auto context = open();
+    ASSERT_NE(context, nullptr);
+    auto saved = insert(*context, "0:01", 1);
+    ASSERT_TRUE(context->save(nullptr));
+    auto inserted = insert(*context, "0:02", 2);
+    auto dropped = insert(*context, "0:03", 3);
+    context->deleteObject(saved);
+    context->deleteObject(dropped);
+    using Objects = std::vector<std::shared_ptr<NSManagedObject>>;
+    EXPECT_EQ(context->insertedObjects(), Objects{inserted});
+    EXPECT_EQ(context->deletedObjects(), Objects{saved}) << "an unsaved object is simply dropped";
+    ASSERT_TRUE(context->save(nullptr));
+    EXPECT_TRUE(context->insertedObjects().empty());
+    EXPECT_TRUE(context->deletedObjects().empty());
+    EXPECT_EQ(titlesNewestFirst(*open()), std::vector<std::string>{"0:02"});
+}
+
 // A link at the store's file or its journal is never opened through (SQLite would write the
 // rows, or a new file, at its target): the open is refused with ELOOP, naming the link. A folder
 // on the way that is a link is no such thing.
