@@ -16,13 +16,16 @@ std::string PathAdditions::appendPath(const std::string& name) {
     return stringWithFormat("%s/%s", documentsDirectory().c_str(), name.c_str());
 }
 
-std::string PathAdditions::findUniquePath(const std::string& base, const std::string& ext) {
+std::string PathAdditions::findUniquePath(const std::string& base, const std::string& ext,
+                                          const std::set<std::string>& taken) {
     const NSFileManager& files = NSFileManager::defaultManager();
     for (long n = 1;; ++n) {
-        std::string candidate = stringWithFormat("%s/%s_%04ld%s", documentsDirectory().c_str(),
-                                                 base.c_str(), n, ext.c_str());
+        std::string name = stringWithFormat("%s_%04ld%s", base.c_str(), n, ext.c_str());
+        std::string candidate =
+            stringWithFormat("%s/%s", documentsDirectory().c_str(), name.c_str());
         // A link that points nowhere takes its number too: the file is never written through it.
-        if (!files.entryExistsAtPath(candidate))
+        // A name a row still names, its file gone, stays that row's: its delete removes the name.
+        if (!files.entryExistsAtPath(candidate) && !taken.count(name))
             return candidate;
     }
 }

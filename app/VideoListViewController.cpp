@@ -1,9 +1,9 @@
 #include "app/VideoListViewController.h"
 
 #include "app/NSString-PathAdditions.h"
+#include "app/RecordingStore.h"
 #include "platform/CoreData/NSFetchRequest.h"
 #include "platform/Foundation/NSData.h"
-#include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UINavigationController.h"
@@ -93,25 +93,11 @@ void VideoListViewController::tableViewCommitEditingStyleForRowAtIndexPath(
     if (index >= eventsArray_.size())
         return;
     auto video = eventsArray_[index];
-    if (managedObjectContext_)
-        managedObjectContext_->deleteObject(video);
     eventsArray_.erase(eventsArray_.begin() + static_cast<std::ptrdiff_t>(index));
     tableView->deleteRowsAtIndexPaths({indexPath}, UITableViewRowAnimationRight);
-    // The row's removal is saved before its files go, so that a failed save or the end of the
-    // process in between leaves the whole row or none. A failed save leaves the deletion
-    // pending until the next save.
     NSErrorPtr error;
-    if (managedObjectContext_ && !managedObjectContext_->save(&error)) {
+    if (!RecordingStore::deleteRecording(managedObjectContext_, video, &error))
         showDeleteError(error);
-        return;
-    }
-    if (hasBareFileNames(*video)) {
-        // Failures are ignored: a file already gone is as good as removed.
-        auto& files = NSFileManager::defaultManager();
-        files.removeItemAtPath(PathAdditions::appendPath(video->soundPath()));
-        files.removeItemAtPath(PathAdditions::appendPath(video->videoPath()));
-        files.removeItemAtPath(PathAdditions::appendPath(video->thumbPath()));
-    }
 }
 
 void VideoListViewController::tableViewDidSelectRowAtIndexPath(UITableView* tableView,

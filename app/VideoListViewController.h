@@ -1,13 +1,13 @@
 #pragma once
 // The album: a table of the stored recordings, newest first, each row showing the duration, the
 // date and the thumbnail. A row can be deleted (its Video row, saved at once, then its three
-// files); selecting one pushes the player on that recording. The rows are fetched once, when the
-// list is made; a new list is made at every opening of the album.
+// files, RecordingStore::deleteRecording); selecting one pushes the player on that recording. The
+// rows are fetched once, when the list is made; a new list is made at every opening of the album.
 //
 // A row whose file names are not bare names (empty, holding a "/", or "." or "..": a damaged
-// store) is never joined to the Documents path: it shows no thumbnail, its delete removes the row
-// only, and opening it shows the alert "Error" like a frame archive that is missing or cannot be
-// read, without pushing a player.
+// store) is never joined to the Documents path: it shows no thumbnail, and opening it shows the
+// alert "Error" like a frame archive that is missing or cannot be read, without pushing a player.
+// A delete removes files of the recording names only, never one that another row names.
 //
 // Threads: main thread only. The context is not retained: the application delegate that owns it
 // outlives the list. The player is not kept after the push: the navigation controller holds it.
@@ -42,8 +42,8 @@ class VideoListViewController : public UITableViewController {
     bool respondsToCommitEditingStyle() const override { return true; }
     // The delete style removes the recording's row and its table row and saves, then removes
     // its three files. A save that fails shows the alert "Error" with the store's reason and
-    // leaves the files; the deletion stays pending in the context for the next save, which
-    // then leaves the files behind without a row.
+    // leaves the files; the deletion stays pending in the context, and the next save that
+    // stores it removes them.
     void tableViewCommitEditingStyleForRowAtIndexPath(UITableView* tableView,
                                                       UITableViewCellEditingStyle style,
                                                       NSIndexPath indexPath) override;

@@ -6,6 +6,7 @@
 
 #include "app/AnalyticsCalls.h"
 #include "app/Classes/TilvexViewController.h"
+#include "app/RecordingStore.h"
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Foundation/NSBundle.h"
 #include "platform/Foundation/NSFileManager.h"
@@ -32,6 +33,7 @@ bool TilvexAppDelegate::setOutlet(const std::string& name,
 void TilvexAppDelegate::applicationDidFinishLaunching(UIApplication* application) {
     (void)application;
     auto context = managedObjectContext();
+    RecordingStore::restoreUnsavedRecordings(context.get());
     viewController_->setManagedObjectContext(context.get());
     window_->addSubview(viewController_->view());
     window_->makeKeyAndVisible();
@@ -50,7 +52,7 @@ void TilvexAppDelegate::applicationWillTerminate(UIApplication* application) {
     endAnalytics();
     if (managedObjectContext_ && managedObjectContext_->hasChanges()) {
         NSErrorPtr error;
-        if (!managedObjectContext_->save(&error))
+        if (!RecordingStore::save(managedObjectContext_.get(), &error))
             abortWithError(error);
     }
 }

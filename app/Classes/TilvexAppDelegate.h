@@ -5,6 +5,9 @@
 // stores and saves a recording still running (before anything that can wait on the network),
 // then ends the analytics session and saves the store.
 //
+// The launch restores the rows of recordings whose saves all failed before the end
+// (RecordingStore::restoreUnsavedRecordings) before the recording screen gets the store.
+//
 // A store that cannot be opened (a missing or unreadable object model among them), or a failed
 // save at termination, is fatal: the message "Unresolved error ..." is logged and the
 // process aborts. A store file (or journal) that is a symbolic link is never opened through it:

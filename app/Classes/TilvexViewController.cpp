@@ -5,6 +5,7 @@
 
 #include "app/AnalyticsCalls.h"
 #include "app/NSString-PathAdditions.h"
+#include "app/RecordingStore.h"
 #include "app/Video.h"
 #include "app/VideoListViewController.h"
 #include "platform/AVFoundation/AVAudioSession.h"
@@ -161,8 +162,10 @@ void TilvexViewController::startRecording() {
     session->setCategory(AVAudioSessionCategoryRecord);
     session->setActive(true);
     NSErrorPtr error;
-    auto recorder = AVAudioRecorder::initWithURL(PathAdditions::findUniquePath("Audio", ".caf"),
-                                                 settings, &error);
+    auto recorder = AVAudioRecorder::initWithURL(
+        PathAdditions::findUniquePath("Audio", ".caf",
+                                      RecordingStore::namesInRows(managedObjectContext_)),
+        settings, &error);
     if (!recorder || !recorder->prepareToRecord(&error)) {
         showError("The sound recorder cannot record: " +
                   (error ? error->localizedDescription() : std::string("unknown reason")));
@@ -236,7 +239,8 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
         return false;
     }
     auto& files = NSFileManager::defaultManager();
-    std::string videoFile = PathAdditions::findUniquePath("Video", "");
+    const std::set<std::string> named = RecordingStore::namesInRows(managedObjectContext_);
+    std::string videoFile = PathAdditions::findUniquePath("Video", "", named);
     NSErrorPtr error;
     if (!NSData::writeToFile(NSKeyedArchiver::archivedDataWithRootObject(Value(results_)),
                              videoFile, true, &error)) {
@@ -248,7 +252,7 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
                               CGImageCreateWithImageInRect(first->CGImage(), kThumbnailRect))
                         : nullptr;
     Data thumbnail = UIImageJPEGRepresentation(square, kThumbnailQuality);
-    std::string thumbFile = PathAdditions::findUniquePath("Thumbnail", ".jpg");
+    std::string thumbFile = PathAdditions::findUniquePath("Thumbnail", ".jpg", named);
     if (thumbnail.empty() || !NSData::writeToFile(thumbnail, thumbFile, true, &error)) {
         files.removeItemAtPath(videoFile);
         *reason = thumbnail.empty() || !error ? "the thumbnail could not be made."
@@ -264,12 +268,18 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
     video->setSoundPath(lastPathComponent(recorder_->url()));
     video->setTitle(PathAdditions::stringFromInterval(duration));
     video->setThumbPath(lastPathComponent(thumbFile));
+    // Should every save fail until the end, the next launch restores the row from this record.
+    // Without it the row may still be saved, so the stop goes on.
+    NSErrorPtr intentError;
+    if (!RecordingStore::writeIntent(*video, &intentError))
+        NSLog("The recording's row could not be set aside: %s",
+              intentError ? intentError->localizedDescription().c_str() : "unknown reason");
     return true;
 }
 
 void TilvexViewController::saveStore() {
     NSErrorPtr error;
-    if (!managedObjectContext_ || managedObjectContext_->save(&error))
+    if (RecordingStore::save(managedObjectContext_, &error))
         return;
     showError("The recording is kept but not saved yet: " +
               (error ? error->localizedDescription() : std::string("unknown reason")));

@@ -14,7 +14,9 @@
 // and an alert "Error" says why; earlier recordings stay as they were. A store that cannot be
 // saved at the stop (locked by another program, a full disk) keeps the row among the context's
 // pending changes, with its files, for the next save (another recording's, a delete's, the
-// termination's), and an alert "Error" says why at once. A sound recorder that cannot be
+// termination's), and an alert "Error" says why at once; should no save succeed before the end,
+// the next launch restores the row (RecordingStore). New files never take a name that a row
+// still names. A sound recorder that cannot be
 // prepared shows an alert "Error" and no recording starts.
 //
 // Threads: everything runs on the main thread except startTimerThread and takePicture, which run

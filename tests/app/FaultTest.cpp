@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -230,24 +231,92 @@ TEST_F(FaultTest, ASoundFileThatCannotBeWrittenIsNotStored) {
     expectTheFirstRecordingIntact();
 }
 
-// Another program holds the store's write lock for the whole run: the stop's save fails and says
-// so, and the termination's save fails as well, which ends the process loudly ("Unresolved
-// error") with the recording's files left in place.
-TEST_F(FaultTest, ARecordingWhoseSaveStillFailsAtTheEndLeavesItsFiles) {
+// A recording whose row is never saved before the end: another program holds the store's write
+// lock for the whole run, or the disk is full from the stop to the quit (the stop's save says so,
+// and the termination's save fails as well, which ends the process loudly, "Unresolved error"),
+// or a kill comes between the files' writing and the commit. The files stay, and the next launch
+// restores the row with its duration and date, once.
+TEST_F(FaultTest, ARecordingNeverSavedBeforeTheEndIsRestoredAtTheNextLaunch) {
     recordOneNormally();
-    StoreConnection other(store());
-    ASSERT_TRUE(other.holdWriteLock());
-    std::string launcher = phone_.folder() / "no-core.sh";
-    std::ofstream(launcher) << "ulimit -c 0\nexec \"$@\"\n";
-    ProgramOutcome run = phone_.runScript(
-        "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\nquit\n", Arguments(),
-        Launcher("sh " + launcher));
-    other.release();
-    EXPECT_EQ(run.signal, SIGABRT) << run.out;
-    EXPECT_NE(run.out.find("Unresolved error"), std::string::npos) << run.out;
+    const std::string journal = store() + "-journal";
+    const struct {
+        const char* name;
+        bool locked;
+        std::string launcher;
+        const char* afterTheStop;
+        int signal;  // that ended the run
+    } cases[] = {
+        {"store locked", true, "ulimit -c 0\nexec \"$@\"\n",
+         "expect alert.title Error\nalert OK\nquit\n", SIGABRT},
+        {"disk full", false,
+         "ulimit -c 0\nexec strace -f -qq -o /dev/null -P '" + journal +
+             "' -e trace=write,pwrite64,pwritev -e inject=write,pwrite64,pwritev:error=ENOSPC "
+             "\"$@\"\n",
+         "expect alert.title Error\nalert OK\nquit\n", SIGABRT},
+        {"killed before the commit", false,
+         "exec strace -f -qq -o /dev/null -P '" + journal +
+             "' -e trace=openat -e inject=openat:signal=KILL:when=1 \"$@\"\n",
+         "wait 5\n", SIGKILL},
+    };
+    const double referenceToUnix = 978307200.0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t rowsBefore = storedRows(store()).size();
+        StoreConnection other(store());
+        if (c.locked) {
+            ASSERT_TRUE(other.holdWriteLock());
+        }
+        std::string launcher = phone_.folder() / "never-saved.sh";
+        std::ofstream(launcher) << c.launcher;
+        const double startedBefore = static_cast<double>(std::time(nullptr)) - referenceToUnix;
+        ProgramOutcome run =
+            phone_.runScript(std::string("tap button\nwait 1.3\ntap button\n") + c.afterTheStop,
+                             Arguments(), Launcher("sh " + launcher));
+        const double stoppedAfter = static_cast<double>(std::time(nullptr)) - referenceToUnix + 1;
+        other.release();
+        EXPECT_TRUE(run.signal == c.signal || run.status == 128 + c.signal) << run.out;
+        if (c.signal == SIGABRT) {
+            EXPECT_NE(run.out.find("Unresolved error"), std::string::npos) << run.out;
+        }
+        ASSERT_EQ(storedRows(store()).size(), rowsBefore) << run.out;
+
+        ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows " +
+                                               std::to_string(rowsBefore + 1) + "\ntap done\n");
+        ASSERT_EQ(next.status, 0) << next.out;
+        auto rows = storedRows(store());
+        ASSERT_EQ(rows.size(), rowsBefore + 1);
+        EXPECT_EQ(rows.back().title, "0:01");
+        EXPECT_GE(rows.back().creationDate, startedBefore);
+        EXPECT_LE(rows.back().creationDate, stoppedAfter);
+        ProgramOutcome after = phone_.runScript("quit\n");
+        ASSERT_EQ(after.status, 0) << after.out;
+        EXPECT_EQ(storedRows(store()).size(), rowsBefore + 1) << "restored twice";
+        expectTheFirstRecordingIntact();
+    }
+    const auto names =
+        NSFileManager::defaultManager().contentsOfDirectoryAtPath(phone_.documents());
+    for (const auto& name : names.value_or(std::vector<std::string>{}))
+        EXPECT_FALSE(name.ends_with(".pending")) << name;
+}
+
+// A recording kept unsaved (the store locked) and deleted from the album, or one whose delete a
+// kill cut short after the row's removal was stored: neither comes back at a later launch.
+TEST_F(FaultTest, ADeletedRecordingNeverComesBack) {
+    recordOneNormally();
+    {
+        StoreConnection other(store());
+        ASSERT_TRUE(other.holdWriteLock());
+        ProgramOutcome run = phone_.runScript(
+            "tap button\nwait 0.5\ntap button\nexpect alert.title Error\nalert OK\n"
+            "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nquit\n");
+        EXPECT_EQ(run.status, 0) << run.out;
+    }
+    for (const char* name :
+         {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg", "Video_0002.pending"})
+        EXPECT_FALSE(exists(name)) << name;
+    ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows 1\ntap done\n");
+    EXPECT_EQ(next.status, 0) << next.out;
     EXPECT_EQ(storedRows(store()).size(), 1u);
-    for (const char* name : {"Video_0002", "Audio_0002.caf", "Thumbnail_0002.jpg"})
-        EXPECT_TRUE(exists(name)) << name;
     expectTheFirstRecordingIntact();
 }
 
@@ -267,6 +336,10 @@ TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {
         Launcher("sh " + launcher));
     ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
     EXPECT_FALSE(exists("Audio_0002.caf")) << "the kill came before the delete began";
+    expectTheFirstRecordingIntact();
+
+    ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows 1\ntap done\n");
+    EXPECT_EQ(next.status, 0) << "the deleted recording came back\n" << next.out;
     expectTheFirstRecordingIntact();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,23 +51,32 @@ TEST_F(PathAdditionsTest, FindUniquePathTakesTheLowestFreeNumber) {
     struct Case {
         std::vector<std::string> files;
         std::vector<std::string> folders;
+        std::set<std::string> taken;  // names a row still names
         const char* base;
         const char* ext;
         const char* expected;
     };
     const Case cases[] = {
-        {{}, {}, "Video", "", "Video_0001"},
-        {{}, {}, "Audio", ".caf", "Audio_0001.caf"},
-        {{"Video_0001", "Video_0003"}, {}, "Video", "", "Video_0002"},
-        {{"Video_0001", "Video_0002"}, {}, "Video", "", "Video_0003"},
-        {{"Thumbnail_0001.jpg"}, {"Thumbnail_0002.jpg"}, "Thumbnail", ".jpg", "Thumbnail_0003.jpg"},
-        {{}, {"Video_0001"}, "Video", "", "Video_0002"},
+        {{}, {}, {}, "Video", "", "Video_0001"},
+        {{}, {}, {}, "Audio", ".caf", "Audio_0001.caf"},
+        {{"Video_0001", "Video_0003"}, {}, {}, "Video", "", "Video_0002"},
+        {{"Video_0001", "Video_0002"}, {}, {}, "Video", "", "Video_0003"},
+        {{"Thumbnail_0001.jpg"},
+         {"Thumbnail_0002.jpg"},
+         {},
+         "Thumbnail",
+         ".jpg",
+         "Thumbnail_0003.jpg"},
+        {{}, {"Video_0001"}, {}, "Video", "", "Video_0002"},
         // Each kind is numbered on its own.
-        {{"Video_0001", "Audio_0001.caf"}, {}, "Thumbnail", ".jpg", "Thumbnail_0001.jpg"},
-        {{"Video_0001"}, {}, "Audio", ".caf", "Audio_0001.caf"},
-        {{"Audio_0001"}, {}, "Audio", ".caf", "Audio_0001.caf"},
-        {{"Audio_0001.caf"}, {}, "Audio", "", "Audio_0001"},
-        {{"Video_1"}, {}, "Video", "", "Video_0001"},
+        {{"Video_0001", "Audio_0001.caf"}, {}, {}, "Thumbnail", ".jpg", "Thumbnail_0001.jpg"},
+        {{"Video_0001"}, {}, {}, "Audio", ".caf", "Audio_0001.caf"},
+        {{"Audio_0001"}, {}, {}, "Audio", ".caf", "Audio_0001.caf"},
+        {{"Audio_0001.caf"}, {}, {}, "Audio", "", "Audio_0001"},
+        {{"Video_1"}, {}, {}, "Video", "", "Video_0001"},
+        // A name a row still names is taken though its file is gone.
+        {{"Video_0001"}, {}, {"Video_0002", "Audio_0001.caf"}, "Video", "", "Video_0003"},
+        {{}, {}, {"Video_0001", "Audio_0001.caf"}, "Audio", ".caf", "Audio_0002.caf"},
     };
     for (const Case& c : cases) {
         TemporaryFolder fresh;
@@ -75,7 +85,8 @@ TEST_F(PathAdditionsTest, FindUniquePathTakesTheLowestFreeNumber) {
         for (const auto& f : c.files) touch(f);
         for (const auto& d : c.folders)
             ASSERT_TRUE(files.createDirectoryAtPath(fresh / "Documents/" + d, false));
-        EXPECT_EQ(PathAdditions::findUniquePath(c.base, c.ext), fresh / "Documents/" + c.expected)
+        EXPECT_EQ(PathAdditions::findUniquePath(c.base, c.ext, c.taken),
+                  fresh / "Documents/" + c.expected)
             << c.expected;
         // Only a name is chosen.
         EXPECT_FALSE(files.fileExistsAtPath(fresh / "Documents/" + c.expected)) << c.expected;

@@ -14,6 +14,7 @@
 
 #include "app/Classes/TilvexAppDelegate.h"
 #include "app/Classes/TilvexViewController.h"
+#include "app/RecordingStore.h"
 #include "app/Video.h"
 #include "platform/Device/Compositor.h"
 #include "platform/Device/DeviceHome.h"
@@ -71,10 +72,11 @@ class TilvexViewControllerTest : public ::testing::Test {
     }
     // Records one recording (no time passes) with another connection holding the store's write
     // lock across the stop, longer than the store waits for it.
-    void recordWhileTheStoreIsLocked() {
+    void recordWhileTheStoreIsLocked(double seconds = 0) {
         StoreConnection other(storeFile());
         ASSERT_TRUE(other.holdWriteLock());
         controller_->buttonPressed();
+        time_.advance(seconds);
         controller_->buttonPressed();
         auto alert = UIAlertView::topAlert();
         ASSERT_TRUE(alert) << "the failed save went unnoticed";
@@ -82,6 +84,25 @@ class TilvexViewControllerTest : public ::testing::Test {
         EXPECT_NE(alert->message().find("database is locked"), std::string::npos)
             << alert->message();
         alert->pressButtonWithTitle("OK");
+    }
+
+    // The intent records in Documents.
+    static std::vector<std::string> intentRecords() {
+        std::vector<std::string> records;
+        auto names =
+            NSFileManager::defaultManager().contentsOfDirectoryAtPath(DeviceHome::documents());
+        for (const auto& name : names.value_or(std::vector<std::string>{}))
+            if (name.ends_with(RecordingStore::kIntentExtension))
+                records.push_back(name);
+        return records;
+    }
+    // What the next launch does with the store: a context of its own, restoring what is due.
+    static std::shared_ptr<NSManagedObjectContext> relaunch(
+        std::shared_ptr<TilvexAppDelegate>* keep) {
+        *keep = std::make_shared<TilvexAppDelegate>();
+        auto context = (*keep)->managedObjectContext();
+        RecordingStore::restoreUnsavedRecordings(context.get());
+        return context;
     }
 
     TemporaryFolder home_;
@@ -197,6 +218,73 @@ TEST_F(TilvexViewControllerTest, ARecordingWhoseSaveMeetsALockIsKeptForTheNextSa
     delegate_->applicationWillTerminate(UIApplication::sharedApplication().get());
     EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
     EXPECT_EQ(storedRows(storeFile()).size(), 3u) << "the termination's save stores it";
+    expectEverySavedRowWhole();
+}
+
+// A recording whose saves all fail until the end (the process goes without storing it): the
+// next launch that can save restores its row, with its duration and date, once; a launch that
+// cannot save keeps it for the one after.
+TEST_F(TilvexViewControllerTest, ARecordingNeverSavedIsRestoredByTheNextLaunchThatCanSave) {
+    const NSDate started = NSDate::date();
+    recordWhileTheStoreIsLocked(75.5);
+    ASSERT_EQ(intentRecords().size(), 1u);
+    std::shared_ptr<TilvexAppDelegate> next;
+    {
+        StoreConnection other(storeFile());
+        ASSERT_TRUE(other.holdWriteLock());
+        auto locked = relaunch(&next);
+        EXPECT_FALSE(locked->hasChanges());
+    }
+    EXPECT_TRUE(storedRows(storeFile()).empty());
+    ASSERT_EQ(intentRecords().size(), 1u) << "a launch that could not save lost the recording";
+
+    for (int launch = 0; launch < 2; ++launch) {
+        relaunch(&next);
+        auto rows = storedRows(storeFile());
+        ASSERT_EQ(rows.size(), 1u) << launch;
+        EXPECT_EQ(rows[0].title, "1:15");
+        EXPECT_EQ(rows[0].creationDate, started.timeIntervalSinceReferenceDate());
+        EXPECT_TRUE(intentRecords().empty());
+    }
+    expectEverySavedRowWhole();
+}
+
+// A recording kept unsaved and then deleted from the album goes for good, files and all.
+TEST_F(TilvexViewControllerTest, AnUnsavedRecordingThatIsDeletedNeverComesBack) {
+    recordWhileTheStoreIsLocked();
+    auto video = onlyRecording();
+    ASSERT_TRUE(video);
+    EXPECT_TRUE(
+        RecordingStore::deleteRecording(delegate_->managedObjectContext().get(), video, nullptr));
+    EXPECT_FALSE(delegate_->managedObjectContext()->hasChanges());
+    for (const auto& name : {video->videoPath(), video->soundPath(), video->thumbPath()})
+        EXPECT_FALSE(exists(DeviceHome::documents() + "/" + name)) << name;
+    std::shared_ptr<TilvexAppDelegate> next;
+    relaunch(&next);
+    EXPECT_TRUE(storedRows(storeFile()).empty());
+    EXPECT_TRUE(intentRecords().empty());
+}
+
+// A row whose files a person removed by hand keeps its names: the next recording takes others,
+// and deleting the stale row leaves the new recording whole.
+TEST_F(TilvexViewControllerTest, ANewRecordingNeverTakesTheNamesOfARowWhoseFilesWentMissing) {
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    auto stale = onlyRecording();
+    ASSERT_TRUE(stale);
+    for (const auto& name : {stale->videoPath(), stale->soundPath(), stale->thumbPath()})
+        ASSERT_TRUE(
+            NSFileManager::defaultManager().removeItemAtPath(DeviceHome::documents() + "/" + name));
+    controller_->buttonPressed();
+    controller_->buttonPressed();
+    ASSERT_EQ(storedRows(storeFile()).size(), 2u);
+    EXPECT_TRUE(
+        RecordingStore::deleteRecording(delegate_->managedObjectContext().get(), stale, nullptr));
+    auto rows = storedRows(storeFile());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NE(rows[0].videoPath, stale->videoPath());
+    EXPECT_NE(rows[0].soundPath, stale->soundPath());
+    EXPECT_NE(rows[0].thumbPath, stale->thumbPath());
     expectEverySavedRowWhole();
 }
 

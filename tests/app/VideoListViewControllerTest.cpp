@@ -154,6 +154,73 @@ TEST_F(VideoListViewControllerTest, ADeleteWhoseSaveFailsSaysWhyAndLeavesTheWhol
         EXPECT_TRUE(store.exists(name)) << name;
 }
 
+// A delete whose save fails leaves its files only until a later save stores the removal: after
+// the next delete every file of both rows is gone, and no row is left.
+TEST_F(VideoListViewControllerTest, AFailedDeletesFilesGoWithTheSaveThatStoresIt) {
+    auto first = store.add(at(0), 10, 1.0, time.clock());
+    auto second = store.add(at(5), 10, 1.0, time.clock());
+    const std::string storeFile = store.documents() + "/Videos.sqlite";
+    open();
+    {
+        StoreConnection other(storeFile);
+        ASSERT_TRUE(other.holdWriteLock());
+        EXPECT_TRUE(table().commitDeleteOnRow(0));
+    }
+    ASSERT_TRUE(UIAlertView::topAlert());
+    UIAlertView::topAlert()->pressButtonWithTitle("OK");
+    EXPECT_TRUE(store.exists(second->videoPath())) << "files went before their row";
+    EXPECT_TRUE(table().commitDeleteOnRow(0));
+    EXPECT_FALSE(UIAlertView::topAlert());
+    EXPECT_EQ(savedRows(), 0u);
+    for (const auto& video : {first, second}) {
+        for (const auto& name : {video->videoPath(), video->soundPath(), video->thumbPath()})
+            EXPECT_FALSE(store.exists(name)) << name;
+    }
+}
+
+// A row naming what is no file of its own (the store, the analytics folder, a path outside
+// Documents, another row's file, a folder under a recording name): its delete removes the row
+// and leaves every such file; the other row stays whole.
+TEST_F(VideoListViewControllerTest, ADeleteRemovesOnlyTheRecordingsOwnPlainFiles) {
+    auto& files = NSFileManager::defaultManager();
+    ASSERT_TRUE(files.createDirectoryAtPath(store.documents() + "/halvorn", true));
+    ASSERT_TRUE(NSData::writeToFile(Data{1}, store.documents() + "/halvorn/cache.sql", false));
+    ASSERT_TRUE(NSData::writeToFile(Data{1}, store.documents() + "/../x", false));
+    ASSERT_TRUE(files.createDirectoryAtPath(store.documents() + "/Thumbnail_0099.jpg", true));
+    ASSERT_TRUE(NSData::writeToFile(Data{1}, store.documents() + "/Thumbnail_0099.jpg/a", false));
+    auto kept = store.add(at(0), 10, 1.0, time.clock());
+    struct Case {
+        const char* name;
+        std::function<void(Video&)> damage;
+        std::string survivor;  // in Documents
+    };
+    const Case cases[] = {
+        {"the store", [](Video& v) { v.setThumbPath("Videos.sqlite"); }, "Videos.sqlite"},
+        {"the analytics folder", [](Video& v) { v.setThumbPath("halvorn"); }, "halvorn/cache.sql"},
+        {"outside Documents", [](Video& v) { v.setVideoPath("../x"); }, "../x"},
+        {"another row's sound", [&](Video& v) { v.setSoundPath(kept->soundPath()); },
+         kept->soundPath()},
+        {"another row's archive as its own", [&](Video& v) { v.setVideoPath(kept->videoPath()); },
+         kept->videoPath()},
+        {"a folder", [](Video& v) { v.setThumbPath("Thumbnail_0099.jpg"); },
+         "Thumbnail_0099.jpg/a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto victim = store.add(at(10), 10, 1.0, time.clock());
+        c.damage(*victim);
+        ASSERT_TRUE(store.context()->save(nullptr));
+        open();
+        ASSERT_EQ(table().numberOfRowsInSection(0), 2);
+        EXPECT_TRUE(table().commitDeleteOnRow(0));
+        EXPECT_TRUE(files.fileExistsAtPath(store.documents() + "/" + c.survivor));
+        for (const auto& name : {kept->videoPath(), kept->soundPath(), kept->thumbPath()})
+            EXPECT_TRUE(store.exists(name)) << name;
+        EXPECT_EQ(storedRows(store.documents() + "/Videos.sqlite").size(), 1u);
+        screen->dismissModalViewControllerAnimated(false);
+    }
+}
+
 TEST_F(VideoListViewControllerTest, ADamagedRowIsDeletedWithoutTouchingAnyFile) {
     auto video = store.add(at(0), 10, 1.0, time.clock());
     const std::string outside = store.documents() + "/../keep.me";
