@@ -18,21 +18,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The names a recording's files are given.
 bool isArchiveName(const std::string& name) {
     static const std::regex pattern("Video_[0-9]{4,}");
     return std::regex_match(name, pattern);
 }
-
-// The three names a recording's files are given, each in its own attribute.
-bool hasRecordingNames(const std::string& archive, const std::string& sound,
-                       const std::string& thumbnail) {
-    static const std::regex soundName("Audio_[0-9]{4,}\\.caf");
-    static const std::regex thumbnailName("Thumbnail_[0-9]{4,}\\.jpg");
-    return isArchiveName(archive) && std::regex_match(sound, soundName) &&
-           std::regex_match(thumbnail, thumbnailName);
+bool isSoundName(const std::string& name) {
+    static const std::regex pattern("Audio_[0-9]{4,}\\.caf");
+    return std::regex_match(name, pattern);
 }
-bool hasRecordingNames(const Video& video) {
-    return hasRecordingNames(video.videoPath(), video.soundPath(), video.thumbPath());
+bool isThumbnailName(const std::string& name) {
+    static const std::regex pattern("Thumbnail_[0-9]{4,}\\.jpg");
+    return std::regex_match(name, pattern);
 }
 
 std::string intentName(const std::string& archive) {
@@ -54,10 +51,17 @@ std::vector<std::shared_ptr<Video>> videosAmong(
     return videos;
 }
 
-// The recording's files and intent record that no row in `named` names. The record goes first,
-// so that files a cut-off removal leaves behind have nothing to come back by.
+// The three names of a recording, each in its own attribute.
+bool hasRecordingNames(const std::string& archive, const std::string& sound,
+                       const std::string& thumbnail) {
+    return isArchiveName(archive) && isSoundName(sound) && isThumbnailName(thumbnail);
+}
+
+// The recording's files and intent record that no row in `named` names; none of a damaged row
+// (a name not of its kind). The record goes first, so that files a cut-off removal leaves behind
+// have nothing to come back by.
 void removeFiles(const Video& video, const std::set<std::string>& named) {
-    if (!hasRecordingNames(video))
+    if (!hasRecordingNames(video.videoPath(), video.soundPath(), video.thumbPath()))
         return;
     const auto& files = NSFileManager::defaultManager();
     auto remove = [&](const std::string& name, const std::string& file) {

@@ -10,7 +10,8 @@
 //
 // A delete's files go only once the save that commits it succeeds, and only plain files of the
 // recording names in Documents (Video_NNNN, Audio_NNNN.caf and Thumbnail_NNNN.jpg, each in its
-// own attribute) that no other row names; a row naming anything else loses no file.
+// own attribute) that no other row names; a row naming anything else (a damaged row) loses no
+// file.
 //
 // Threads: main thread only, like the context.
 

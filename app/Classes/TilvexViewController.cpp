@@ -272,7 +272,7 @@ bool TilvexViewController::storeRecording(double duration, std::string* reason) 
     // Without it the row may still be saved, so the stop goes on.
     NSErrorPtr intentError;
     if (!RecordingStore::writeIntent(*video, &intentError))
-        NSLog("The recording's row could not be set aside: %s",
+        NSLog("Cannot write the record that restores this recording: %s",
               intentError ? intentError->localizedDescription().c_str() : "unknown reason");
     return true;
 }
