@@ -16,8 +16,8 @@
 // pending changes, with its files, for the next save (another recording's, a delete's, the
 // termination's), and an alert "Error" says why at once; should no save succeed before the end,
 // the next launch restores the row (RecordingStore). New files never take a name that a row
-// still names. A sound recorder that cannot be
-// prepared shows an alert "Error" and no recording starts.
+// still names. A sound recorder that cannot be prepared shows an alert "Error" and no recording
+// starts.
 //
 // Threads: everything runs on the main thread except startTimerThread and takePicture, which run
 // on the capture thread. The capture thread is the only writer of the frame list; the stop reads
