@@ -368,6 +368,53 @@ TEST_P(VideoPlayerExportRoadTest, AFailedEncodingShowsTheEncodersMessageAndGoesN
 INSTANTIATE_TEST_SUITE_P(BothRoads, VideoPlayerExportRoadTest,
                          ::testing::Values(RoadCase{"Email"}, RoadCase{"Save to Camera Roll"}));
 
+TEST_F(VideoPlayerExportTest, TerminationBeforeTheMovieIsWrittenLogsThatTheExportWasAbandoned) {
+    const std::string kAbandoned =
+        "Export abandoned: the application ended before the movie was written\n";
+    struct Case {
+        const char* when;
+        double delay;    // seconds after the choice
+        bool encoding;   // once the encoding has begun
+        bool inAlbum;    // once the album has the movie
+        bool abandoned;  // the line is logged
+    };
+    for (const Case& c : {Case{"within the delay", 0.5, false, false, true},
+                          Case{"while encoding", 1.01, true, false, true},
+                          Case{"once the album has the movie", 1.01, true, true, false}}) {
+        // Enough frames that the encoding outlasts the first look at its progress.
+        open(600, 10.0);
+        testing::internal::CaptureStderr();
+        choose("Save to Camera Roll");
+        step(c.delay);
+        if (c.encoding) {
+            ASSERT_TRUE(runUntil([this] { return !steps.empty(); })) << c.when;
+        }
+        if (c.inAlbum) {
+            ASSERT_TRUE(runUntil([this] { return !player->isSaving(); })) << c.when;
+        }
+        // What the application posts at its termination (which comes once a process).
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            UIApplicationWillTerminateNotification, application);
+        // The export runs on to its end, so that the next case starts with none.
+        time.advance(1.01);
+        ASSERT_TRUE(runUntil([this] { return !player->isSaving(); })) << c.when;
+        time.advance(1.01);
+        const std::string log = testing::internal::GetCapturedStderr();
+        const size_t said = log.find(kAbandoned);
+        if (c.abandoned) {
+            EXPECT_NE(said, std::string::npos) << c.when;
+            EXPECT_EQ(log.find(kAbandoned, said + 1), std::string::npos) << c.when << ": one line";
+        } else {
+            EXPECT_EQ(said, std::string::npos) << c.when;
+        }
+        EXPECT_TRUE(player->exportButton()->isEnabled()) << c.when;
+        navigation->popViewControllerAnimated(false);
+        NSFileManager::defaultManager().removeItemAtPath(DeviceHome::photoAlbum() +
+                                                         "/IMG_0001.MOV");
+        steps.clear();
+    }
+}
+
 TEST_F(VideoPlayerExportTest, APlayerLeftDuringAnAlbumExportStillSavesTheMovieThenIsFreed) {
     struct Case {
         const char* when;
