@@ -432,13 +432,12 @@ class OutputThreadsTest : public OutputTest {
     }
 
     Job job(int frames, float duration, const std::string& name) {
-        Job j{paletteFrames(frames),
-              duration,
-              writeSound(duration, name + ".caf"),
-              (dir_ / (name + ".mov")).string(),
-              Data(),
-              {}};
-        return j;
+        return {paletteFrames(frames),
+                duration,
+                writeSound(duration, name + ".caf"),
+                (dir_ / (name + ".mov")).string(),
+                Data(),
+                {}};
     }
     // Runs the export of `j` on the calling thread; its status.
     static int exportOf(const Job& j) {
