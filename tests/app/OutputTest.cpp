@@ -460,7 +460,7 @@ TEST_F(OutputThreadsTest, ExportsStartedTogetherEachWriteTheMovieTheyWriteAlone)
     jobs.push_back(job(50, 2.3f, "a"));
     jobs.push_back(job(45, 1.5f, "b"));
     jobs.push_back(job(36, 0.6f, "c"));
-    jobs.push_back(job(90, 3.0f, "d"));
+    jobs.push_back(job(60, 2.0f, "d"));
     for (Job& j : jobs) {
         ASSERT_EQ(exportOf(j), 0) << j.movie;
         j.solo = NSData::dataWithContentsOfFile(j.movie).value_or(Data());
