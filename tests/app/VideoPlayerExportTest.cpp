@@ -415,6 +415,27 @@ TEST_F(VideoPlayerExportTest, TerminationBeforeTheMovieIsWrittenLogsThatTheExpor
     }
 }
 
+TEST_F(VideoPlayerExportTest, TerminationDuringAPasteboardCopyLogsThatTheExportWasAbandoned) {
+    open(600, 10.0);
+    testing::internal::CaptureStderr();
+    std::atomic<bool> done{false};
+    auto worker = NSThread::detachNewThread([this, &done] {
+        player->copyMovie();
+        done = true;
+    });
+    ASSERT_TRUE(runUntil([this] { return !steps.empty(); }));
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIApplicationWillTerminateNotification, application);
+    ASSERT_TRUE(runUntil([&done] { return done.load(); }));
+    worker->join();
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string line =
+        "Export abandoned: the application ended before the movie was written\n";
+    const size_t said = log.find(line);
+    EXPECT_NE(said, std::string::npos);
+    EXPECT_EQ(log.find(line, said + 1), std::string::npos) << "one line";
+}
+
 TEST_F(VideoPlayerExportTest, APlayerLeftDuringAnAlbumExportStillSavesTheMovieThenIsFreed) {
     struct Case {
         const char* when;
