@@ -343,6 +343,9 @@ TEST_P(VideoPlayerExportRoadTest, ARecordingUnderOneSecondExportsWithTheBarEndin
     EXPECT_EQ(steps.size(), 36u) << "one step per frame";
     EXPECT_EQ(steps.back().value, 1.0f);
     EXPECT_GT(file(VideoPlayerViewController::outputPath()).size(), 1000u);
+    // The road ends (the album's with its panel), and the export lets go of the player.
+    time.advance(1.01);
+    EXPECT_TRUE(player->exportButton()->isEnabled());
 }
 
 TEST_P(VideoPlayerExportRoadTest, AFailedEncodingShowsTheEncodersMessageAndGoesNoFurther) {
