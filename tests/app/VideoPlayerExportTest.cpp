@@ -1,6 +1,7 @@
 // The player's export under the manual clock: the menu, the e-mail and album roads with their
-// progress display, a failed encoding, leaving during an export, the pasteboard road and the
-// video editor's messages. Movies are really encoded into the temporary home's Documents.
+// progress display, a recording under one second, a failed encoding, leaving during an export,
+// a termination before the movie is written, the pasteboard road and the video editor's
+// messages. Movies are really encoded into the temporary home's Documents.
 
 #include <gtest/gtest.h>
 
