@@ -40,6 +40,8 @@ std::shared_ptr<VideoPlayerViewController> VideoPlayerViewController::initWithIm
         controller->player_->setDelegate(
             std::static_pointer_cast<AVAudioPlayerDelegate>(controller));
         controller->player_->prepareToPlay();
+        controller->soundSeconds_ = static_cast<float>(controller->player_->duration());
+        controller->soundURL_ = controller->player_->url();
     }
     // A new array of the same data objects.
     controller->images_ = images;
@@ -55,7 +57,10 @@ VideoPlayerViewController::~VideoPlayerViewController() {
 void VideoPlayerViewController::viewDidLoad() {
     UIViewController::viewDidLoad();
     auto self = retained(this);
-    NSNotificationCenter::defaultCenter().addObserver(self, &V::setProgress, "progress", nullptr);
+    auto& center = NSNotificationCenter::defaultCenter();
+    center.addObserver(self, &V::setProgress, "progress", nullptr);
+    center.addObserver(self, &V::applicationWillTerminate, UIApplicationWillTerminateNotification,
+                       nullptr);
     auto session = AVAudioSession::sharedInstance();
     session->setCategory(AVAudioSessionCategoryPlayback);
     session->setActive(true);
@@ -197,6 +202,7 @@ void VideoPlayerViewController::actionSheetClickedButtonAtIndex(UIActionSheet* a
     exporting_ = true;
     exportButton_->setEnabled(false);
     exportKeepAlive_ = retained(this);
+    movieUnderWay_ = true;
     UIApplication::sharedApplication()->beginIgnoringInteractionEvents();
     ignoringTouches_ = true;
     performSelector(retained(this), buttonIndex == 0 ? &V::email : &V::saveToCameraRoll,
@@ -208,15 +214,14 @@ void VideoPlayerViewController::email() {
 }
 
 void VideoPlayerViewController::encodeInBackground(void (VideoPlayerViewController::*next)()) {
-    // The audio player belongs to the main thread: its duration and file are read here.
-    const float duration = static_cast<float>(soundDuration());
-    const std::string sound = player_ ? player_->url() : std::string();
-    NSThread::detachNewThread([self = retained(this), duration, sound, next]() mutable {
-        std::string failure = self->encode(duration, sound);
+    NSThread::detachNewThread([self = retained(this), next]() mutable {
+        self->output();
+        std::string failure = std::move(self->outputFailure_);
         // The progress posted before this runs first; the last reference goes back to the main
         // thread with the work, so the controller is never freed here.
         NSRunLoop::mainRunLoop()->post(
             [self = std::move(self), failure = std::move(failure), next] {
+                self->movieUnderWay_ = false;
                 if (failure.empty())
                     ((*self).*next)();
                 else
@@ -311,14 +316,21 @@ void VideoPlayerViewController::hideProgress() {
     endExport();
 }
 
-std::string VideoPlayerViewController::encode(float duration, const std::string& soundURL) {
+void VideoPlayerViewController::applicationWillTerminate(const NSNotification& notification) {
+    (void)notification;
+    if (movieUnderWay_ || copying_)
+        NSLog("Export abandoned: the application ended before the movie was written");
+}
+
+void VideoPlayerViewController::output() {
     const std::string path = outputPath();
     const char* const argv[] = {"tilvex", path.c_str()};
-    if (::output(2, argv, images_, duration, soundURL, progressView_) == 0)
-        return {};
+    outputFailure_.clear();
+    if (::output(2, argv, images_, soundSeconds_, soundURL_, progressView_) == 0)
+        return;
     std::string message = output_error();
     while (!message.empty() && message.back() == '\n') message.pop_back();
-    return message.empty() ? "The movie could not be written." : message;
+    outputFailure_ = message.empty() ? "The movie could not be written." : message;
 }
 
 std::string VideoPlayerViewController::outputPath() {
@@ -334,15 +346,9 @@ void VideoPlayerViewController::copyMovie() {
     auto main = NSRunLoop::mainRunLoop();
     auto application = UIApplication::sharedApplication();
     copying_ = true;
-    // The audio player belongs to the main thread: its duration and file are read there.
-    float duration = 0;
-    std::string sound;
-    main->postAndWait([&] {
-        application->beginIgnoringInteractionEvents();
-        duration = static_cast<float>(soundDuration());
-        sound = player_ ? player_->url() : std::string();
-    });
-    const std::string failure = encode(duration, sound);
+    main->postAndWait([&] { application->beginIgnoringInteractionEvents(); });
+    output();
+    const std::string failure = std::move(outputFailure_);
     main->postAndWait([&] { application->endIgnoringInteractionEvents(); });
     main->postAndWait([&] {
         if (failure.empty())

@@ -106,7 +106,7 @@ class VideoPlayerViewController : public UIViewController,
     // The menu's answer: "Cancel" changes nothing; "Email" (0) and "Save to Camera Roll" (1)
     // start their road.
     void actionSheetClickedButtonAtIndex(UIActionSheet* actionSheet, int buttonIndex) override;
-    // The e-mail road's delayed steps: the encoding (on a worker thread), then, back on the main
+    // The e-mail road's delayed steps: output() on a worker thread, then, back on the main
     // thread, the composer.
     void email();
     void showComposer();
@@ -115,7 +115,7 @@ class VideoPlayerViewController : public UIViewController,
     void mailComposeControllerDidFinishWithResult(MFMailComposeViewController* controller,
                                                   MFMailComposeResult result,
                                                   const NSErrorPtr& error) override;
-    // The album road's delayed steps: the encoding (on a worker thread), then, back on the main
+    // The album road's delayed steps: output() on a worker thread, then, back on the main
     // thread, the album save of "temp.mov".
     void saveToCameraRoll();
     void saveVideo();
@@ -127,6 +127,11 @@ class VideoPlayerViewController : public UIViewController,
     // The "progress" observer: its value goes to updateProgress on the main thread (at once
     // there, posted from another thread).
     void setProgress(const NSNotification& notification);
+    // The UIApplicationWillTerminateNotification observer: an export whose movie is not written
+    // yet (from the menu choice until the encoding is back, or a running copyMovie) is dropped
+    // with the process, and the log says so in one line: "Export abandoned: the application
+    // ended before the movie was written".
+    void applicationWillTerminate(const NSNotification& notification);
     // The bar to `value` (pinned to 0 ... 1); past 0.9 while saving or copying the bar holds at
     // 0.9 with "Saving..." or "Copying...". Main thread.
     void updateProgress(float value);
@@ -138,8 +143,9 @@ class VideoPlayerViewController : public UIViewController,
 
     // The pasteboard road, which nothing in the application starts: run copyMovie on a thread of
     // its own while the main run loop runs (the caller keeps the controller alive until it
-    // returns). It ignores touches around the encoding, then has addToPasteboard run on the main
-    // thread and waits for it. A failed encoding is shown as on the menu roads.
+    // returns). It ignores touches around output(), which it calls on that thread, then has
+    // addToPasteboard run on the main thread and waits for it. A failed encoding is shown as on
+    // the menu roads.
     void copyMovie();
     // Moves "temp.mov" to "tempCopy.mov" (a failure, such as an older copy in the way, is
     // ignored), puts one item on the general pasteboard — "Video.mov" as
@@ -205,10 +211,17 @@ class VideoPlayerViewController : public UIViewController,
     // The bars and the status bar to `alpha` in one fade.
     void fadeBars(double alpha);
     static void showError(const std::string& message);
-    // The encoder on the calling thread; "" or its message (one line).
-    std::string encode(float duration, const std::string& soundURL);
-    // Starts the encoding on a worker thread; once it returns, `next` (or encodingFailed) runs
-    // on the main thread, on a later pass than every progress value it posted.
+    // The export's encoding: runs the encoder driver on the calling thread with the frames, the
+    // sound's duration and its file into "temp.mov", and returns once the movie is written or
+    // the encoding failed; outputFailure_ then holds "" or the encoder's message (one line). The
+    // "progress" values it posts reach the bar through the main run loop. Never on the main
+    // thread, which would stop drawing until the movie is written: email and saveToCameraRoll
+    // call it on the export's worker (encodeInBackground), copyMovie on its own thread. One at a
+    // time per controller; the menu roads let no second export start while one runs.
+    void output();
+    // The export's worker: runs output() on a thread of its own; once it returns, `next` (or
+    // encodingFailed) runs on the main thread, on a later pass than every progress value it
+    // posted.
     void encodeInBackground(void (VideoPlayerViewController::*next)());
     // Touches are handled again (once per export).
     void allowTouches();
@@ -245,6 +258,14 @@ class VideoPlayerViewController : public UIViewController,
     bool ignoringTouches_ = false;
     // Held from the menu choice to the road's end, so that a closed player still finishes it.
     std::shared_ptr<VideoPlayerViewController> exportKeepAlive_;
+    // From the menu choice until the encoding is back on the main thread.
+    bool movieUnderWay_ = false;
+    // Written and read by output()'s thread.
+    std::string outputFailure_;
+    // The sound's length and file as the encoder takes them, read when the controller is made:
+    // output() runs off the main thread, and the audio player belongs to the main one.
+    float soundSeconds_ = 0;
+    std::string soundURL_;
 
     float frameInterval_ = 0;
     int frameOnScreen_ = -1;

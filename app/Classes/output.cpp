@@ -28,6 +28,8 @@ constexpr int kHeight = 426;
 constexpr int kSampleRate = 44100;
 constexpr int kChannels = 2;
 constexpr int kBytesPerSampleFrame = 2 * kChannels;
+// The video encoder's time resolution: 16 bits, for either term of the time base.
+constexpr int kMaxTimeBase = 65535;
 // The sound file's header is skipped unread: this many bytes, whatever it holds.
 constexpr size_t kSoundSkip = 4500;
 
@@ -94,8 +96,10 @@ std::string pathOfURL(const std::string& url) {
 // Timing of the running call, in single precision as the frame spacing is defined.
 static float STREAM_DURATION;
 static float STREAM_FRAME_RATE;
-static float STREAM_NB_FRAMES;  // N - r once the video stream is set up; the progress divisor
-static int whole_seconds;       // i
+static float STREAM_NB_FRAMES;   // N - r once the video stream is set up; the progress divisor
+static int whole_seconds;        // i
+static AVRational picture_time;  // how long one picture lasts: the video time base
+static double video_end;         // the video's length: steps go on until it is reached
 
 static const ValueArray* images;  // the running call's frame list, kept alive by the caller
 static int frame_count;           // index of the next image to encode; stops at N
@@ -224,19 +228,34 @@ AVCodecContext* addStream(AVStream** stream, int id, AVCodecID codecId) {
     return c;
 }
 
+// Seconds of video once `pictures` pictures are written.
+double videoTimeAfter(int64_t pictures) {
+    return static_cast<double>(pictures) * picture_time.num / picture_time.den;
+}
+
 void addVideoStream() {
     // MPEG-4 Part 2, named: this muxer's default became H.264 where x264 is built in.
     video_enc = addStream(&video_st, 0, AV_CODEC_ID_MPEG4);
     const int n = static_cast<int>(images->size());
     whole_seconds = truncated(STREAM_DURATION);
     NSLog("%d", whole_seconds);
-    const int r =
-        truncated((STREAM_DURATION - static_cast<float>(whole_seconds)) * STREAM_FRAME_RATE);
-    STREAM_NB_FRAMES = static_cast<float>(n - r);
+    if (whole_seconds > 0) {
+        const int r =
+            truncated((STREAM_DURATION - static_cast<float>(whole_seconds)) * STREAM_FRAME_RATE);
+        STREAM_NB_FRAMES = static_cast<float>(n - r);
+        picture_time = AVRational{whole_seconds, truncated(STREAM_NB_FRAMES)};
+        video_end = STREAM_DURATION;
+    } else {
+        // No whole second to spread the frames over: the N frames share D, and the video ends
+        // with the last of them (the nearest fraction may fall a hair short of D).
+        STREAM_NB_FRAMES = static_cast<float>(n);
+        picture_time = av_d2q(static_cast<double>(STREAM_DURATION) / n, kMaxTimeBase);
+        video_end = videoTimeAfter(n);
+    }
     video_enc->bit_rate = 400000;
     video_enc->width = kWidth;
     video_enc->height = kHeight;
-    video_enc->time_base = AVRational{whole_seconds, truncated(STREAM_NB_FRAMES)};
+    video_enc->time_base = picture_time;
     video_enc->gop_size = n;
     video_enc->max_b_frames = 0;
     video_enc->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -390,12 +409,10 @@ void writeVideoFrame() {
 
 void interleave() {
     const double duration = STREAM_DURATION;
-    const double pictureSeconds = static_cast<double>(whole_seconds);
-    const double pictures = static_cast<double>(truncated(STREAM_NB_FRAMES));
     for (;;) {
         const double audioTime = static_cast<double>(audio_written) / kSampleRate;
-        const double videoTime = static_cast<double>(video_packets) * pictureSeconds / pictures;
-        if (audioTime >= duration && videoTime >= duration)
+        const double videoTime = videoTimeAfter(video_packets);
+        if (audioTime >= duration && videoTime >= video_end)
             break;
         if (audioTime < videoTime) {
             writeAudioFrame(audioTime);

@@ -5,16 +5,25 @@
 //
 // Frames carry no time stamps: with D the duration, N the number of frames, i the whole seconds
 // of D and r the frames that fall in its fractional second, every picture lasts i / (N - r)
-// seconds, and the last frame is repeated until the video reaches D. The sound file's first
-// 4500 bytes are skipped unread and stand in as 4500 bytes of silence before the rest.
+// seconds, and the last frame is repeated until the video reaches D. Under one second (i = 0)
+// every picture lasts D / N seconds (the nearest fraction whose terms fit in 16 bits) and the
+// video is the N pictures, each frame once: a movie of the recording's own length. The sound
+// file's first 4500 bytes are skipped unread and stand in as 4500 bytes of silence before the
+// rest.
 //
 // After every video step a "progress" notification is posted on the default centre (object
 // null, user information {"progress": pictures encoded so far / (N - r), as a float}); the value
-// is not clamped and ends above 1.0 when r > 0.
+// is not clamped and ends above 1.0 when r > 0. Under one second the divisor is N: the value
+// ends at 1.0.
 //
 // Threads: runs wholly on the calling thread and holds it until the movie is written; observers
 // of "progress" are called synchronously on it. Any thread; the module keeps its state in
 // file-scope variables, so concurrent calls take turns (a second one waits for the first).
+// The turn is held while the observers of "progress" run, since each value belongs to the
+// step that the file-scope state is in. So an observer must not call output itself nor wait
+// for a thread that may be calling it: it would wait for its own turn. The application's one
+// observer, the player, applies the value at once on the main thread or posts it there without
+// waiting, and nothing on the main thread waits for an encoding.
 
 extern "C" {
 #include <libavutil/frame.h>

@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <utility>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
+#include "tests/app/StoredRecordings.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/support/MailMessageReader.h"
 
@@ -33,9 +40,36 @@ class ExportEndToEndTest : public ::testing::Test {
     TemporaryFolder scratch_;
 };
 
-TEST_F(ExportEndToEndTest, TheRecordingGoesToTheAlbumAndByMail) {
+struct LengthCase {
+    const char* seconds;  // the wait between Record and Stop
+    friend std::ostream& operator<<(std::ostream& out, const LengthCase& c) {
+        return out << c.seconds << " s";
+    }
+};
+
+class ExportEndToEndLengthTest : public ExportEndToEndTest,
+                                 public ::testing::WithParamInterface<LengthCase> {};
+
+// The first stream's length in seconds and its frame count, as libavformat reads them.
+std::pair<double, int64_t> firstStreamOf(const std::string& movie) {
+    AVFormatContext* in = nullptr;
+    if (avformat_open_input(&in, movie.c_str(), nullptr, nullptr) != 0)
+        return {0, 0};
+    std::pair<double, int64_t> video{0, 0};
+    if (avformat_find_stream_info(in, nullptr) >= 0 && in->nb_streams > 0) {
+        const AVStream* stream = in->streams[0];
+        video = {static_cast<double>(stream->duration) * av_q2d(stream->time_base),
+                 stream->nb_frames};
+    }
+    avformat_close_input(&in);
+    return video;
+}
+
+TEST_P(ExportEndToEndLengthTest, TheRecordingGoesToTheAlbumAndByMail) {
+    const std::string record =
+        std::string("tap button\nwait ") + GetParam().seconds + "\ntap button\n";
     ProgramOutcome run =
-        phone_.runScript(std::string(kRecord) + kOpenPlayer +
+        phone_.runScript(record + kOpenPlayer +
                          "tap exportButton\n"
                          "sheet Save to Camera Roll\n"
                          "expect progressPanel.hidden NO\n"
@@ -57,9 +91,17 @@ TEST_F(ExportEndToEndTest, TheRecordingGoesToTheAlbumAndByMail) {
                          "back\n");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("Finished Saving"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("abandoned"), std::string::npos) << run.out;
 
     const Data movie = file(phone_.document("temp.mov"));
     ASSERT_GT(movie.size(), 1000u);
+    // The video lasts as long as the recording's sound, within a picture.
+    const auto rows = storedRows(phone_.document("Videos.sqlite"));
+    ASSERT_EQ(rows.size(), 1u);
+    const double recorded = firstStreamOf(phone_.document(rows[0].soundPath)).first;
+    const auto [seconds, pictures] = firstStreamOf(phone_.document("temp.mov"));
+    EXPECT_GT(pictures, 0);
+    EXPECT_NEAR(seconds, recorded, 0.05);
     EXPECT_TRUE(file(phone_.home() + "/Media/DCIM/IMG_0001.MOV") == movie);
     const auto outbox = folder(phone_.home() + "/Mail/Outbox");
     ASSERT_EQ(outbox.size(), 1u);
@@ -69,6 +111,35 @@ TEST_F(ExportEndToEndTest, TheRecordingGoesToTheAlbumAndByMail) {
     EXPECT_EQ(message["attachments"][0]["filename"], "Video.mov");
     EXPECT_EQ(message["attachments"][0]["type"], "video/quicktime");
     EXPECT_TRUE(file(message["attachments"][0]["file"].get<std::string>()) == movie);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ExportEndToEndLengthTest,
+                         ::testing::Values(LengthCase{"1.5"}, LengthCase{"0.6"}));
+
+TEST_F(ExportEndToEndTest, QuittingDuringAnExportLogsThatItWasAbandoned) {
+    StoredRecordings::storeAMinuteLongRecording(phone_.home());
+    struct Case {
+        const char* when;
+        const char* wait;  // from the choice to the quit
+    };
+    // The export waits 1.0 s, then encodes a minute of frames for seconds.
+    for (const Case& c : {Case{"within the delay", "0.3"}, Case{"while encoding", "1.5"}}) {
+        ProgramOutcome run = phone_.runScript(std::string(kOpenPlayer) +
+                                              "tap exportButton\n"
+                                              "sheet Save to Camera Roll\n"
+                                              "wait " +
+                                              c.wait +
+                                              "\n"
+                                              "expect progressPanel.hidden NO\n"
+                                              "quit\n");
+        EXPECT_EQ(run.status, 0) << c.when << "\n" << run.out;
+        const std::string line =
+            "Export abandoned: the application ended before the movie was written\n";
+        const size_t said = run.out.find(line);
+        EXPECT_NE(said, std::string::npos) << c.when << "\n" << run.out;
+        EXPECT_EQ(run.out.find(line, said + 1), std::string::npos) << c.when << ": one line";
+        EXPECT_TRUE(folder(phone_.home() + "/Media/DCIM").empty()) << c.when;
+    }
 }
 
 TEST_F(ExportEndToEndTest, SheetAndMailCommandsSayWhatTheyFound) {

@@ -15,13 +15,19 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <latch>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
 
 #include "platform/CoreGraphics/CGImage.h"
+#include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSNotificationCenter.h"
+#include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIImage.h"
 
 namespace fs = std::filesystem;
@@ -275,6 +281,7 @@ struct WorkedCase {
     int timeBaseDen;
     int pictures;
     int picturesBeforeSoundFile;
+    int progressDivisor;  // N - r; N under one second
     const char* name;
 };
 
@@ -331,19 +338,24 @@ TEST_P(OutputWorkedTest, WritesTheMovieTheTimingRulesGive) {
     // One notification per video step; the value stops growing at N.
     ASSERT_EQ(static_cast<int>(progress_.size()), c.pictures);
     for (int j = 0; j < c.pictures; ++j) {
-        EXPECT_EQ(progress_[static_cast<size_t>(j)],
-                  static_cast<float>(std::min(j + 1, c.images)) / static_cast<float>(c.timeBaseDen))
+        EXPECT_EQ(progress_[static_cast<size_t>(j)], static_cast<float>(std::min(j + 1, c.images)) /
+                                                         static_cast<float>(c.progressDivisor))
             << "step " << j;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     WorkedValues, OutputWorkedTest,
-    ::testing::Values(WorkedCase{10.5f, 105, 10, 100, 105, 1, "TenAndAHalfSeconds"},
-                      WorkedCase{2.3f, 50, 2, 44, 51, 1, "LastImageTwice"},
-                      WorkedCase{1.5f, 45, 1, 31, 47, 1, "FloatRateJustUnderThirty"},
-                      WorkedCase{10.0f, 300, 10, 300, 300, 1, "WholeSeconds"},
-                      WorkedCase{2.0f, 120, 2, 120, 120, 2, "PicturesFasterThanSilence"}),
+    ::testing::Values(WorkedCase{10.5f, 105, 10, 100, 105, 1, 100, "TenAndAHalfSeconds"},
+                      WorkedCase{2.3f, 50, 2, 44, 51, 1, 44, "LastImageTwice"},
+                      WorkedCase{1.5f, 45, 1, 31, 47, 1, 31, "FloatRateJustUnderThirty"},
+                      WorkedCase{10.0f, 300, 10, 300, 300, 1, 300, "WholeSeconds"},
+                      WorkedCase{2.0f, 120, 2, 120, 120, 2, 120, "PicturesFasterThanSilence"},
+                      WorkedCase{1.0f, 30, 1, 30, 30, 1, 30, "OneSecond"},
+                      // Under one second the frames share the duration, each shown once.
+                      WorkedCase{0.6f, 36, 1, 60, 36, 2, 36, "UnderOneSecond"},
+                      WorkedCase{0.25f, 5, 1, 20, 5, 1, 5, "AQuarterOfASecond"},
+                      WorkedCase{0.7f, 1, 7, 10, 1, 1, 1, "OneFrame"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OutputTest, PicturesAreTheTopRowsOfTheFramesInOrderAndTheLastRepeats) {
@@ -394,6 +406,96 @@ TEST_F(OutputTest, FramesThatDoNotDecodeKeepThePreviousPicture) {
     EXPECT_TRUE(near(movie.pictureColours[21], kPalette[21 % 3]));
 }
 
+// Exports started together on several threads. The driver's state is file-scope, so calls must
+// take turns: each movie, and the progress its thread hears, must be what its call makes alone.
+class OutputThreadsTest : public OutputTest {
+  protected:
+    struct Job {
+        ValueArray frames;
+        float duration;
+        std::string sound;
+        std::string movie;
+        Data solo;                        // the movie its call writes alone
+        std::vector<float> soloProgress;  // the values its call posts alone
+    };
+
+    void SetUp() override {
+        OutputTest::SetUp();
+        // The progress values heard on each thread, in order.
+        NSNotificationCenter::defaultCenter().removeObserver(this);
+        NSNotificationCenter::defaultCenter().addObserver(
+            this, "progress", nullptr, [this](const NSNotification& n) {
+                const float value = static_cast<float>(n.userInfo()["progress"].doubleValue());
+                const std::lock_guard<std::mutex> lock(heardLock_);
+                heard_[std::this_thread::get_id()].push_back(value);
+            });
+    }
+
+    Job job(int frames, float duration, const std::string& name) {
+        return {paletteFrames(frames),
+                duration,
+                writeSound(duration, name + ".caf"),
+                (dir_ / (name + ".mov")).string(),
+                Data(),
+                {}};
+    }
+    // Runs the export of `j` on the calling thread; its status.
+    static int exportOf(const Job& j) {
+        const char* argv[] = {"tilvex", j.movie.c_str()};
+        return output(2, argv, j.frames, j.duration, j.sound, nullptr);
+    }
+    std::vector<float> heardOnThisThread() {
+        const std::lock_guard<std::mutex> lock(heardLock_);
+        return std::move(heard_[std::this_thread::get_id()]);
+    }
+
+    std::mutex heardLock_;
+    std::map<std::thread::id, std::vector<float>> heard_;
+};
+
+TEST_F(OutputThreadsTest, ExportsStartedTogetherEachWriteTheMovieTheyWriteAlone) {
+    // Different lengths, frame counts and timing rules, so that state carried from one call
+    // into another shows in the movie.
+    std::vector<Job> jobs;
+    jobs.push_back(job(50, 2.3f, "a"));
+    jobs.push_back(job(45, 1.5f, "b"));
+    jobs.push_back(job(36, 0.6f, "c"));
+    jobs.push_back(job(60, 2.0f, "d"));
+    for (Job& j : jobs) {
+        ASSERT_EQ(exportOf(j), 0) << j.movie;
+        j.solo = NSData::dataWithContentsOfFile(j.movie).value_or(Data());
+        ASSERT_GT(j.solo.size(), 1000u);
+        j.soloProgress = heardOnThisThread();
+        ASSERT_FALSE(j.soloProgress.empty());
+        fs::remove(j.movie);
+    }
+
+    // Rounds of every export at once, each on a thread of its own, released together.
+    constexpr int kRounds = 3;
+    for (int round = 0; round < kRounds; ++round) {
+        std::latch start(static_cast<std::ptrdiff_t>(jobs.size()));
+        std::vector<int> status(jobs.size(), -1);
+        std::vector<std::vector<float>> progress(jobs.size());
+        std::vector<std::shared_ptr<NSThread>> threads;
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            threads.push_back(NSThread::detachNewThread([&, k] {
+                start.arrive_and_wait();
+                status[k] = exportOf(jobs[k]);
+                progress[k] = heardOnThisThread();
+            }));
+        }
+        for (auto& thread : threads) thread->join();
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            const Job& j = jobs[k];
+            ASSERT_EQ(status[k], 0) << "round " << round << ", " << j.movie;
+            EXPECT_TRUE(NSData::dataWithContentsOfFile(j.movie).value_or(Data()) == j.solo)
+                << "round " << round << ", " << j.movie << " differs from its solo run";
+            EXPECT_EQ(progress[k], j.soloProgress) << "round " << round << ", " << j.movie;
+            fs::remove(j.movie);
+        }
+    }
+}
+
 struct FailureCase {
     const char* name;
     float duration;
@@ -433,7 +535,7 @@ TEST_P(OutputFailureTest, ReportsReturnsAndLeavesNoMovie) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, OutputFailureTest,
     ::testing::Values(
-        FailureCase{"UnderOneSecond", 0.9f, 27, 2, true, false, "could not open codec\n", ""},
+        FailureCase{"NoLength", 0.0f, 27, 2, true, false, "could not open codec\n", ""},
         FailureCase{"NoImages", 2.0f, 0, 2, true, false, "could not open codec\n", ""},
         FailureCase{"UnwritablePath", 2.0f, 60, 2, true, true, "", ""},
         FailureCase{"NoSoundFile", 2.0f, 60, 2, false, false, "Could not read sound file", ""},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/NSString-PathAdditions.h"
 #include "platform/AVFoundation/AVAudioRecorder.h"
 #include "platform/CoreData/NSManagedObjectModel.h"
@@ -96,6 +98,16 @@ std::shared_ptr<Video> StoredRecordings::add(NSDate created, const ValueArray& f
     NSErrorPtr error;
     EXPECT_TRUE(context_->save(&error));
     return video;
+}
+
+void StoredRecordings::storeAMinuteLongRecording(const std::string& home) {
+    ManualClockScope time;
+    StoredRecordings store;
+    store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0), frames(3600, 320, 480), 60.0,
+              time.clock());
+    std::filesystem::create_directories(home);
+    std::filesystem::copy(store.documents(), home + "/Documents",
+                          std::filesystem::copy_options::recursive);
 }
 
 std::string StoredRecordings::documents() const {

@@ -35,6 +35,10 @@ class StoredRecordings {
                                ManualClock& clock);
     // A sound file of `seconds` at `path`.
     static void recordSound(const std::string& path, double seconds, ManualClock& clock);
+    // Makes `home` (made if missing) a home whose Documents hold one stored recording of a
+    // minute, 60 frames a second of the screen's size as the camera takes them, as if recorded
+    // before a run of the program there.
+    static void storeAMinuteLongRecording(const std::string& home);
 
     std::string documents() const;
     bool exists(const std::string& name) const;

@@ -1,6 +1,7 @@
 // The player's export under the manual clock: the menu, the e-mail and album roads with their
-// progress display, a failed encoding, leaving during an export, the pasteboard road and the
-// video editor's messages. Movies are really encoded into the temporary home's Documents.
+// progress display, a recording under one second, a failed encoding, leaving during an export,
+// a termination before the movie is written, the pasteboard road and the video editor's
+// messages. Movies are really encoded into the temporary home's Documents.
 
 #include <gtest/gtest.h>
 
@@ -317,19 +318,40 @@ TEST_F(VideoPlayerExportTest, ASecondExportRewritesTheMovieAndMailsTheLatest) {
     EXPECT_TRUE(file(attachments[0]["file"].get<std::string>()) == second);
 }
 
-struct FailureCase {
+struct RoadCase {
     const char* road;
-    friend std::ostream& operator<<(std::ostream& out, const FailureCase& c) {
-        return out << c.road;
+    friend std::ostream& operator<<(std::ostream& out, const RoadCase& c) { return out << c.road; }
+};
+
+class VideoPlayerExportRoadTest : public VideoPlayerExportTest,
+                                  public ::testing::WithParamInterface<RoadCase> {
+  protected:
+    // The road's hand-over: the composer up, or the album's report heard.
+    bool handedOver() const {
+        return std::string(GetParam().road) == "Email" ? composerUp() : !player->isSaving();
     }
 };
 
-class VideoPlayerExportFailureTest : public VideoPlayerExportTest,
-                                     public ::testing::WithParamInterface<FailureCase> {};
+TEST_P(VideoPlayerExportRoadTest, ARecordingUnderOneSecondExportsWithTheBarEndingFull) {
+    open(36, 0.6);
+    testing::internal::CaptureStderr();
+    choose(GetParam().road);
+    step(1.01);
+    ASSERT_TRUE(runUntil([this] { return handedOver() || alertUp(); }));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(alertUp()) << alertMessage() << "\n" << log;
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.size(), 36u) << "one step per frame";
+    EXPECT_EQ(steps.back().value, 1.0f);
+    EXPECT_GT(file(VideoPlayerViewController::outputPath()).size(), 1000u);
+    // The road ends (the album's with its panel), and the export lets go of the player.
+    time.advance(1.01);
+    EXPECT_TRUE(player->exportButton()->isEnabled());
+}
 
-TEST_P(VideoPlayerExportFailureTest, AFailedEncodingShowsTheEncodersMessageAndGoesNoFurther) {
-    // Under one second the encoder has no time base and refuses to open its codec.
-    open(9, 0.9);
+TEST_P(VideoPlayerExportRoadTest, AFailedEncodingShowsTheEncodersMessageAndGoesNoFurther) {
+    // Without frames the encoder has no picture to time and refuses to open its codec.
+    open(0, 2.0);
     testing::internal::CaptureStderr();
     choose(GetParam().road);
     time.advance(1.01);
@@ -347,9 +369,76 @@ TEST_P(VideoPlayerExportFailureTest, AFailedEncodingShowsTheEncodersMessageAndGo
     EXPECT_TRUE(folder(DeviceHome::outbox()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothRoads, VideoPlayerExportFailureTest,
-                         ::testing::Values(FailureCase{"Email"},
-                                           FailureCase{"Save to Camera Roll"}));
+INSTANTIATE_TEST_SUITE_P(BothRoads, VideoPlayerExportRoadTest,
+                         ::testing::Values(RoadCase{"Email"}, RoadCase{"Save to Camera Roll"}));
+
+TEST_F(VideoPlayerExportTest, TerminationBeforeTheMovieIsWrittenLogsThatTheExportWasAbandoned) {
+    const std::string kAbandoned =
+        "Export abandoned: the application ended before the movie was written\n";
+    struct Case {
+        const char* when;
+        double delay;    // seconds after the choice
+        bool encoding;   // once the encoding has begun
+        bool inAlbum;    // once the album has the movie
+        bool abandoned;  // the line is logged
+    };
+    for (const Case& c : {Case{"within the delay", 0.5, false, false, true},
+                          Case{"while encoding", 1.01, true, false, true},
+                          Case{"once the album has the movie", 1.01, true, true, false}}) {
+        // Enough frames that the encoding outlasts the first look at its progress.
+        open(600, 10.0);
+        testing::internal::CaptureStderr();
+        choose("Save to Camera Roll");
+        step(c.delay);
+        if (c.encoding) {
+            ASSERT_TRUE(runUntil([this] { return !steps.empty(); })) << c.when;
+        }
+        if (c.inAlbum) {
+            ASSERT_TRUE(runUntil([this] { return !player->isSaving(); })) << c.when;
+        }
+        // What the application posts at its termination (which comes once a process).
+        NSNotificationCenter::defaultCenter().postNotificationName(
+            UIApplicationWillTerminateNotification, application);
+        // The export runs on to its end, so that the next case starts with none.
+        time.advance(1.01);
+        ASSERT_TRUE(runUntil([this] { return !player->isSaving(); })) << c.when;
+        time.advance(1.01);
+        const std::string log = testing::internal::GetCapturedStderr();
+        const size_t said = log.find(kAbandoned);
+        if (c.abandoned) {
+            EXPECT_NE(said, std::string::npos) << c.when;
+            EXPECT_EQ(log.find(kAbandoned, said + 1), std::string::npos) << c.when << ": one line";
+        } else {
+            EXPECT_EQ(said, std::string::npos) << c.when;
+        }
+        EXPECT_TRUE(player->exportButton()->isEnabled()) << c.when;
+        navigation->popViewControllerAnimated(false);
+        NSFileManager::defaultManager().removeItemAtPath(DeviceHome::photoAlbum() +
+                                                         "/IMG_0001.MOV");
+        steps.clear();
+    }
+}
+
+TEST_F(VideoPlayerExportTest, TerminationDuringAPasteboardCopyLogsThatTheExportWasAbandoned) {
+    open(600, 10.0);
+    testing::internal::CaptureStderr();
+    std::atomic<bool> done{false};
+    auto worker = NSThread::detachNewThread([this, &done] {
+        player->copyMovie();
+        done = true;
+    });
+    ASSERT_TRUE(runUntil([this] { return !steps.empty(); }));
+    NSNotificationCenter::defaultCenter().postNotificationName(
+        UIApplicationWillTerminateNotification, application);
+    ASSERT_TRUE(runUntil([&done] { return done.load(); }));
+    worker->join();
+    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string line =
+        "Export abandoned: the application ended before the movie was written\n";
+    const size_t said = log.find(line);
+    EXPECT_NE(said, std::string::npos);
+    EXPECT_EQ(log.find(line, said + 1), std::string::npos) << "one line";
+}
 
 TEST_F(VideoPlayerExportTest, APlayerLeftDuringAnAlbumExportStillSavesTheMovieThenIsFreed) {
     struct Case {

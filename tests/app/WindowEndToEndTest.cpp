@@ -825,24 +825,12 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
     EXPECT_NE(recorded.find(heard.substr(frameStart + 4, 4096)), std::string::npos);
 }
 
-// A home in `folder` that holds one stored recording of a minute, 60 frames a second of the
-// screen's size as the camera takes them, as if recorded before the run.
-void storeAMinuteLongRecording(const TemporaryFolder& folder) {
-    ManualClockScope time;
-    StoredRecordings store;
-    store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0),
-              StoredRecordings::frames(3600, 320, 480), 60.0, time.clock());
-    std::filesystem::create_directories(folder / "home");
-    std::filesystem::copy(store.documents(), folder / "home/Documents",
-                          std::filesystem::copy_options::recursive);
-}
-
 // The export of a minute-long recording to the album, in the window.
 class WindowEndToEndExportTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-        storeAMinuteLongRecording(folder);
+        StoredRecordings::storeAMinuteLongRecording(folder / "home");
     }
     Data file(const std::string& name) const {
         return NSData::dataWithContentsOfFile(folder / ("home/" + name)).value_or(Data());
