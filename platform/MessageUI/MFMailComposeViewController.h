@@ -27,8 +27,8 @@
 // then given a number that no directory entry holds (a dangling link too), never writing through
 // one.
 //
-// A finger on the composer's screen: Send sends; Cancel asks with an action sheet whether to
-// delete the draft (cancel), save it (save) or go back to the message.
+// A finger on the composer's screen: Send (while enabled) sends; Cancel asks with an action sheet
+// whether to delete the draft (cancel), save it (save) or go back to the message.
 //
 // Threads: main thread only. The composer keeps its attachments; the delegate is not retained.
 
