@@ -28,8 +28,8 @@ void printHelp(const DeviceSettings& settings) {
         "  --help         print this help and exit\n"
         "  --script FILE  operate the application with the touch script FILE, then quit\n"
         "                 (without it the application runs until SIGINT, SIGTERM or SIGHUP, in a\n"
-        "                 window when a display is there: the mouse is the finger, the key H\n"
-        "                 the home button, the key Q or closing the window quits)\n"
+        "                 window when a display is there: the mouse is the finger, Ctrl+H the\n"
+        "                 home button, Ctrl+Q or closing the window quits)\n"
         "  --no-window    run without a window even when a display is there\n"
         "\n"
         "Settings (an option wins over its environment variable):\n");

@@ -192,6 +192,7 @@ void DesktopWindow::handle(const SDL_Event& event) {
 void DesktopWindow::pressHome() {
     application_->resignActive();
     screenOff_ = screenOffPicture();
+    followTyping();
 }
 
 bool DesktopWindow::handleWhileOff(const SDL_Event& event) {
@@ -241,7 +242,9 @@ void DesktopWindow::pasteText() {
 }
 
 void DesktopWindow::followTyping() {
-    const bool typing = application_->keyInput() != nullptr;
+    // Off while the screen is: the key that wakes it then makes no text (SDL makes a key's text
+    // as it reads the key, before the wake is handled).
+    const bool typing = !screenOff_ && application_->keyInput() != nullptr;
     if (typing != static_cast<bool>(SDL_IsTextInputActive()))
         typing ? SDL_StartTextInput() : SDL_StopTextInput();
 }

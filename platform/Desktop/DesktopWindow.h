@@ -10,13 +10,14 @@
 // phone's termination does. While a view takes typing (UIApplication::keyInput), every key is
 // typing: SDL's text input (so that accents and input methods work), Backspace, Tab and
 // Shift+Tab, Return, and Ctrl+V, which pastes the desktop's clipboard text (the phone's
-// pasteboard when the desktop has none); SDL's text input is on only then. Where no view takes
+// pasteboard when the desktop has none); SDL's text input is on only then, and never while the
+// screen is off. Where no view takes
 // typing, plain H and Q are the home button and termination too. The title names the
 // application and the two keys.
 //
 // After the home button the window shows the phone's screen turned off (black, with one line
 // saying how to come back); the next mouse press or key press there only brings the application
-// back (UIApplication::becomeActive) and the phone's screen with it.
+// back (UIApplication::becomeActive) and the phone's screen with it: that key types nothing.
 //
 // The window lost from outside (destroyed by another client, the display's connection broken:
 // DesktopDisplayLoss) ends the application as its termination does, with one line in the log.

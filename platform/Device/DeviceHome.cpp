@@ -127,7 +127,9 @@ void removeLeftovers(const std::string& folder) {
 
 const std::vector<std::string>& DeviceHome::folders() {
     static const std::vector<std::string> names = {
-        "Documents", "Library/Preferences", "Library/Cookies", "Mail/Outbox", "Media/DCIM", "tmp",
+        "Documents",   "Library/Preferences", "Library/Cookies",
+        "Mail/Outbox", "Mail/Drafts",         "Media/DCIM",
+        "tmp",
     };
     return names;
 }
@@ -164,6 +166,10 @@ std::string DeviceHome::cookies() {
 }
 std::string DeviceHome::outbox() {
     return inHome("Mail/Outbox");
+}
+
+std::string DeviceHome::drafts() {
+    return inHome("Mail/Drafts");
 }
 std::string DeviceHome::photoAlbum() {
     return inHome("Media/DCIM");

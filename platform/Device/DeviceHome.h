@@ -1,7 +1,7 @@
 #pragma once
 // The application's home folder, the phone's sandbox: Documents/, Library/Preferences/ (user
-// defaults), Library/Cookies/, Mail/Outbox/ (the mail composer's messages), Media/DCIM/ (the
-// photo album) and tmp/.
+// defaults), Library/Cookies/, Mail/Outbox/ (the mail composer's messages), Mail/Drafts/ (the
+// drafts it saves), Media/DCIM/ (the photo album) and tmp/.
 //
 // One process holds a home at a time: an advisory lock (flock) on the home folder itself, and
 // one on the Documents folder it leads to (a link may make two homes share one), which the kernel
@@ -36,6 +36,7 @@ class DeviceHome {
     static std::string preferences();
     static std::string cookies();
     static std::string outbox();
+    static std::string drafts();
     static std::string photoAlbum();
     static std::string tmp();
 };

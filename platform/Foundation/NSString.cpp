@@ -2,6 +2,7 @@
 
 #include <unicode/ubrk.h>
 #include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -71,6 +72,23 @@ size_t startOfLastComposedCharacter(std::string_view utf8) {
     for (size_t n = 0; i > 0 && n < 3 && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80; ++n)
         --i;
     return i;
+}
+
+std::string stringByReplacingInvalidUTF8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+        const int32_t start = i;
+        UChar32 c;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            out += "\xEF\xBF\xBD";
+        else
+            out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+    }
+    return out;
 }
 
 std::string lastPathComponent(std::string_view path) {

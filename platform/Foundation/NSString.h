@@ -20,6 +20,10 @@ size_t utf16Length(std::string_view utf8);
 // Invalid UTF-8 bytes count one character each.
 size_t startOfLastComposedCharacter(std::string_view utf8);
 
+// `text` with each ill-formed UTF-8 sequence (a stray or missing continuation byte, an overlong
+// form, a surrogate, a code point past U+10FFFF) replaced by U+FFFD, as ICU decodes it.
+std::string stringByReplacingInvalidUTF8(std::string_view text);
+
 // The last path component ("a/b/c.txt" -> "c.txt"; trailing slashes are ignored).
 std::string lastPathComponent(std::string_view path);
 // Joins with exactly one "/" between the parts.

@@ -1,6 +1,7 @@
 #include "platform/MessageUI/MFMailComposeViewController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 
@@ -16,6 +17,8 @@
 
 namespace {
 
+using Field = MFMailComposeViewController::Field;
+
 std::string withoutLineBreaks(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(),
                               [](unsigned char c) { return c == '\r' || c == '\n' || c == 0; }),
@@ -23,82 +26,96 @@ std::string withoutLineBreaks(std::string text) {
     return text;
 }
 
-// Typed or pasted text as a field keeps it: line breaks as "\n" in the body, as spaces on one
-// line elsewhere; other control characters dropped.
-std::string typedText(const std::string& text, bool multiline) {
+bool holdsAddresses(Field field) {
+    return field == Field::To || field == Field::Cc || field == Field::Bcc;
+}
+
+// Typed or pasted text as `field` keeps it: ill-formed UTF-8 replaced; line breaks as "\n" in
+// the body, as separators in an address field, as spaces in Subject; Tabs kept in the body,
+// spaces elsewhere; other control characters dropped.
+std::string typedText(const std::string& typed, Field field) {
+    const std::string text = stringByReplacingInvalidUTF8(typed);
+    const bool body = field == Field::Body;
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             continue;
         if (c == '\r' || c == '\n')
-            out += multiline ? '\n' : ' ';
+            out += body ? "\n" : holdsAddresses(field) ? ", " : " ";
         else if (c == '\t')
-            out += multiline ? '\t' : ' ';
+            out += body ? '\t' : ' ';
         else if (c >= 0x20 && c != 0x7f)
             out += static_cast<char>(c);
     }
     return out;
 }
 
-using Field = MFMailComposeViewController::Field;
-
 constexpr CGRect kCancelRect{{8, 20}, {80, 44}};
 constexpr CGRect kSendRect{{Screen::kWidth - 88, 20}, {80, 44}};
 constexpr double kFieldTop = 64;
 constexpr double kFieldHeight = 44;
-constexpr double kBodyTop = kFieldTop + 3 * kFieldHeight;
 constexpr double kBodyLineHeight = 20;
+constexpr double kBodyMargin = 12;  // above the attachments and below the last line
+constexpr double kBodyTextWidth = Screen::kWidth - 16;
 constexpr double kAttachmentHeight = 56;
-const char* const kFieldLabels[] = {"To:", "Cc/Bcc:", "Subject:"};
+// A Tab in the body shows as this much spacing.
+constexpr const char* kTabSpacing = "    ";
 const UIFont kFieldFont = UIFont::systemFontOfSize(15);
 
-// What a point of the screen is on: a button of the bar or a field.
-enum class Spot { None, Cancel, Send, To, CcBcc, Subject, Body };
-
-Spot spotAt(CGPoint point) {
-    if (CGRectContainsPoint(kCancelRect, point))
-        return Spot::Cancel;
-    if (CGRectContainsPoint(kSendRect, point))
-        return Spot::Send;
-    if (point.y < kFieldTop)
-        return Spot::None;
-    if (point.y >= kBodyTop)
-        return Spot::Body;
-    return static_cast<Spot>(static_cast<int>(Spot::To) +
-                             static_cast<int>((point.y - kFieldTop) / kFieldHeight));
-}
-
-double advance(cairo_t* cr, const std::string& text) {
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    return extents.x_advance;
-}
-
-// `text` broken into lines no wider than `width` in the font selected on `cr`: at its line
-// breaks, then after the last space that fits (inside a word where none does).
-std::vector<std::string> wrappedLines(cairo_t* cr, const std::string& text, double width) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (true) {
-        const size_t end = std::min(text.find('\n', start), text.size());
-        std::string rest = text.substr(start, end - start);
-        while (advance(cr, rest) > width) {
-            // The longest head that fits, of whole characters.
-            size_t fits = rest.size();
-            while (fits > 1 && advance(cr, rest.substr(0, fits)) > width)
-                fits = startOfLastComposedCharacter(rest.substr(0, fits));
-            fits = std::max<size_t>(fits, 1);
-            const size_t space = rest.rfind(' ', fits);
-            const size_t cut = space != std::string::npos && space > 0 ? space + 1 : fits;
-            lines.push_back(rest.substr(0, cut));
-            rest.erase(0, cut);
-        }
-        lines.push_back(rest);
-        if (end == text.size())
-            return lines;
-        start = end + 1;
+// A body line as drawn: its Tabs as spacing.
+std::string shownLine(std::string_view line) {
+    std::string shown;
+    for (char c : line) {
+        if (c == '\t')
+            shown += kTabSpacing;
+        else
+            shown += c;
     }
+    return shown;
+}
+
+// The header rows from the top: To, "Cc/Bcc" or Cc and Bcc, Subject.
+std::vector<Field> rows(const MFMailComposeViewController& composer) {
+    if (composer.showsCcAndBcc())
+        return {Field::To, Field::Cc, Field::Bcc, Field::Subject};
+    return {Field::To, Field::Cc, Field::Subject};
+}
+
+double bodyTop(const MFMailComposeViewController& composer) {
+    return kFieldTop + static_cast<double>(rows(composer).size()) * kFieldHeight;
+}
+
+const char* label(const MFMailComposeViewController& composer, Field field) {
+    switch (field) {
+        case Field::To:
+            return "To:";
+        case Field::Cc:
+            return composer.showsCcAndBcc() ? "Cc:" : "Cc/Bcc:";
+        case Field::Bcc:
+            return "Bcc:";
+        default:
+            return "Subject:";
+    }
+}
+
+// What a point of the screen is on: a button of the bar, a field's row or the body.
+struct Spot {
+    enum Kind { None, Cancel, Send, Row, Body } kind = None;
+    Field field = Field::To;
+    bool operator==(const Spot&) const = default;
+};
+
+Spot spotAt(const MFMailComposeViewController& composer, CGPoint point) {
+    if (CGRectContainsPoint(kCancelRect, point))
+        return {Spot::Cancel};
+    if (CGRectContainsPoint(kSendRect, point))
+        return {Spot::Send};
+    if (point.y < kFieldTop)
+        return {Spot::None};
+    if (point.y >= bodyTop(composer))
+        return {Spot::Body, Field::Body};
+    return {Spot::Row, rows(composer)[static_cast<size_t>((point.y - kFieldTop) / kFieldHeight)]};
 }
 
 void drawCaret(cairo_t* cr, double x, double top, double height) {
@@ -107,28 +124,43 @@ void drawCaret(cairo_t* cr, double x, double top, double height) {
     cairo_fill(cr);
 }
 
-// The composer's screen: a bar with Cancel, the title and Send, the address and subject lines
-// with what was typed there, the attachments by name and size, and the body below them; the
-// caret at the end of the focused field. It takes the typing for its composer.
+// The composer's screen: a bar with Cancel, the title and Send, the address and subject rows
+// with what was typed there, and below them the body: the attachments by name and size, then the
+// text, scrolled as the composer says. It takes the typing for its composer.
 class MailComposeView : public UIView, public UIKeyInput {
   public:
     bool touchBegan(CGPoint point) override {
-        touched_ = spotAt(point);
+        auto* composer = this->composer();
+        touched_ = composer ? spotAt(*composer, point) : Spot{};
+        lastY_ = point.y;
+        dragged_ = false;
         return true;
+    }
+    void touchMoved(CGPoint point) override {
+        auto* composer = this->composer();
+        if (!composer || touched_.kind != Spot::Body || !composer->acceptsTyping())
+            return;
+        // A finger that moves a few points is a drag, no longer a tap.
+        if (!dragged_ && std::abs(point.y - lastY_) < kDragSlop)
+            return;
+        dragged_ = true;
+        composer->scrollBodyBy(lastY_ - point.y);
+        lastY_ = point.y;
     }
     void touchEnded(CGPoint point) override {
         const Spot spot = touched_;
-        touched_ = Spot::None;
+        touched_ = {};
         auto* composer = this->composer();
-        if (!composer || spot == Spot::None || spotAt(point) != spot)
+        if (!composer || dragged_ || spot.kind == Spot::None || !(spotAt(*composer, point) == spot))
             return;
-        if (spot == Spot::Send)
-            composer->send();
-        else if (spot == Spot::Cancel)
+        if (spot.kind == Spot::Send) {
+            if (composer->canSend())
+                composer->send();
+        } else if (spot.kind == Spot::Cancel) {
             composer->askWhatBecomesOfTheDraft();
-        else if (composer->acceptsTyping())
-            composer->focusField(
-                static_cast<Field>(static_cast<int>(spot) - static_cast<int>(Spot::To)));
+        } else if (composer->acceptsTyping()) {
+            composer->focusField(spot.field);
+        }
     }
 
     bool acceptsTyping() const override {
@@ -159,19 +191,67 @@ class MailComposeView : public UIView, public UIKeyInput {
         cairo_rectangle(cr, 0, 20, width, 44);
         cairo_fill(cr);
         const UIColor white = UIColor::whiteColor();
+        auto* composer = this->composer();
         drawStringInRect(cr, "Cancel", kCancelRect, UIFont::boldSystemFontOfSize(13), white,
                          UITextAlignmentLeft);
         drawStringInRect(cr, "New Message", CGRectMake(0, 20, width, 44),
                          UIFont::boldSystemFontOfSize(19), white, UITextAlignmentCenter);
-        drawStringInRect(cr, "Send", kSendRect, UIFont::boldSystemFontOfSize(13), white,
-                         UITextAlignmentRight);
-        auto* composer = this->composer();
-        for (int i = 0; i < 3; ++i) drawField(cr, composer, static_cast<Field>(i), width);
+        drawStringInRect(
+            cr, "Send", kSendRect, UIFont::boldSystemFontOfSize(13),
+            composer && composer->canSend() ? white : UIColor::colorWithRed(0.70, 0.74, 0.80, 1),
+            UITextAlignmentRight);
         if (!composer)
             return;
-        double top = kBodyTop + 12;
+        const std::vector<Field> shown = rows(*composer);
+        for (size_t i = 0; i < shown.size(); ++i)
+            drawField(cr, *composer, shown[i], kFieldTop + static_cast<double>(i) * kFieldHeight,
+                      width);
+        drawBody(cr, *composer, width, height);
+    }
+
+  private:
+    static constexpr double kDragSlop = 4;
+
+    MFMailComposeViewController* composer() const {
+        return dynamic_cast<MFMailComposeViewController*>(viewController());
+    }
+
+    // A field's row: its label, then its text: from its start, or kept in view by its end (the
+    // caret's side) while it has the caret.
+    static void drawField(cairo_t* cr, const MFMailComposeViewController& composer, Field field,
+                          double top, double width) {
+        const char* name = label(composer, field);
+        drawStringInRect(cr, name, CGRectMake(8, top, width - 16, kFieldHeight), kFieldFont,
+                         UIColor::colorWithRed(0.5, 0.5, 0.5, 1), UITextAlignmentLeft);
+        cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
+        cairo_rectangle(cr, 0, top + kFieldHeight - 1, width, 1);
+        cairo_fill(cr);
+        const double left = 8 + sizeWithFont(name, kFieldFont).width + 6;
+        const double room = width - 8 - left;
+        const std::string& text = composer.text(field);
+        const double textWidth = sizeWithFont(text, kFieldFont).width;
+        const bool caret = composer.focusedField() == field && composer.acceptsTyping();
+        const double x = caret ? left + std::min(0.0, room - textWidth - 3) : left;
+        cairo_save(cr);
+        cairo_rectangle(cr, left, top, room, kFieldHeight);
+        cairo_clip(cr);
+        drawStringInRect(cr, text, CGRectMake(x, top, textWidth, kFieldHeight), kFieldFont,
+                         UIColor::blackColor(), UITextAlignmentLeft);
+        if (caret)
+            drawCaret(cr, x + textWidth + 1, top + 12, kFieldHeight - 24);
+        cairo_restore(cr);
+    }
+
+    // The body below the rows, clipped to its room: the attachments, then the lines in view.
+    static void drawBody(cairo_t* cr, const MFMailComposeViewController& composer, double width,
+                         double height) {
+        const double roomTop = bodyTop(composer);
+        cairo_save(cr);
+        cairo_rectangle(cr, 0, roomTop, width, height - roomTop);
+        cairo_clip(cr);
+        double top = roomTop + kBodyMargin - composer.bodyScrollOffset();
         const UIColor grey = UIColor::colorWithRed(0.5, 0.5, 0.5, 1);
-        for (const auto& attachment : composer->attachments()) {
+        for (const auto& attachment : composer.attachments()) {
             cairo_set_source_rgb(cr, 0.85, 0.88, 0.95);
             cairo_rectangle(cr, 12, top, 36, 44);
             cairo_fill(cr);
@@ -184,61 +264,34 @@ class MailComposeView : public UIView, public UIKeyInput {
                              UIFont::systemFontOfSize(13), grey, UITextAlignmentLeft);
             top += kAttachmentHeight;
         }
-        drawBody(cr, *composer, top, width);
-    }
-
-  private:
-    MFMailComposeViewController* composer() const {
-        return dynamic_cast<MFMailComposeViewController*>(viewController());
-    }
-
-    // A field's line: its label, then its text, kept in view by its end (the caret's side).
-    static void drawField(cairo_t* cr, const MFMailComposeViewController* composer, Field field,
-                          double width) {
-        const double top = kFieldTop + static_cast<int>(field) * kFieldHeight;
-        const char* label = kFieldLabels[static_cast<int>(field)];
-        drawStringInRect(cr, label, CGRectMake(8, top, width - 16, kFieldHeight), kFieldFont,
-                         UIColor::colorWithRed(0.5, 0.5, 0.5, 1), UITextAlignmentLeft);
-        cairo_set_source_rgb(cr, 0.8, 0.8, 0.8);
-        cairo_rectangle(cr, 0, top + kFieldHeight - 1, width, 1);
-        cairo_fill(cr);
-        if (!composer)
-            return;
-        const double left = 8 + sizeWithFont(label, kFieldFont).width + 6;
-        const double room = width - 8 - left;
-        const std::string& text = composer->text(field);
-        const double textWidth = sizeWithFont(text, kFieldFont).width;
-        const double x = left + std::min(0.0, room - textWidth - 3);
-        cairo_save(cr);
-        cairo_rectangle(cr, left, top, room, kFieldHeight);
-        cairo_clip(cr);
-        drawStringInRect(cr, text, CGRectMake(x, top, textWidth, kFieldHeight), kFieldFont,
-                         UIColor::blackColor(), UITextAlignmentLeft);
-        if (composer->focusedField() == field && composer->acceptsTyping())
-            drawCaret(cr, x + textWidth + 1, top + 12, kFieldHeight - 24);
-        cairo_restore(cr);
-    }
-
-    static void drawBody(cairo_t* cr, const MFMailComposeViewController& composer, double top,
-                         double width) {
-        cairo_save(cr);
-        cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                               CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, kFieldFont.pointSize);
-        const std::vector<std::string> lines =
-            wrappedLines(cr, composer.text(Field::Body), width - 16);
-        cairo_restore(cr);
-        for (const std::string& line : lines) {
-            drawStringInRect(cr, line, CGRectMake(8, top, width - 16, kBodyLineHeight), kFieldFont,
-                             UIColor::blackColor(), UITextAlignmentLeft);
-            top += kBodyLineHeight;
+        const std::string& text = composer.text(Field::Body);
+        const std::vector<MailTextLine>& lines = composer.bodyLines();
+        // Only the lines in the room are drawn.
+        const double firstShown = std::max(0.0, std::floor((roomTop - top) / kBodyLineHeight));
+        for (size_t i = static_cast<size_t>(firstShown); i < lines.size(); ++i) {
+            const double lineTop = top + static_cast<double>(i) * kBodyLineHeight;
+            if (lineTop >= height)
+                break;
+            drawStringInRect(
+                cr, shownLine(std::string_view(text).substr(lines[i].start, lines[i].length)),
+                CGRectMake(8, lineTop, width - 16, kBodyLineHeight), kFieldFont,
+                UIColor::blackColor(), UITextAlignmentLeft);
         }
-        if (composer.focusedField() == Field::Body && composer.acceptsTyping())
-            drawCaret(cr, 8 + sizeWithFont(lines.back(), kFieldFont).width + 1,
-                      top - kBodyLineHeight + 2, kBodyLineHeight - 4);
+        if (composer.focusedField() == Field::Body && composer.acceptsTyping()) {
+            const MailTextLine& last = lines.back();
+            const double x =
+                8 + sizeWithFont(shownLine(std::string_view(text).substr(last.start, last.length)),
+                                 kFieldFont)
+                        .width;
+            drawCaret(cr, x + 1, top + static_cast<double>(lines.size() - 1) * kBodyLineHeight + 2,
+                      kBodyLineHeight - 4);
+        }
+        cairo_restore(cr);
     }
 
-    Spot touched_ = Spot::None;  // what the touch began on
+    Spot touched_;      // what the touch began on
+    double lastY_ = 0;  // where the finger was when the body last scrolled
+    bool dragged_ = false;
 };
 
 }  // namespace
@@ -261,7 +314,9 @@ void MFMailComposeViewController::insertText(const std::string& typed) {
         return;
     if (typed == "\n" && focused_ != Field::Body)
         return moveToNextField(false);
-    fields_[static_cast<size_t>(focused_)] += typedText(typed, focused_ == Field::Body);
+    fields_[static_cast<size_t>(focused_)] += typedText(typed, focused_);
+    if (focused_ == Field::Body)
+        bodyChanged();
 }
 
 void MFMailComposeViewController::deleteBackward() {
@@ -269,12 +324,76 @@ void MFMailComposeViewController::deleteBackward() {
         return;
     std::string& field = fields_[static_cast<size_t>(focused_)];
     field.erase(startOfLastComposedCharacter(field));
+    if (focused_ == Field::Body)
+        bodyChanged();
 }
 
 void MFMailComposeViewController::moveToNextField(bool backwards) {
     if (!mayAnswer())
         return;
-    focused_ = static_cast<Field>((static_cast<int>(focused_) + (backwards ? 3 : 1)) % 4);
+    focusField(static_cast<Field>((static_cast<int>(focused_) + (backwards ? 4 : 1)) % 5));
+}
+
+void MFMailComposeViewController::focusField(Field field) {
+    focused_ = field;
+    if (field == Field::Cc || field == Field::Bcc) {
+        ccAndBcc_ = true;
+        scrollBodyBy(0);  // the body's room is a row shorter
+    }
+}
+
+bool MFMailComposeViewController::canSend() const {
+    for (Field field : {Field::To, Field::Cc, Field::Bcc}) {
+        const auto recipients = mailRecipients(text(field));
+        if (std::any_of(recipients.begin(), recipients.end(), isMailAddress))
+            return true;
+    }
+    return false;
+}
+
+const std::vector<MailTextLine>& MFMailComposeViewController::bodyLines() const {
+    const std::string& body = text(Field::Body);
+    if (!bodyLines_) {
+        measureWithScratchContext([&](cairo_t* cr) {
+            cairo_select_font_face(
+                cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
+                kFieldFont.bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+            cairo_set_font_size(cr, kFieldFont.pointSize);
+            bodyLines_ = mailTextLines(body, kBodyTextWidth, [cr](std::string_view character) {
+                const std::string shown = shownLine(character);
+                cairo_text_extents_t extents;
+                cairo_text_extents(cr, shown.c_str(), &extents);
+                return extents.x_advance;
+            });
+        });
+    }
+    return *bodyLines_;
+}
+
+double MFMailComposeViewController::bodyContentHeight() const {
+    return 2 * kBodyMargin + static_cast<double>(attachments_.size()) * kAttachmentHeight +
+           static_cast<double>(bodyLines().size()) * kBodyLineHeight;
+}
+
+double MFMailComposeViewController::bodyRoomHeight() const {
+    return Screen::kHeight - bodyTop(*this);
+}
+
+void MFMailComposeViewController::scrollBodyBy(double points) {
+    const double end = std::max(0.0, bodyContentHeight() - bodyRoomHeight());
+    bodyOffset_ = std::clamp(bodyOffset_ + points, 0.0, end);
+}
+
+void MFMailComposeViewController::bodyChanged() {
+    bodyLines_.reset();
+    // The caret's line with the margin below it, or above it the line alone.
+    const double caretBottom = bodyContentHeight();
+    const double caretTop = caretBottom - kBodyMargin - kBodyLineHeight;
+    if (caretBottom > bodyOffset_ + bodyRoomHeight())
+        bodyOffset_ = caretBottom - bodyRoomHeight();
+    else if (caretTop < bodyOffset_)
+        bodyOffset_ = caretTop;
+    scrollBodyBy(0);
 }
 
 void MFMailComposeViewController::loadView() {
@@ -291,15 +410,28 @@ bool MFMailComposeViewController::mayAnswer() const {
 bool MFMailComposeViewController::send() {
     if (!mayAnswer())
         return false;
-    NSErrorPtr error = writeToOutbox();
-    finish(error ? MFMailComposeResultFailed : MFMailComposeResultSent, error);
+    NSErrorPtr error;
+    const std::string path = writeMessage(DeviceHome::outbox(), "Message", &error);
+    if (!path.empty())
+        sentPath_ = path;
+    finish(error ? MFMailComposeResultFailed : MFMailComposeResultSent,
+           error ? NSError::make(MFMailComposeErrorDomain, MFMailComposeErrorCodeSendFailed,
+                                 "The message could not be sent. " + error->localizedDescription())
+                 : nullptr);
     return true;
 }
 
 bool MFMailComposeViewController::save() {
     if (!mayAnswer())
         return false;
-    finish(MFMailComposeResultSaved, nullptr);
+    NSErrorPtr error;
+    const std::string path = writeMessage(DeviceHome::drafts(), "Draft", &error);
+    if (!path.empty())
+        sentPath_ = path;
+    finish(error ? MFMailComposeResultFailed : MFMailComposeResultSaved,
+           error ? NSError::make(MFMailComposeErrorDomain, MFMailComposeErrorCodeSaveFailed,
+                                 "The draft could not be saved. " + error->localizedDescription())
+                 : nullptr);
     return true;
 }
 
@@ -338,26 +470,25 @@ void MFMailComposeViewController::finish(MFMailComposeResult result, const NSErr
 MailMessage MFMailComposeViewController::message() const {
     return {kMFMailComposeSender,
             mailRecipients(text(Field::To)),
-            mailRecipients(text(Field::CcBcc)),
+            mailRecipients(text(Field::Cc)),
+            mailRecipients(text(Field::Bcc)),
             text(Field::Subject),
             text(Field::Body),
             attachments_};
 }
 
-NSErrorPtr MFMailComposeViewController::writeToOutbox() {
+std::string MFMailComposeViewController::writeMessage(const std::string& folder,
+                                                      const std::string& prefix,
+                                                      NSErrorPtr* error) const {
     NSErrorPtr cause;
     const std::string text = mailMessageText(message(), Clock::current().now());
-    const std::string outbox = DeviceHome::outbox();
     const std::string path = NSData::writeToFirstFreePath(
         Data(text.begin(), text.end()), 1, std::numeric_limits<long>::max(),
-        [&outbox](long n) { return outbox + stringWithFormat("/Message_%04ld.eml", n); }, &cause);
-    if (!path.empty()) {
-        sentPath_ = path;
-        return nullptr;
-    }
-    return NSError::make(MFMailComposeErrorDomain, MFMailComposeErrorCodeSendFailed,
-                         "The message could not be sent. " +
-                             (cause ? cause->localizedDescription() : std::string()));
+        [&](long n) { return folder + stringWithFormat("/%s_%04ld.eml", prefix.c_str(), n); },
+        &cause);
+    if (path.empty())
+        *error = cause ? cause : NSError::make(MFMailComposeErrorDomain, 0, "");
+    return path;
 }
 
 std::shared_ptr<MFMailComposeViewController> MFMailComposeViewController::visibleComposer() {

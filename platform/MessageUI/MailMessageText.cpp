@@ -96,18 +96,67 @@ std::string subjectHeader(const std::string& subject) {
     return encodedWords(subject);
 }
 
-// One recipient: ASCII as typed; a display name that is not ASCII as encoded words.
+bool isAtomText(unsigned char c) {
+    return std::isalnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(c)) !=
+                                  std::string_view::npos;
+}
+
+// A local part as it stands where it is a dot-atom a reader cannot take for an encoded word; else
+// a quoted string, its "=" quoted too (a reader decodes an encoded word even there).
+std::string localPart(std::string_view local) {
+    const bool dotAtom =
+        !local.empty() && local.front() != '.' && local.back() != '.' &&
+        local.find("..") == std::string_view::npos && local.find("=?") == std::string_view::npos &&
+        std::all_of(local.begin(), local.end(),
+                    [](unsigned char c) { return isAtomText(c) || c == '.' || c >= 0x80; });
+    if (dotAtom)
+        return std::string(local);
+    std::string quoted = "\"";
+    for (char c : local) {
+        if (c == '"' || c == '\\' || c == '=')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// An address: its local part, then its domain as typed (an address of its own that is not ASCII
+// goes in UTF-8).
+std::string addrSpec(std::string_view address) {
+    const size_t at = address.rfind('@');
+    if (at == std::string_view::npos)
+        return localPart(address);
+    return localPart(address.substr(0, at)) + std::string(address.substr(at));
+}
+
+// A display name: words of atoms as they are, other ASCII as a quoted string; else, or where a
+// reader could take it for encoded words, as one encoded word of its own (readers differ on the
+// space between two of them in a name: some keep it, as others do not).
+std::string displayName(const std::string& name) {
+    if (!isPlainASCII(name) || name.find("=?") != std::string::npos)
+        return "=?utf-8?B?" + base64(name) + "?=";
+    if (name.front() != ' ' && name.back() != ' ' && name.find("  ") == std::string::npos &&
+        std::all_of(name.begin(), name.end(),
+                    [](unsigned char c) { return isAtomText(c) || c == ' '; }))
+        return name;
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// One recipient, so that a reader takes back the name and the address as typed.
 std::string address(const std::string& recipient) {
-    if (isPlainASCII(recipient))
-        return recipient;
-    const size_t open = recipient.rfind('<');
-    if (open == std::string::npos || !isPlainASCII(recipient.substr(open)))
-        return recipient;  // an address of its own that is not ASCII: as typed, in UTF-8
-    std::string name = recipient.substr(0, open);
-    while (!name.empty() && name.back() == ' ') name.pop_back();
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-        name = name.substr(1, name.size() - 2);
-    return encodedWords(name) + " " + recipient.substr(open);
+    const MailRecipient parts = mailRecipientParts(recipient);
+    const std::string spec = "<" + addrSpec(parts.address) + ">";
+    if (parts.name.empty())
+        return addrSpec(parts.address);
+    const std::string name = displayName(parts.name);
+    // A long name and its address take a line each.
+    return name + (name.size() + 1 + spec.size() + 4 > kHeaderLineLength ? "\r\n " : " ") + spec;
 }
 
 // "Name: a, b" with a fold after a comma where the line would grow past 78 characters.
@@ -186,6 +235,8 @@ std::string mailMessageText(const MailMessage& message, NSTimeInterval now) {
         text += addressHeader("To", message.to);
     if (!message.cc.empty())
         text += addressHeader("Cc", message.cc);
+    if (!message.bcc.empty())
+        text += addressHeader("Bcc", message.bcc);
     if (!message.subject.empty())
         text += "Subject: " + subjectHeader(message.subject) + "\r\n";
     text += "Message-ID: <" + randomHex(16) + "." + randomHex(16) + "@phone.invalid>\r\n";
@@ -224,11 +275,42 @@ std::vector<std::string> mailRecipients(const std::string& field) {
     for (char c : field) {
         if (c == '"')
             quoted = !quoted;
-        if (c == ',' && !quoted)
+        if (!quoted && (c == ',' || c == ';' || c == '\r' || c == '\n'))
             take();
         else
             current += c;
     }
     take();
     return recipients;
+}
+
+MailRecipient mailRecipientParts(const std::string& recipient) {
+    auto trimmed = [](std::string text) {
+        const size_t first = text.find_first_not_of(' ');
+        if (first == std::string::npos)
+            return std::string();
+        return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    };
+    const std::string whole = trimmed(recipient);
+    const size_t open = whole.rfind('<');
+    if (whole.empty() || whole.back() != '>' || open == std::string::npos)
+        return {"", whole};
+    std::string name = trimmed(whole.substr(0, open));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+        std::string unquoted;
+        for (size_t i = 1; i + 1 < name.size(); ++i) {
+            if (name[i] == '\\' && i + 2 < name.size())
+                ++i;
+            unquoted += name[i];
+        }
+        name = unquoted;
+    }
+    return {name, trimmed(whole.substr(open + 1, whole.size() - open - 2))};
+}
+
+bool isMailAddress(const std::string& recipient) {
+    const std::string address = mailRecipientParts(recipient).address;
+    const size_t at = address.rfind('@');
+    return at != std::string::npos && at > 0 && at + 1 < address.size() &&
+           address.find(' ', at) == std::string::npos;
 }

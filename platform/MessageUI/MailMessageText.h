@@ -1,11 +1,17 @@
 #pragma once
 // The text of a mail message as the composer writes it to the outbox: RFC 5322 headers (Date,
-// From, To and Cc when there are recipients, Subject when there is one, Message-ID,
+// From, To, Cc and Bcc when there are recipients, Subject when there is one, Message-ID,
 // MIME-Version) and a multipart/mixed body: the text as a text/plain UTF-8 part (7bit when it is
 // short-lined ASCII, else base64), then each attachment base64-encoded under its MIME type and
 // file name. Line ends are CRLF; header lines are folded before 78 characters where they can be.
-// A subject that is not plain ASCII goes as RFC 2047 encoded words (UTF-8, base64); so does
-// a recipient's display name.
+// A subject that is not plain ASCII goes as RFC 2047 encoded words (UTF-8, base64). Each recipient
+// is written so that a reader takes back its name and its address as typed: a name as a quoted
+// string (one encoded word where it is not ASCII or holds "=?"), a local part that is no plain
+// dot-atom as a quoted string.
+//
+// Bcc: a message in the outbox is one that still has to go, like a message handed to
+// `sendmail -t`: its blind copies travel with it in a Bcc header of their own, for the sender to
+// take off before delivery; they never stand in its To or Cc.
 
 #include <memory>
 #include <string>
@@ -23,7 +29,7 @@ struct MailAttachment {
 struct MailMessage {
     std::string from;
     // Each an address, with a display name or without ("Ann <ann@example.invalid>").
-    std::vector<std::string> to, cc;
+    std::vector<std::string> to, cc, bcc;
     std::string subject;
     // Lines end in "\n".
     std::string body;
@@ -33,6 +39,17 @@ struct MailMessage {
 // The whole message, dated `now`, with a new Message-ID and boundary at each call.
 std::string mailMessageText(const MailMessage& message, NSTimeInterval now);
 
-// The addresses of a recipient field as a person types it: split at commas outside double
-// quotes, each trimmed of spaces; empty ones are dropped.
+// The recipients of a field as a person types it: split at commas, semicolons and line breaks
+// outside double quotes, each trimmed of spaces; empty ones are dropped.
 std::vector<std::string> mailRecipients(const std::string& field);
+
+// A recipient as a display name (unquoted; "" for none) and an address: "Ann <ann@x>",
+// "\"Doe, Jo\" <jo@x>" or "ann@x".
+struct MailRecipient {
+    std::string name;
+    std::string address;
+};
+MailRecipient mailRecipientParts(const std::string& recipient);
+
+// The recipient holds an address: something, "@", then a domain without spaces.
+bool isMailAddress(const std::string& recipient);

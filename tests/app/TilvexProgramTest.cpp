@@ -59,6 +59,9 @@ TEST_F(TilvexProgramTest, HelpListsEverySettingWithItsCurrentValue) {
     }
     EXPECT_NE(r.out.find("now: " + home.path() + "\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("now: http://127.0.0.1:1/env"), std::string::npos);
+    // The window's keys as its title names them.
+    for (const char* key : {"Ctrl+H the\n                 home button", "Ctrl+Q or closing"})
+        EXPECT_NE(r.out.find(key), std::string::npos) << key << "\n" << r.out;
 }
 
 TEST_F(TilvexProgramTest, BadArgumentsFailWithAMessage) {

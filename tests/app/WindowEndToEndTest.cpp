@@ -282,45 +282,119 @@ class Person {
     }
 
     // A recording sent by e-mail, its fields typed on the keyboard: the letters H and Q are
-    // text there, Tab and a click move between fields, Backspace takes a letter back. A second
-    // composer is left up, its To field taking typing, for Ctrl+Q.
+    // text there, Tab and a click move between fields, Backspace takes a letter back. Send does
+    // nothing before a recipient is typed; Cc and Bcc take a row each once the Cc/Bcc row is
+    // touched. The body runs past the screen: it follows the caret and a drag scrolls it. The
+    // home button and the key that wakes the screen type nothing. A second composer is left up,
+    // its To field taking typing, for Ctrl+Q.
     void mailSteps() {
-        if (!waitFor("button", "title", "Record"))
+        // Ctrl+Q ends the run where a field takes typing.
+        if (!typeAndSendAMessage() || !openComposer()) {
+            x_->tapKeyWithControl("q");
             return;
+        }
+        x_->typeText("q");
+        waitForFields("q||||");
+        // Termination while a field takes typing is Ctrl+Q.
+        x_->tapKeyWithControl("q");
+    }
+    bool typeAndSendAMessage() {
+        if (!waitFor("button", "title", "Record"))
+            return false;
         click(centreOf("button"));
         if (!waitFor("button", "title", "Stop"))
-            return;
+            return false;
         std::this_thread::sleep_for(2s);  // a recording with frames and sound to encode
         click(centreOf("button"));
         if (!waitFor("albumButton", "enabled", "YES"))
-            return;
+            return false;
         click(centreOf("albumButton"));
         if (!waitFor("table", "rows", "1"))
-            return;
+            return false;
         click(centreOf("row:0"));
         if (!waitFor("seekSlider", "hidden", "NO") || !openComposer())
-            return;
+            return false;
+        click({280, 42});  // Send, disabled: the composer stays and takes the typing after it
         click({200, 86});  // the To line
         x_->typeText("hq@example.invalid");
         x_->tapKey("Tab");
         x_->typeText("quinn@example.invalid");
-        click({200, 174});  // the Subject line
+        if (!waitForFields("hq@example.invalid|quinn@example.invalid|||"))
+            return false;
+        click({200, 174});  // the Bcc line, below Cc once the row split
+        x_->typeText("bo@example.invalid");
+        click({200, 218});  // the Subject line
         x_->typeText("Hush, quiet Hq");
         x_->tapKey("Tab");
         x_->typeText("hello qx");
         x_->tapKey("BackSpace");
         x_->tapKey("h");
         x_->tapKey("q");
-        if (!waitForFields("hq@example.invalid|quinn@example.invalid|Hush, quiet Hq|hello qhq") ||
-            !showsTheScreen("the typed message"))
-            return;
+        const std::string fields =
+            "hq@example.invalid|quinn@example.invalid|bo@example.invalid|Hush, quiet Hq|";
+        std::string body = "hello qhq";
+        if (!waitForFields(fields + body) || !showsTheScreen("the typed message"))
+            return false;
+
+        // Ctrl+H, then a key that wakes the screen: it types nothing; what comes after it does.
+        for (const char* wake : {"space", "x"}) {
+            x_->tapKeyWithControl("h");
+            if (!showsTheScreenOff("after the home button in the composer"))
+                return false;
+            x_->tapKey(wake);
+            if (!showsTheScreen("the composer after the screen woke"))
+                return false;
+            x_->tapKey("w");
+            body += "w";
+            if (!waitForFields(fields + body))
+                return false;
+        }
+
+        // Lines past the bottom: the body follows the caret to the last.
+        for (int i = 1; i <= 15; ++i) {
+            x_->tapKey("Return");
+            x_->typeText("line " + std::to_string(i));
+            body += "\nline " + std::to_string(i);
+        }
+        if (!waitForFields(fields + body) || !waitForBodyScrolled(0) ||
+            !showsTheScreen("the body followed to its last line"))
+            return false;
+        // A drag down by 100 points shows the text 100 points further up.
+        press({160, 300});
+        move({160, 350});
+        move({160, 400});
+        release({160, 400});
+        if (!waitForBodyScrolled(-100) || !showsTheScreen("the body dragged"))
+            return false;
+        x_->typeText("!");
+        body += "!";
+        if (!waitForFields(fields + body) || !waitForBodyScrolled(0) ||
+            !showsTheScreen("the body back at the caret"))
+            return false;
+
         click({280, 42});  // Send
-        if (!waitForComposer(false) || !openComposer())
-            return;
-        x_->typeText("q");
-        waitForFields("q|||");
-        // Termination while a field takes typing is Ctrl+Q.
-        x_->tapKeyWithControl("q");
+        return waitForComposer(false);
+    }
+    // The body scrolled `fromTheEnd` points from its end (0: the caret's line is the last in
+    // view).
+    bool waitForBodyScrolled(double fromTheEnd) {
+        std::string now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            now = readOnMain([] {
+                auto composer = MFMailComposeViewController::visibleComposer();
+                if (!composer)
+                    return std::string("no composer");
+                const double end = composer->bodyContentHeight() - composer->bodyRoomHeight();
+                return end > 0 ? std::to_string(composer->bodyScrollOffset() - end)
+                               : std::string("a body that fits");
+            });
+            if (now == std::to_string(fromTheEnd))
+                return true;
+        }
+        report_.fail("expected the body scrolled " + std::to_string(fromTheEnd) +
+                     " from its end, found " + now);
+        return false;
     }
     bool openComposer() {
         onMain([] { (void)driver().tap("exportButton"); });
@@ -359,8 +433,9 @@ class Person {
                 if (!composer)
                     return std::string("no composer");
                 using Field = MFMailComposeViewController::Field;
-                return composer->text(Field::To) + "|" + composer->text(Field::CcBcc) + "|" +
-                       composer->text(Field::Subject) + "|" + composer->text(Field::Body);
+                return composer->text(Field::To) + "|" + composer->text(Field::Cc) + "|" +
+                       composer->text(Field::Bcc) + "|" + composer->text(Field::Subject) + "|" +
+                       composer->text(Field::Body);
             });
             if (now == expected)
                 return true;
@@ -779,8 +854,11 @@ TEST(WindowEndToEndTest, APersonTypesAMessageWithTheLettersHAndQAndSendsIt) {
     EXPECT_EQ(message["defects"], nlohmann::json::array());
     EXPECT_EQ(message["to"], std::vector<std::string>{"hq@example.invalid"});
     EXPECT_EQ(message["cc"], std::vector<std::string>{"quinn@example.invalid"});
+    EXPECT_EQ(message["bcc"], std::vector<std::string>{"bo@example.invalid"});
     EXPECT_EQ(message["subject"], "Hush, quiet Hq");
-    EXPECT_EQ(message["body"], "hello qhq");
+    std::string body = "hello qhqww";
+    for (int i = 1; i <= 15; ++i) body += "\nline " + std::to_string(i);
+    EXPECT_EQ(message["body"], body + "!");
     ASSERT_EQ(message["attachments"].size(), 1u);
     EXPECT_EQ(message["attachments"][0]["filename"], "Video.mov");
     EXPECT_EQ(message["attachments"][0]["type"], "video/quicktime");

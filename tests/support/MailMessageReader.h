@@ -6,7 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-// The message as JSON (top-level headers, "to" and "cc" as lists of "Name <address>", the
+// The message as JSON (top-level headers, "headers" their names in order, "to", "cc" and "bcc"
+// as lists of "Name <address>", the
 // decoded "subject", the parser's defects, the text part's "body" and "body_charset", the
 // top-level "parts" by content type, and "attachments": type, filename, disposition, encoding,
 // and "file": the decoded payload written into `outdir`); null when the reader cannot run or

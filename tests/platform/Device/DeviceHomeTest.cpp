@@ -23,7 +23,7 @@ TEST_F(DeviceHomeTest, PrepareMakesTheSandboxAndMakesItTheHome) {
     const std::string home = dir / "a/home";
     ASSERT_TRUE(DeviceHome::prepare(home));
     for (std::string folder : {"Documents", "Library/Preferences", "Library/Cookies", "Mail/Outbox",
-                               "Media/DCIM", "tmp"}) {
+                               "Mail/Drafts", "Media/DCIM", "tmp"}) {
         bool isDirectory = false;
         EXPECT_TRUE(files.fileExistsAtPath(home + "/" + folder, &isDirectory) && isDirectory)
             << folder;
@@ -32,6 +32,7 @@ TEST_F(DeviceHomeTest, PrepareMakesTheSandboxAndMakesItTheHome) {
     EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true),
               std::vector<std::string>{DeviceHome::documents()});
     EXPECT_EQ(DeviceHome::outbox(), home + "/Mail/Outbox");
+    EXPECT_EQ(DeviceHome::drafts(), home + "/Mail/Drafts");
     EXPECT_EQ(DeviceHome::photoAlbum(), home + "/Media/DCIM");
 }
 

@@ -82,6 +82,25 @@ TEST(StringHelpers, Utf16LengthCountsCodeUnits) {
         EXPECT_EQ(utf16Length(c.text), c.units) << c.text;
 }
 
+TEST(StringHelpers, IllFormedUTF8BecomesReplacementCharacters) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    struct Case {
+        std::string text;
+        std::string replaced;
+    };
+    const Case cases[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"caf\xC3( bad", "caf" + fffd + "( bad"},         // a sequence cut short
+        {"\x80x", fffd + "x"},                            // a stray continuation byte
+        {"\xC0\xAF", fffd + fffd},                        // an overlong "/"
+        {"\xED\xA0\x80", fffd + fffd + fffd},             // a surrogate
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // past U+10FFFF
+        {"\xF0\x9F\x98", fffd},                           // an emoji's end missing
+        {std::string("a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(stringByReplacingInvalidUTF8(c.text), c.replaced);
+}
+
 TEST(StringHelpers, PathComponents) {
     EXPECT_EQ(lastPathComponent("/a/b/Video_0001"), "Video_0001");
     EXPECT_EQ(lastPathComponent("name"), "name");

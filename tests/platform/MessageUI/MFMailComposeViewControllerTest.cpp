@@ -151,7 +151,7 @@ TEST_F(MailComposerTest, TwoAttachmentsTravelInOrderAndASecondMessageTakesTheNex
               randomBytes(11));
 }
 
-TEST_F(MailComposerTest, SaveAndCancelReportTheirResultAndWriteNothing) {
+TEST_F(MailComposerTest, SaveKeepsTheDraftInMailDraftsAndCancelWritesNothing) {
     const std::pair<bool (MFMailComposeViewController::*)(), MFMailComposeResult> answers[] = {
         {&MFMailComposeViewController::save, MFMailComposeResultSaved},
         {&MFMailComposeViewController::cancel, MFMailComposeResultCancelled}};
@@ -160,6 +160,9 @@ TEST_F(MailComposerTest, SaveAndCancelReportTheirResultAndWriteNothing) {
         shown->setMailComposeDelegate(delegate);
         shown->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
         presenter->presentModalViewController(shown, true);
+        shown->insertText("ann@example.invalid");
+        shown->focusField(MFMailComposeViewController::Field::Subject);
+        shown->insertText("Half done");
         ASSERT_TRUE(((*shown).*answer)());
         ASSERT_FALSE(delegate->finishes.empty());
         EXPECT_EQ(delegate->finishes.back().result, expected);
@@ -167,6 +170,31 @@ TEST_F(MailComposerTest, SaveAndCancelReportTheirResultAndWriteNothing) {
     }
     EXPECT_EQ(delegate->finishes.size(), 2u);
     EXPECT_TRUE(outbox().empty());
+    const auto drafts = NSFileManager::defaultManager()
+                            .contentsOfDirectoryAtPath(DeviceHome::drafts())
+                            .value_or(std::vector<std::string>{});
+    ASSERT_EQ(drafts, std::vector<std::string>{"Draft_0001.eml"});
+    auto draft = readMailMessage(DeviceHome::drafts() + "/Draft_0001.eml", dir.path());
+    ASSERT_TRUE(draft.is_object()) << "python3 could not read the draft";
+    EXPECT_EQ(draft["defects"], nlohmann::json::array());
+    EXPECT_EQ(draft["to"], std::vector<std::string>{"ann@example.invalid"});
+    EXPECT_EQ(draft["subject"], "Half done");
+    ASSERT_EQ(draft["attachments"].size(), 1u);
+    EXPECT_EQ(NSData::dataWithContentsOfFile(draft["attachments"][0]["file"].get<std::string>()),
+              randomBytes(5));
+}
+
+TEST_F(MailComposerTest, ADraftThatCannotBeWrittenFailsWithAnError) {
+    auto& files = NSFileManager::defaultManager();
+    ASSERT_TRUE(files.removeItemAtPath(DeviceHome::drafts()));
+    ASSERT_TRUE(files.createFileAtPath(DeviceHome::drafts(), nullptr));
+    presenter->presentModalViewController(composer, true);
+    ASSERT_TRUE(composer->save());
+    ASSERT_EQ(delegate->finishes.size(), 1u);
+    EXPECT_EQ(delegate->finishes[0].result, MFMailComposeResultFailed);
+    ASSERT_TRUE(delegate->finishes[0].error);
+    EXPECT_EQ(delegate->finishes[0].error->domain(), MFMailComposeErrorDomain);
+    EXPECT_EQ(delegate->finishes[0].error->code(), MFMailComposeErrorCodeSaveFailed);
 }
 
 TEST_F(MailComposerTest, AMessageThatCannotBeWrittenFailsWithAnError) {
@@ -195,14 +223,18 @@ TEST_F(MailComposerTest, AFingerSendsOrChoosesWhatBecomesOfTheDraft) {
     const CGPoint cancel{40, 42}, send{280, 42}, deleteDraft{160, 324}, saveDraft{160, 376},
         keepWriting{160, 438};
     struct Case {
+        std::string to;
         std::vector<CGPoint> taps;
         std::vector<MFMailComposeResult> results;
     };
+    // Send is disabled until a recipient field holds an address.
     const Case cases[] = {
-        {{cancel, keepWriting}, {}},
-        {{cancel, keepWriting, cancel, saveDraft}, {MFMailComposeResultSaved}},
-        {{cancel, deleteDraft}, {MFMailComposeResultCancelled}},
-        {{{160, 300}, send}, {MFMailComposeResultSent}},
+        {"", {cancel, keepWriting}, {}},
+        {"", {cancel, keepWriting, cancel, saveDraft}, {MFMailComposeResultSaved}},
+        {"", {cancel, deleteDraft}, {MFMailComposeResultCancelled}},
+        {"", {{160, 300}, send}, {}},
+        {"ann, example.invalid, @x, y@", {send}, {}},
+        {"ann@example.invalid", {{160, 300}, send}, {MFMailComposeResultSent}},
     };
     for (const Case& c : cases) {
         delegate->finishes.clear();
@@ -210,6 +242,9 @@ TEST_F(MailComposerTest, AFingerSendsOrChoosesWhatBecomesOfTheDraft) {
         shown->setMailComposeDelegate(delegate);
         shown->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
         presenter->presentModalViewController(shown, true);
+        shown->insertText(c.to);
+        EXPECT_EQ(shown->canSend(), !c.results.empty() && c.results[0] == MFMailComposeResultSent)
+            << c.to;
         for (const CGPoint& at : c.taps) tap(at);
         std::vector<MFMailComposeResult> results;
         for (const auto& finish : delegate->finishes) results.push_back(finish.result);
@@ -253,9 +288,9 @@ class MailTypingTest : public MailComposerTest {
         application->sendTouch(UITouchPhaseBegan, at);
         application->sendTouch(UITouchPhaseEnded, at);
     }
-    // The texts of To, Cc/Bcc, Subject and the body.
+    // The texts of To, Cc, Bcc, Subject and the body.
     std::vector<std::string> fields() const {
-        return {composer->text(Field::To), composer->text(Field::CcBcc),
+        return {composer->text(Field::To), composer->text(Field::Cc), composer->text(Field::Bcc),
                 composer->text(Field::Subject), composer->text(Field::Body)};
     }
 
@@ -264,20 +299,26 @@ class MailTypingTest : public MailComposerTest {
 
 TEST_F(MailTypingTest, TypingFillsTheFieldWithTheCaretAndTabOrAClickMovesIt) {
     EXPECT_EQ(composer->focusedField(), Field::To);
+    EXPECT_FALSE(composer->showsCcAndBcc());
     type("hq@example.invalid");
     application->sendTab(false);
+    EXPECT_TRUE(composer->showsCcAndBcc());  // the caret in Cc splits the row
     type("q");
     type("uinn@example.invalid");
+    application->sendTab(false);
+    type("bo@example.invalid");
     application->sendTab(false);
     type("H\xC3\xA9llo");
     type("\n");  // Return leaves a line of its own for the next field
     EXPECT_EQ(composer->focusedField(), Field::Body);
     type("Line one\nLine two");
     EXPECT_EQ(fields(), (std::vector<std::string>{"hq@example.invalid", "quinn@example.invalid",
-                                                  "H\xC3\xA9llo", "Line one\nLine two"}));
+                                                  "bo@example.invalid", "H\xC3\xA9llo",
+                                                  "Line one\nLine two"}));
 
     // Tab goes round; Shift+Tab goes back.
-    const Field forward[] = {Field::To, Field::CcBcc, Field::Subject, Field::Body, Field::To};
+    const Field forward[] = {Field::To,      Field::Cc,   Field::Bcc,
+                             Field::Subject, Field::Body, Field::To};
     for (Field expected : forward) {
         application->sendTab(false);
         EXPECT_EQ(composer->focusedField(), expected);
@@ -287,16 +328,28 @@ TEST_F(MailTypingTest, TypingFillsTheFieldWithTheCaretAndTabOrAClickMovesIt) {
     application->sendTab(true);
     EXPECT_EQ(composer->focusedField(), Field::Subject);
 
-    // A tap on a line puts the caret there: To at y 64 to 108, Cc/Bcc, Subject, the body below.
-    const std::pair<CGPoint, Field> taps[] = {{{200, 70}, Field::To},
-                                              {{200, 130}, Field::CcBcc},
-                                              {{200, 190}, Field::Subject},
-                                              {{100, 400}, Field::Body},
-                                              {{300, 100}, Field::To}};
+    // A tap on a row puts the caret there: To at y 64 to 108, Cc, Bcc, Subject, the body below.
+    const std::pair<CGPoint, Field> taps[] = {
+        {{200, 70}, Field::To},       {{200, 130}, Field::Cc},   {{200, 170}, Field::Bcc},
+        {{200, 220}, Field::Subject}, {{100, 400}, Field::Body}, {{300, 100}, Field::To}};
     for (const auto& [at, field] : taps) {
         tap(at);
         EXPECT_EQ(composer->focusedField(), field) << at.y;
     }
+}
+
+TEST_F(MailTypingTest, TheCcBccRowSplitsIntoCcAndBccWhenTouched) {
+    // Before: To, "Cc/Bcc", Subject from y 152, the body from 196.
+    tap({200, 170});
+    EXPECT_EQ(composer->focusedField(), Field::Subject);
+    EXPECT_FALSE(composer->showsCcAndBcc());
+    tap({200, 130});
+    EXPECT_EQ(composer->focusedField(), Field::Cc);
+    EXPECT_TRUE(composer->showsCcAndBcc());
+    tap({200, 170});
+    EXPECT_EQ(composer->focusedField(), Field::Bcc);
+    tap({200, 210});
+    EXPECT_EQ(composer->focusedField(), Field::Subject);
 }
 
 TEST_F(MailTypingTest, BackspaceTakesTheWholeCharacterBeforeTheCaret) {
@@ -333,7 +386,7 @@ TEST_F(MailTypingTest, PasteInsertsThePasteboardTextOnOneLineOrInTheBody) {
     application->sendPaste();
     composer->focusField(Field::Body);
     application->sendPaste();
-    EXPECT_EQ(composer->text(Field::To), "to: ann@example.invalid bob@example.invalid");
+    EXPECT_EQ(composer->text(Field::To), "to: ann@example.invalid, bob@example.invalid");
     EXPECT_EQ(composer->text(Field::Body), "ann@example.invalid\nbob@example.invalid");
 
     UIPasteboard::generalPasteboard()->setItems({});
@@ -363,39 +416,135 @@ TEST_F(MailTypingTest, TypingGoesNowhereWhileASheetIsUpOrTheComposerIsAnswered) 
     EXPECT_EQ(composer->text(Field::To), "ac");
 }
 
+// The composed screen's pixels in rows [top, bottom) and columns [left, right).
+std::vector<uint32_t> screenPixels(int top, int bottom, int left = 0, int right = 320) {
+    UIApplication::sharedApplication()->refreshScreen();
+    CGImageRef picture = Screen::mainScreen().lastComposed();
+    std::vector<uint32_t> pixels;
+    for (int y = top; y < bottom; ++y) {
+        auto* row = reinterpret_cast<const uint32_t*>(picture->data() + static_cast<size_t>(y) *
+                                                                            picture->bytesPerRow());
+        pixels.insert(pixels.end(), row + left, row + right);
+    }
+    return pixels;
+}
+
 TEST_F(MailTypingTest, TheScreenShowsWhatIsTypedAndTheCaret) {
-    // The pixels of one field's line.
-    auto line = [&](Field field) {
-        application->refreshScreen();
-        CGImageRef picture = Screen::mainScreen().lastComposed();
-        std::vector<uint32_t> pixels;
-        const int top = 64 + 44 * static_cast<int>(field);
-        for (int y = top + 4; y < top + 40; ++y) {
-            auto* row = reinterpret_cast<const uint32_t*>(
-                picture->data() + static_cast<size_t>(y) * picture->bytesPerRow());
-            pixels.insert(pixels.end(), row, row + 320);
-        }
-        return pixels;
-    };
-    const auto emptySubject = line(Field::Subject);
+    // The pixels of the Subject's row, the third while Cc and Bcc share one.
+    auto line = [] { return screenPixels(64 + 44 * 2 + 4, 64 + 44 * 2 + 40); };
+    const auto emptySubject = line();
     composer->focusField(Field::Subject);
-    const auto withCaret = line(Field::Subject);
+    const auto withCaret = line();
     EXPECT_NE(withCaret, emptySubject);
     type("W");
-    const auto typed = line(Field::Subject);
+    const auto typed = line();
     EXPECT_NE(typed, withCaret);
     application->sendBackspace();
-    EXPECT_EQ(line(Field::Subject), withCaret);
+    EXPECT_EQ(line(), withCaret);
     application->sendTab(false);
-    EXPECT_EQ(line(Field::Subject), emptySubject);
+    EXPECT_EQ(line(), emptySubject);
+}
+
+TEST_F(MailTypingTest, AFieldWithoutTheCaretShowsItsStart) {
+    // The start of Subject's text, right of its label ("Wide" from x 74 to about 112), without the
+    // caret.
+    auto subjectText = [] { return screenPixels(152 + 4, 152 + 40, 60, 110); };
+    composer->focusField(Field::Subject);
+    type("Wide");
+    composer->focusField(Field::Body);
+    const auto shortSubject = subjectText();
+    composer->focusField(Field::Subject);
+    type(" and a subject far too long for its row, so that its end is out of sight");
+    composer->focusField(Field::Body);
+    EXPECT_EQ(subjectText(), shortSubject);
+}
+
+TEST_F(MailTypingTest, IllFormedUTF8IsReplacedAndTheRestOfTheScreenStillDraws) {
+    // The attachment's row at the top of the body, and the status bar.
+    auto attachment = [] { return screenPixels(196 + 12, 196 + 56); };
+    auto statusBar = [] { return screenPixels(0, 20); };
+    const auto attachmentBefore = attachment();
+    const auto statusBarBefore = statusBar();
+    composer->focusField(Field::Subject);
+    type("caf\xC3( bad \xF0\x9F\x8E \xED\xA0\x80 \xC0\xAF end");
+    EXPECT_EQ(composer->text(Field::Subject),
+              "caf\xEF\xBF\xBD( bad \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD "
+              "\xEF\xBF\xBD\xEF\xBF\xBD end");
+    EXPECT_EQ(attachment(), attachmentBefore);
+    EXPECT_EQ(statusBar(), statusBarBefore);
+}
+
+TEST_F(MailTypingTest, ATabInTheBodyShowsAsSpacing) {
+    // The body's first line, below the attachment.
+    auto firstLine = [] { return screenPixels(196 + 12 + 56, 196 + 12 + 56 + 20); };
+    composer->focusField(Field::Body);
+    type("a    b");
+    composer->focusField(Field::To);
+    const auto spaced = firstLine();
+    composer->focusField(Field::Body);
+    for (int i = 0; i < 6; ++i) application->sendBackspace();
+    type("a\tb");
+    composer->focusField(Field::To);
+    EXPECT_EQ(firstLine(), spaced);
+    EXPECT_EQ(composer->text(Field::Body), "a\tb");
+}
+
+TEST_F(MailTypingTest, TheBodyScrollsToFollowTheCaretAndAFingerDragsIt) {
+    composer->focusField(Field::Body);
+    // The bottom of the screen shows the caret once the text runs past it.
+    auto bottom = [] { return screenPixels(400, 480); };
+    EXPECT_EQ(composer->bodyScrollOffset(), 0);
+    std::string lines;
+    for (int i = 1; i <= 30; ++i) {
+        type("Line " + std::to_string(i) + "\n");
+        lines += "Line " + std::to_string(i) + "\n";
+    }
+    type("The end");
+    EXPECT_EQ(composer->text(Field::Body), lines + "The end");
+    // The caret's line is the last in view.
+    const double end = composer->bodyContentHeight() - composer->bodyRoomHeight();
+    EXPECT_GT(end, 0);
+    EXPECT_EQ(composer->bodyScrollOffset(), end);
+    const auto atTheEnd = bottom();
+    type("!");
+    EXPECT_NE(bottom(), atTheEnd);  // the typed letter is seen
+    application->sendBackspace();
+
+    // A finger dragged down by 100 points shows 100 points further up; a drag past the top stops
+    // there; a drag up goes back down, no further than the end.
+    application->sendTouch(UITouchPhaseBegan, {160, 300});
+    application->sendTouch(UITouchPhaseMoved, {160, 350});
+    application->sendTouch(UITouchPhaseMoved, {160, 400});
+    EXPECT_EQ(composer->bodyScrollOffset(), end - 100);
+    EXPECT_NE(bottom(), atTheEnd);
+    application->sendTouch(UITouchPhaseMoved, {160, 400 + end});
+    EXPECT_EQ(composer->bodyScrollOffset(), 0);
+    application->sendTouch(UITouchPhaseEnded, {160, 400 + end});
+    EXPECT_EQ(composer->focusedField(), Field::Body);
+    application->sendTouch(UITouchPhaseBegan, {160, 400});
+    application->sendTouch(UITouchPhaseMoved, {160, 250});
+    application->sendTouch(UITouchPhaseMoved, {160, -2000});
+    application->sendTouch(UITouchPhaseEnded, {160, -2000});
+    EXPECT_EQ(composer->bodyScrollOffset(), end);
+    EXPECT_EQ(bottom(), atTheEnd);
+
+    // Typing brings the caret back into view wherever the body was scrolled.
+    application->sendTouch(UITouchPhaseBegan, {160, 300});
+    application->sendTouch(UITouchPhaseMoved, {160, 450});
+    application->sendTouch(UITouchPhaseEnded, {160, 450});
+    EXPECT_LT(composer->bodyScrollOffset(), end);
+    type("!");
+    EXPECT_EQ(composer->bodyScrollOffset(), end);
 }
 
 // The message the outbox gets for what was typed, read back by Python's MIME parser.
 struct MessageCase {
     std::string name;
-    std::string to, cc, subject, body;
-    std::vector<std::string> readTo, readCc;
+    std::string to, cc, bcc, subject, body;
+    std::vector<std::string> readTo, readCc, readBcc;
     std::string readBody;
+    // What the reader finds amiss: a recipient without an address is read as a defect.
+    std::vector<std::string> defects = {};
     friend std::ostream& operator<<(std::ostream& out, const MessageCase& c) {
         return out << c.name;
     }
@@ -419,7 +568,7 @@ TEST_P(MailMessageTest, RecipientsSubjectAndBodyTravelBesideTheUnchangedAttachme
     presenter->dismissModalViewControllerAnimated(false);
     presenter->presentModalViewController(shown, false);
     composer = shown;
-    for (const std::string* text : {&c.to, &c.cc, &c.subject, &c.body}) {
+    for (const std::string* text : {&c.to, &c.cc, &c.bcc, &c.subject, &c.body}) {
         type(*text);
         application->sendTab(false);
     }
@@ -427,9 +576,20 @@ TEST_P(MailMessageTest, RecipientsSubjectAndBodyTravelBesideTheUnchangedAttachme
 
     auto message = readMailMessage(composer->sentMessagePath(), dir.path());
     ASSERT_TRUE(message.is_object()) << "python3 could not read the message";
-    EXPECT_EQ(message["defects"], nlohmann::json::array());
+    EXPECT_EQ(message["defects"], c.defects);
     EXPECT_EQ(message["to"], c.readTo);
     EXPECT_EQ(message["cc"], c.readCc);
+    EXPECT_EQ(message["bcc"], c.readBcc);
+    // Only the fields typed make headers: nothing pasted into them does.
+    std::vector<std::string> names = {"Date", "From"};
+    for (const auto& [name, read] :
+         {std::pair{"To", &c.readTo}, {"Cc", &c.readCc}, {"Bcc", &c.readBcc}})
+        if (!read->empty())
+            names.push_back(name);
+    if (!c.subject.empty())
+        names.push_back("Subject");
+    names.insert(names.end(), {"Message-ID", "MIME-Version", "Content-Type"});
+    EXPECT_EQ(message["headers"], names);
     if (c.subject.empty())
         EXPECT_TRUE(message["subject"].is_null());
     else
@@ -470,31 +630,71 @@ INSTANTIATE_TEST_SUITE_P(
         MessageCase{"Plain",
                     "hq@example.invalid",
                     "",
+                    "",
                     "Quick hello",
                     "Hi,\nsee the video.\n",
                     {"hq@example.invalid"},
+                    {},
                     {},
                     "Hi,\nsee the video.\n"},
         MessageCase{"Utf8",
                     "ann@example.invalid, \"Doe, Jo\" <jo@example.invalid>",
                     "Åse Ødegård <ase@example.invalid>,, ",
+                    "",
                     "Gr\xC3\xBC\xC3\x9F"
                     "e aus Troms\xC3\xB8 \xF0\x9F\x8E\xA5",
                     "Hei p\xC3\xA5 deg \xF0\x9F\x91\x8B",
                     {"ann@example.invalid", "\"Doe, Jo\" <jo@example.invalid>"},
                     {"Åse Ødegård <ase@example.invalid>"},
+                    {},
                     "Hei p\xC3\xA5 deg \xF0\x9F\x91\x8B"},
         MessageCase{"LookAlikeAndLong",
                     "a@example.invalid, b@example.invalid, c@example.invalid, d@example.invalid, "
                     "e@example.invalid",
+                    "",
                     "",
                     "=?utf-8?B?not-encoded?= " + kLongSubject,
                     kLongLine,
                     {"a@example.invalid", "b@example.invalid", "c@example.invalid",
                      "d@example.invalid", "e@example.invalid"},
                     {},
+                    {},
                     kLongLine},
-        MessageCase{"Nothing", "", "", "", "", {}, {}, ""}),
+        // A list pasted with line breaks, commas and semicolons: one address each.
+        MessageCase{"PastedList",
+                    "eve@example.org\r\nBcc: mallory@example.org\nX-Injected: yes",
+                    "ann@example.invalid;bob@example.invalid\n\ncarl@example.invalid",
+                    "",
+                    "Hi",
+                    "",
+                    {"eve@example.org", "\"Bcc: mallory\"@example.org", "\"X-Injected: yes\""},
+                    {"ann@example.invalid", "bob@example.invalid", "carl@example.invalid"},
+                    {},
+                    "",
+                    {"InvalidHeaderDefect"}},
+        // Encoded words a reader would decode into line breaks: read back as typed.
+        MessageCase{"EncodedWords",
+                    "=?utf-8?B?ZXZlDQpYLUluamVjdGVkOiB5ZXM=?= <eve@example.org>",
+                    "=?utf-8?B?DQo=?=@example.org",
+                    "",
+                    "",
+                    "",
+                    {"=?utf-8?B?ZXZlDQpYLUluamVjdGVkOiB5ZXM=?= <eve@example.org>"},
+                    {"=?utf-8?B?DQo=?=@example.org"},
+                    {},
+                    ""},
+        // Blind copies never stand among To and Cc.
+        MessageCase{"BlindCopies",
+                    "ann@example.invalid",
+                    "carol@example.invalid",
+                    "dave@example.invalid, Eve <eve@example.invalid>",
+                    "Seen by three",
+                    "",
+                    {"ann@example.invalid"},
+                    {"carol@example.invalid"},
+                    {"dave@example.invalid", "Eve <eve@example.invalid>"},
+                    ""},
+        MessageCase{"Nothing", "", "", "", "", "", {}, {}, {}, ""}),
     [](const ::testing::TestParamInfo<MessageCase>& info) { return info.param.name; });
 
 }  // namespace

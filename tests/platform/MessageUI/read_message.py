@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Reads one .eml file with Python's own MIME parser and prints what a mail program would see,
-as JSON: the top-level headers (the recipients as "Name <address>" each), the parser's defects,
+as JSON: the top-level headers (their names in order; the recipients as "Name <address>" each), the parser's defects,
 the text part, and each attachment (its payload decoded into OUTDIR/attachment<N>)."""
 import email
 import email.policy
@@ -13,7 +13,7 @@ def main(path, outdir):
     with open(path, 'rb') as f:
         message = email.message_from_binary_file(f, policy=email.policy.default)
     defects = [type(d).__name__ for d in message.defects]
-    for name in ('To', 'Cc', 'Subject'):
+    for name in ('To', 'Cc', 'Bcc', 'Subject'):
         if message[name] is not None:
             defects += [type(d).__name__ for d in message[name].defects]
     attachments = []
@@ -45,6 +45,8 @@ def main(path, outdir):
         'date': date.timestamp() if date else None,
         'to': recipients('To'),
         'cc': recipients('Cc'),
+        'bcc': recipients('Bcc'),
+        'headers': list(message.keys()),
         'subject': str(message['Subject']) if message['Subject'] is not None else None,
         'body': body.get_content() if body is not None else None,
         'body_charset': body.get_content_charset() if body is not None else None,
