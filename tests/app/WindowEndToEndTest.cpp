@@ -1052,13 +1052,13 @@ TEST(WindowEndToEndTest, TheDisplayEndingWithATerminationSignalStoresTheRecordin
     }
 }
 
-// The same near-simultaneous end again and again, in both orders and a few milliseconds apart,
-// so that the server's end meets the program at varied points of its termination (storing the
-// recording, the last refresh, the window's teardown).
+// The same near-simultaneous end again and again, in both orders and from none to 100 ms
+// apart, so that the server's end meets the program at varied points of its termination
+// (storing the recording, the last refresh, the window's teardown).
 TEST(WindowEndToEndTest, StressTheDisplayEndingWithATerminationSignal) {
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0; round < 12; ++round) {
         const SessionEnd end{round % 2 == 0, round % 4 < 2, round % 3 == 0 ? SIGHUP : SIGTERM,
-                             std::chrono::milliseconds(5 * (round % 5))};
+                             std::chrono::milliseconds(20 * (round / 2))};
         SCOPED_TRACE("round " + std::to_string(round));
         expectTheSessionToEndWell(end);
     }
