@@ -4,6 +4,8 @@
 #include <SDL2/SDL_syswm.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/Foundation/NSLog.h"
 
@@ -15,6 +17,8 @@ namespace {
 std::atomic<::Window> watchedWindow{0};
 std::atomic<bool> windowDestroyed{false};
 std::atomic<bool> connectionBroken{false};
+// The status a broken connection ends the process with (endProcessOnBreak); -1 while none.
+std::atomic<int> endingStatus{-1};
 
 // An error about the watched window means another client destroyed it; once it is gone, the
 // requests SDL still makes for it (input, drawing) fail too and say nothing new. Other errors
@@ -30,8 +34,16 @@ int onError(::Display*, XErrorEvent* error) {
     return 0;
 }
 
+void endIfEnding() {
+    if (const int status = endingStatus.load(); status >= 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+}
+
 int onIOError(::Display*) {
     connectionBroken = true;
+    endIfEnding();
     return 0;
 }
 
@@ -39,6 +51,7 @@ int onIOError(::Display*) {
 // Xlib's later calls on it return at once.
 void onIOErrorExit(::Display*, void*) {
     connectionBroken = true;
+    endIfEnding();
 }
 
 }  // namespace
@@ -93,4 +106,8 @@ bool DesktopDisplayLoss::isConnectionBroken() const {
 void DesktopDisplayLoss::sync() {
     if (watching_ && !connectionBroken)
         XSync(watchedDisplay, False);
+}
+
+void DesktopDisplayLoss::endProcessOnBreak(int status) {
+    endingStatus = status;
 }

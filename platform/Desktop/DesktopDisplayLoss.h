@@ -33,9 +33,15 @@ class DesktopDisplayLoss {
     // The connection is broken: nothing may be asked of the display any more.
     bool isConnectionBroken() const;
     // Has the server answer everything sent so far, so that errors about the lost window come
-    // to these handlers rather than to the ones that follow them. Nothing once the connection
-    // is broken.
+    // to these handlers rather than to the ones that follow them, and a connection that broke
+    // unnoticed is known to be. Nothing once the connection is broken.
     void sync();
+    // For a teardown that follows the application's termination: from now on, for the rest of
+    // the process, a connection of the process to the display that breaks (SDL keeps a second
+    // one of its own) ends the process at once with `status`, its standard streams flushed.
+    // Xlib would otherwise go on waiting for the dead server (SDL's wait for the window's unmap
+    // spins for good) or exit with status 1.
+    static void endProcessOnBreak(int status);
 
   private:
     bool watching_ = false;

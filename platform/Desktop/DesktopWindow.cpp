@@ -127,6 +127,14 @@ DesktopWindow::DesktopWindow(std::shared_ptr<UIApplication> application, int sca
 DesktopWindow::~DesktopWindow() {
     if (link_)
         link_->invalidate();
+    if (loss_ && application_->isTerminated()) {
+        // The process ends next. A termination signal at a logout comes with the end of the X
+        // server: the connection may have broken since the last refresh, or break during the
+        // teardown, where SDL would wait for the dead server for good.
+        loss_->sync();
+        if (!loss_->isConnectionBroken())
+            DesktopDisplayLoss::endProcessOnBreak(application_->exitStatus());
+    }
     // Nothing may be asked of a broken connection; the process ends next anyway.
     if (loss_ && loss_->isConnectionBroken())
         return;

@@ -21,6 +21,11 @@
 //
 // The window lost from outside (destroyed by another client, the display's connection broken:
 // DesktopDisplayLoss) ends the application as its termination does, with one line in the log.
+// Destroying the window asks nothing of a broken connection. After the application's
+// termination (the process ends next) the window first asks the server whether it is still
+// there, since a termination signal may have come with its end (a logout); should the
+// connection break during the teardown itself, the process ends there with the application's
+// exit status.
 //
 // Threads: main thread only. The window keeps the application alive; destroying the window
 // closes it.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <future>
+#include <iomanip>
 #include <string>
 #include <vector>
 
@@ -171,6 +173,47 @@ TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
             phone.runScript("tap button\nwait 60\n", Arguments(), Launcher("sh " + launcher));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), 1u);
+    }
+}
+
+// The signal at varied moments of a recording (from the moment its sound file appears, while
+// the capture thread may not have begun, to a second in), in some rounds a second signal soon
+// after the first, in the middle of the stop; three programs at a time, so that they crowd the
+// machine. Each stores its recording and ends with status 0; the bound kills one that hangs.
+TEST_F(RecordingTest, StressATerminationSignalAtVariedMomentsOfARecording) {
+    constexpr int kRounds = 8;
+    constexpr int kAtOnce = 3;
+    const char* const signals[] = {"TERM", "INT", "HUP"};
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<TilvexHome> phones(kAtOnce);
+        std::vector<std::future<ProgramOutcome>> runs;
+        for (int i = 0; i < kAtOnce; ++i) {
+            const int n = round * kAtOnce + i;
+            TilvexHome& phone = phones[static_cast<size_t>(i)];
+            std::string launcher = phone.folder() / "signal-when-recording.sh";
+            std::ofstream out(launcher);
+            out << "\"$@\" & pid=$!\n"
+                << "while [ ! -e '" << phone.document("Audio_0001.caf")
+                << "' ]; do sleep 0.005; done\n"
+                << "sleep 0." << std::setw(2) << std::setfill('0') << (n * 7) % 100 << "\n"
+                << "kill -" << signals[n % 3] << " $pid\n";
+            if (n % 2 == 1)
+                out << "sleep 0.0" << n % 10 << "; kill -" << signals[(n + 1) % 3] << " $pid\n";
+            out << "wait $pid\n";
+            out.close();
+            runs.push_back(std::async(std::launch::async, [&phone, launcher] {
+                return phone.runScript("tap button\nwait 60\n", Arguments(),
+                                       Launcher("timeout -s KILL 30 sh " + launcher));
+            }));
+        }
+        for (int i = 0; i < kAtOnce; ++i) {
+            SCOPED_TRACE("run " + std::to_string(round * kAtOnce + i));
+            const ProgramOutcome run = runs[static_cast<size_t>(i)].get();
+            EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+            EXPECT_EQ(storedRows(phones[static_cast<size_t>(i)].document("Videos.sqlite")).size(),
+                      1u)
+                << run.out;
+        }
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -123,6 +124,18 @@ struct Announced {
 // How the window is lost from outside while the application runs.
 enum class WindowLoss { kDestroyed, kClientKilled, kDisplayEnded };
 
+// A logout as the program meets it: the X server ends and a termination signal comes, one
+// right after the other, `gap` apart.
+struct SessionEnd {
+    bool duringARecording;  // else on the album screen, a recording stored before
+    bool displayFirst;      // else the signal first
+    int signal;
+    std::chrono::milliseconds gap{0};
+};
+
+// What the person says once the session's end begins: the program has seconds from then.
+constexpr const char* kSessionEnds = "the session ends";
+
 // The person at the desktop: looks at the window, moves the mouse, presses keys. Reads the
 // application's state only through the main run loop, as the automation driver does.
 class Person {
@@ -179,6 +192,32 @@ class Person {
         }
         report_.fail("the application did not terminate when its window was lost");
         onMain([] { UIApplication::sharedApplication()->terminate(); });
+    }
+
+    // The session ends (the display and a signal, as `end` says) on the album screen or during
+    // a recording; the application is to store the recording and the program to end by itself.
+    void endTheSession(const SessionEnd& end) {
+        if (end.duringARecording ? !startRecording() : !openTheAlbumOnARecording())
+            return;
+        report_.line(kSessionEnds);
+        // This connection goes first: it would break too.
+        x_.reset();
+        auto endTheDisplay = [this] { ::kill(server_, SIGTERM); };
+        auto sendTheSignal = [&end] { ::kill(::getpid(), end.signal); };
+        end.displayFirst ? endTheDisplay() : sendTheSignal();
+        std::this_thread::sleep_for(end.gap);
+        end.displayFirst ? sendTheSignal() : endTheDisplay();
+    }
+
+    // Records a moment, stores it and opens the album, which shows its row.
+    bool openTheAlbumOnARecording() {
+        if (!startRecording())
+            return false;
+        click(centreOf("button"));
+        if (!waitFor("button", "title", "Record") || !waitFor("albumButton", "enabled", "YES"))
+            return false;
+        click(centreOf("albumButton"));
+        return waitFor("table", "rows", "1");
     }
 
     // Records, presses the home button, and comes back once with a click (on the record button,
@@ -775,13 +814,21 @@ int runThePhone(const std::string& home, const VirtualDisplay& display, const st
 
 // What a run of the phone in the window left behind, besides its home folder.
 struct WindowRun {
-    bool exited = false;  // the child exited rather than being killed by a signal
-    int status = -1;      // its exit status, or the signal that ended it
+    bool exited = false;      // the child exited rather than being killed by a signal
+    int status = -1;          // its exit status, or the signal that ended it
+    bool endedInTime = true;  // else it was killed at its bound
+    // Seconds from the person's kSessionEnds to the child's end; negative without that line.
+    double secondsAfterTheSessionEnded = -1;
     std::vector<std::string> failures;
     std::string albumRow;
     std::vector<int> barLevels;  // the bar's filled lengths the person saw, in order
     std::string log;             // what the program wrote to its standard error
 };
+
+// How long a run may take, and how long the program may take to end once the person said
+// kSessionEnds; a child still there then is killed.
+constexpr auto kRunBound = 600s;
+constexpr auto kEndBound = 20s;
 
 // Runs the phone in a child process on `display` in `folder`'s home, with the speaker's
 // output in `folder`'s "speaker.raw", while a person acts out `steps`.
@@ -810,15 +857,41 @@ WindowRun runInTheWindow(const VirtualDisplay& display, const TemporaryFolder& f
         ::_exit(status);
     }
     ::close(pipeFds[1]);
+    using Clock = std::chrono::steady_clock;
+    auto until = Clock::now() + kRunBound;
+    std::optional<Clock::time_point> sessionEnded;
     std::string said;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        said.append(buffer, static_cast<size_t>(n));
+    // What the child says, until it closes the pipe by ending.
+    for (bool open = true; open && Clock::now() < until;) {
+        pollfd ready{pipeFds[0], POLLIN, 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        open = n > 0;
+        if (open)
+            said.append(buffer, static_cast<size_t>(n));
+        if (!sessionEnded && said.find(kSessionEnds) != std::string::npos) {
+            sessionEnded = Clock::now();
+            until = std::min(until, *sessionEnded + kEndBound);
+        }
+    }
     ::close(pipeFds[0]);
     int status = 0;
-    if (::waitpid(child, &status, 0) != child)
+    pid_t waited;
+    while ((waited = ::waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    if (waited == 0) {
+        run.endedInTime = false;
+        ::kill(child, SIGKILL);
+        waited = ::waitpid(child, &status, 0);
+    }
+    if (waited != child)
         return run;
+    if (sessionEnded)
+        run.secondsAfterTheSessionEnded =
+            std::chrono::duration<double>(Clock::now() - *sessionEnded).count();
     run.exited = WIFEXITED(status);
     run.status = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
     std::istringstream lines(said);
@@ -962,6 +1035,16 @@ std::vector<std::string> soundFiles(const std::string& documents) {
     return sounds;
 }
 
+// One recording stored in `documents`: its row, its three files, and no other sound file.
+void expectOneRecordingStored(const std::string& documents) {
+    auto rows = storedRows(documents + "/Videos.sqlite");
+    ASSERT_EQ(rows.size(), 1u);
+    for (const auto& file : {rows[0].videoPath, rows[0].soundPath, rows[0].thumbPath})
+        EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + "/" + file))
+            << file;
+    EXPECT_EQ(soundFiles(documents), std::vector<std::string>{rows[0].soundPath});
+}
+
 TEST(WindowEndToEndTest, TheWindowLostDuringARecordingStoresItAndTheProgramEndsWell) {
     struct Case {
         const char* what;
@@ -988,16 +1071,62 @@ TEST(WindowEndToEndTest, TheWindowLostDuringARecordingStoresItAndTheProgramEndsW
             << (run.exited ? "status " : "signal ") << run.status << "\n"
             << run.log;
         EXPECT_NE(run.log.find(c.said), std::string::npos) << run.log;
+        expectOneRecordingStored(folder / "home/Documents");
+    }
+}
 
-        const std::string documents = folder / "home/Documents";
-        auto rows = storedRows(documents + "/Videos.sqlite");
-        EXPECT_EQ(rows.size(), 1u);
-        if (rows.size() != 1)
-            continue;
-        for (const auto& file : {rows[0].videoPath, rows[0].soundPath, rows[0].thumbPath})
-            EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(documents + "/" + file))
-                << file;
-        EXPECT_EQ(soundFiles(documents), std::vector<std::string>{rows[0].soundPath});
+// The session ends as `end` says; the program is to end by itself, well and soon, with the
+// recording stored.
+void expectTheSessionToEndWell(const SessionEnd& end) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    const WindowRun run =
+        runInTheWindow(display, folder, "", [&end](Person& p) { p.endTheSession(end); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    EXPECT_GE(run.secondsAfterTheSessionEnded, 0) << "the session was not ended\n" << run.log;
+    EXPECT_TRUE(run.endedInTime) << "the program was still there " << kEndBound.count()
+                                 << " s after the session ended\n"
+                                 << run.log;
+    EXPECT_TRUE(run.exited && run.status == 0)
+        << (run.exited ? "status " : "signal ") << run.status << "\n"
+        << run.log;
+    expectOneRecordingStored(folder / "home/Documents");
+}
+
+// A logout: the X server ends and the program gets SIGTERM or SIGHUP at about the same moment,
+// in either order. The program stores the recording, asks nothing more of the dead display
+// and ends with status 0.
+TEST(WindowEndToEndTest, TheDisplayEndingWithATerminationSignalStoresTheRecordingAndEndsWell) {
+    struct Case {
+        const char* what;
+        SessionEnd end;
+    };
+    const Case cases[] = {
+        {"album, display then SIGTERM", {false, true, SIGTERM}},
+        {"album, display then SIGHUP", {false, true, SIGHUP}},
+        {"album, SIGTERM then display", {false, false, SIGTERM}},
+        {"album, SIGHUP then display", {false, false, SIGHUP}},
+        {"recording, display then SIGTERM", {true, true, SIGTERM}},
+        {"recording, display then SIGHUP", {true, true, SIGHUP}},
+        {"recording, SIGTERM then display", {true, false, SIGTERM}},
+        {"recording, SIGHUP then display", {true, false, SIGHUP}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectTheSessionToEndWell(c.end);
+    }
+}
+
+// The same near-simultaneous end again and again, in both orders and from none to 100 ms
+// apart, so that the server's end meets the program at varied points of its termination
+// (storing the recording, the last refresh, the window's teardown).
+TEST(WindowEndToEndTest, StressTheDisplayEndingWithATerminationSignal) {
+    for (int round = 0; round < 12; ++round) {
+        const SessionEnd end{round % 2 == 0, round % 4 < 2, round % 3 == 0 ? SIGHUP : SIGTERM,
+                             std::chrono::milliseconds(20 * (round / 2))};
+        SCOPED_TRACE("round " + std::to_string(round));
+        expectTheSessionToEndWell(end);
     }
 }
 
