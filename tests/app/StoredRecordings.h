@@ -35,6 +35,9 @@ class StoredRecordings {
                                ManualClock& clock);
     // A sound file of `seconds` at `path`.
     static void recordSound(const std::string& path, double seconds, ManualClock& clock);
+    // Rewrites the sample rate that the header of the recorder's sound file at `path` claims;
+    // its samples stay as they are.
+    static void claimSampleRate(const std::string& path, double rate);
 
     std::string documents() const;
     bool exists(const std::string& name) const;
