@@ -17,8 +17,9 @@ std::optional<RegularFile> RegularFile::open(const std::string& path, NSErrorPtr
         return std::nullopt;
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int errnum = info.st_mode == 0 ? errno : EINVAL;
+    const bool stated = ::fstat(fd, &info) == 0;
+    if (!stated || !S_ISREG(info.st_mode)) {
+        const int errnum = stated ? EINVAL : errno;
         ::close(fd);
         if (error)
             *error = NSError::posix(errnum, "Cannot open " + path + " as a regular file");
