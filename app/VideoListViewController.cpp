@@ -4,6 +4,7 @@
 #include "platform/CoreData/NSFetchRequest.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
+#include "platform/Foundation/NSLog.h"
 #include "platform/Foundation/RegularFile.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UINavigationController.h"
@@ -127,9 +128,12 @@ void VideoListViewController::tableViewDidSelectRowAtIndexPath(UITableView* tabl
         showOpenError();
         return;
     }
-    auto frames =
-        NSKeyedUnarchiver::unarchiveObjectWithFile(PathAdditions::appendPath(video.videoPath()));
+    NSErrorPtr error;
+    auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(
+        PathAdditions::appendPath(video.videoPath()), &error);
     if (!frames || !frames->isArray()) {
+        if (error)
+            NSLogString(error->localizedDescription());
         showOpenError();
         return;
     }

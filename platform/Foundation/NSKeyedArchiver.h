@@ -15,6 +15,8 @@
 #include "platform/Foundation/NSError.h"
 #include "platform/Foundation/Value.h"
 
+inline constexpr long NSCoderReadCorruptError = 4864;
+
 class NSKeyedArchiver {
   public:
     // The archive of `rootObject`, an array whose elements are all data. Raises NSException
@@ -42,5 +44,3 @@ class NSKeyedUnarchiver {
     static std::optional<Value> unarchiveObjectWithFile(const std::string& path,
                                                         NSErrorPtr* error = nullptr);
 };
-
-inline constexpr long NSCoderReadCorruptError = 4864;
