@@ -45,7 +45,7 @@ class WaitAlarm {
         sigevent event{};
         event.sigev_notify = SIGEV_THREAD_ID;
         event.sigev_signo = SIGALRM;
-        event._sigev_un._tid = ::gettid();
+        event._sigev_un._tid = ::gettid();  // sigev_notify_thread_id, unnamed in this glibc
         armed_ = ::timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
         if (!armed_)
             return;
