@@ -347,6 +347,29 @@ TEST_P(VideoPlayerExportFailureTest, AFailedEncodingShowsTheEncodersMessageAndGo
     EXPECT_TRUE(folder(DeviceHome::outbox()).empty());
 }
 
+// A sound file whose header claims 100 Hz is a damaged recording: the export ends in the
+// encoder's error for a sound file it cannot read, never in a movie of the claimed length.
+TEST_P(VideoPlayerExportFailureTest, ASoundFileWithALyingHeaderEndsInTheErrorNotInAMovie) {
+    const std::string sound = store.documents() + "/Audio_0001.caf";
+    StoredRecordings::recordSound(sound, 2.0, time.clock());
+    StoredRecordings::claimSampleRate(sound, 100.0);
+    player = VideoPlayerViewController::initWithImages(StoredRecordings::frames(20), sound);
+    navigation->pushViewController(player, true);
+    EXPECT_EQ(player->durationLabel()->text(), "0:00/0:00");
+    testing::internal::CaptureStderr();
+    choose(GetParam().road);
+    time.advance(1.01);
+    ASSERT_TRUE(runUntil(alertUp));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(alertMessage(), "Could not read sound file");
+    EXPECT_TRUE(panelHidden());
+    EXPECT_TRUE(player->exportButton()->isEnabled());
+    EXPECT_FALSE(
+        NSFileManager::defaultManager().fileExistsAtPath(VideoPlayerViewController::outputPath()));
+    EXPECT_TRUE(folder(DeviceHome::photoAlbum()).empty());
+    EXPECT_TRUE(folder(DeviceHome::outbox()).empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(BothRoads, VideoPlayerExportFailureTest,
                          ::testing::Values(FailureCase{"Email"},
                                            FailureCase{"Save to Camera Roll"}));
