@@ -4,7 +4,10 @@
 #include "app/RecordingStore.h"
 #include "platform/CoreData/NSFetchRequest.h"
 #include "platform/Foundation/NSData.h"
+#include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
+#include "platform/Foundation/NSLog.h"
+#include "platform/Foundation/RegularFile.h"
 #include "platform/UIKit/UIAlertView.h"
 #include "platform/UIKit/UINavigationController.h"
 
@@ -70,7 +73,9 @@ std::shared_ptr<UITableViewCell> VideoListViewController::tableViewCellForRowAtI
     cell->detailTextLabel()->setText(PathAdditions::stringFromDate(video.creationDate()));
     std::shared_ptr<UIImage> thumbnail;
     if (isBareFileName(video.thumbPath())) {
-        auto bytes = NSData::dataWithContentsOfFile(PathAdditions::appendPath(video.thumbPath()));
+        // A named pipe or a link in the thumbnail's place is a missing thumbnail, never waited on.
+        auto file = RegularFile::open(PathAdditions::appendPath(video.thumbPath()));
+        auto bytes = file ? file->contents() : std::nullopt;
         if (bytes)
             thumbnail = UIImage::initWithData(*bytes);
     }
@@ -111,9 +116,12 @@ void VideoListViewController::tableViewDidSelectRowAtIndexPath(UITableView* tabl
         showOpenError();
         return;
     }
-    auto frames =
-        NSKeyedUnarchiver::unarchiveObjectWithFile(PathAdditions::appendPath(video.videoPath()));
+    NSErrorPtr error;
+    auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(
+        PathAdditions::appendPath(video.videoPath()), &error);
     if (!frames || !frames->isArray()) {
+        if (error)
+            NSLogString(error->localizedDescription());
         showOpenError();
         return;
     }

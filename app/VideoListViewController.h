@@ -9,6 +9,11 @@
 // alert "Error" like a frame archive that is missing or cannot be read, without pushing a player.
 // A delete removes files of the recording names only, never one that another row names.
 //
+// The recording's files are read as RegularFiles: a named pipe (or anything but a regular file)
+// in place of the thumbnail, the frame archive or the sound file is that file missing, never
+// waited on. A frame archive whose elements name one frame share it; the reason an archive is
+// refused goes to the log beside the alert.
+//
 // Threads: main thread only. The context is not retained: the application delegate that owns it
 // outlives the list. The player is not kept after the push: the navigation controller holds it.
 

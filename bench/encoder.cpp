@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -53,10 +54,30 @@ std::string pcm() {
     return samples;
 }
 
-// The recorder's file as the driver reads it: a 4096-byte header, then the samples.
+// The recorder's file: its CAF header (16-bit stereo 44100 Hz linear PCM) padded with a 'free'
+// chunk to 4096 bytes, then the samples.
 std::string cafFile(const std::string& samples) {
+    auto be = [](std::string& out, uint64_t value, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(value >> (8 * i)));
+    };
     std::string caf = "caff";
-    caf.append(4096 - caf.size(), '\0');
+    be(caf, 1, 2);
+    be(caf, 0, 2);
+    caf += "desc";
+    be(caf, 32, 8);
+    const double rate = 44100;
+    uint64_t rateBits = 0;
+    std::memcpy(&rateBits, &rate, sizeof rate);
+    be(caf, rateBits, 8);
+    caf += "lpcm";
+    for (uint64_t field : {2, 4, 1, 2, 16}) be(caf, field, 4);
+    const size_t padding = 4096 - caf.size() - 12 - 12 - 4;
+    caf += "free";
+    be(caf, padding, 8);
+    caf.append(padding, '\0');
+    caf += "data";
+    be(caf, samples.size() + 4, 8);
+    be(caf, 0, 4);  // edit count
     return caf + samples;
 }
 

@@ -233,8 +233,9 @@ void VideoPlayerViewController::encodeInBackground(void (VideoPlayerViewControll
 void VideoPlayerViewController::showComposer() {
     auto composer = MFMailComposeViewController::init();
     composer->setMailComposeDelegate(weakly(this));
-    composer->addAttachmentData(NSData::dataWithContentsOfFile(outputPath()).value_or(Data()),
-                                "video/quicktime", "Video.mov");
+    // The movie is read as the message is written, never whole into memory.
+    if (!composer->addAttachmentWithContentsOfFile(outputPath(), "video/quicktime", "Video.mov"))
+        composer->addAttachmentData(Data(), "video/quicktime", "Video.mov");
     presentModalViewController(composer, true);
     cancelPreviousPerformRequestsWithTarget(this, &V::hideOrShow);
     auto application = UIApplication::sharedApplication();

@@ -12,7 +12,9 @@
 //
 // A sound file that cannot be opened or a recording without frames opens the screen without a
 // picture: no frame timer runs, nothing divides by zero, no frame outside the list is read, and
-// the controls still work.
+// the controls still work. A sound file other than the recorder's (a header that claims another
+// rate, format or length than its data, a named pipe) is one that cannot be opened: its header
+// never sets a length, and its export fails as a damaged file's does.
 //
 // The image view's accessibility value is the index, in the frame list, of the frame it shows
 // ("-1" while it shows none).
@@ -21,12 +23,13 @@
 // pauses playback, shows the progress panel with "Encoding..." and an empty bar, and 1.0 s later
 // encodes the recording into "temp.mov" in Documents (rewritten by every export), with the
 // encoder's "progress" notifications on the bar; then, on the next run-loop pass, the e-mail road
-// presents a mail composer with the movie attached as "Video.mov" (video/quicktime) and hides the
-// panel, and the album road hands the movie to the photo album (the bar holds at 0.9 with
-// "Saving..." until the album reports, then fills and hides 1.0 s later). The export item is
-// disabled from the menu choice until the composer is up or the album has reported, so no second
-// export starts while one runs. An encoding that fails shows the alert "Error" with the encoder's
-// message and hides the panel; playback stays paused.
+// presents a mail composer with the movie attached as "Video.mov" (video/quicktime; read as the
+// message is written, never whole into memory) and hides the panel, and the album road hands the
+// movie to the photo album (the bar holds at 0.9 with "Saving..." until the album reports, then
+// fills and hides 1.0 s later). The export item is disabled from the menu choice until the composer
+// is up or the album has reported, so no second export starts while one runs. An encoding that
+// fails shows the alert "Error" with the encoder's message and hides the panel; playback stays
+// paused.
 //
 // While an export runs the application ignores touches, from the menu choice until the composer
 // is up, the album has reported or the failure alert shows: a click then (Done included) goes

@@ -14,6 +14,7 @@ extern "C" {
 #include <string_view>
 
 #include "app/Classes/ImageHelper.h"
+#include "platform/AVFoundation/RecordedSoundFile.h"
 #include "platform/CoreGraphics/PixelRows.h"
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSLog.h"
@@ -174,7 +175,10 @@ void reset(const ValueArray& frames, float duration, const std::string& soundURL
     STREAM_DURATION = duration;
     STREAM_FRAME_RATE = 1.0f / (STREAM_DURATION / n);
     STREAM_NB_FRAMES = n;
-    audio = NSData::dataWithContentsOfFile(pathOfURL(soundURL)).value_or(Data{});
+    // Only a sound file as the recorder writes it: any other holds no sound to encode, and its
+    // header's length is never believed.
+    const auto sound = RecordedSoundFile::open(pathOfURL(soundURL));
+    audio = sound ? sound->contents().value_or(Data{}) : Data{};
     NSLog("%d", static_cast<int>(audio.size()));
 }
 

@@ -43,6 +43,10 @@ class UIProgressView;
 // (a file path or file:// URL). `progressView` is accepted and not used: progress travels by the
 // notification. argc must be 2; argv[0] only names the program in the usage text.
 //
+// The sound file must be one as the recorder writes it (RecordedSoundFile); any other (damaged,
+// its header lying about the format or the length, not a regular file) fails as an unreadable
+// one, "Could not read sound file\n".
+//
 // Returns 0 once the movie is complete and closed. On a failure it writes the reason to standard
 // error (the usage text goes to standard output), frees everything, removes the partial movie it
 // was writing under a temporary name (argv[1] is left as it was) and returns 1. A frame that does

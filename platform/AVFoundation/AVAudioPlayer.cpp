@@ -4,77 +4,26 @@
 #include <cmath>
 
 #include "platform/AVFoundation/AVAudioSession.h"
+#include "platform/Device/Microphone.h"
 #include "platform/Foundation/NSRunLoop.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/error.h>
-}
-
-namespace {
-std::string ffmpegError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-// The number of sample frames of the file's sound: counted in the data of plain PCM (whose
-// header length the demuxer only estimates), else from the header when it says.
-int64_t countSampleFrames(AVFormatContext* format, int stream) {
-    AVStream* st = format->streams[stream];
-    const int rate = st->codecpar->sample_rate;
-    // 64 bits: a damaged header may claim any channel count.
-    const int64_t frameBytes = int64_t{av_get_bits_per_sample(st->codecpar->codec_id)} / 8 *
-                               st->codecpar->ch_layout.nb_channels;
-    if (frameBytes <= 0 && st->duration != AV_NOPTS_VALUE && st->duration > 0)
-        return av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
-    int64_t frames = 0;
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(format, packet) >= 0) {
-        if (packet->stream_index == stream)
-            frames += frameBytes > 0
-                          ? packet->size / frameBytes
-                          : av_rescale_q(packet->duration, st->time_base, AVRational{1, rate});
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    return frames;
-}
-
-// The sound's length in seconds, or a negative value with `*reason` set.
-double soundDuration(const std::string& path, std::string* reason) {
-    AVFormatContext* format = nullptr;
-    int r = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
-    if (r < 0) {
-        *reason = ffmpegError(r);
-        return -1;
-    }
-    double seconds = -1;
-    int stream = -1;
-    if ((r = avformat_find_stream_info(format, nullptr)) < 0)
-        *reason = ffmpegError(r);
-    else if ((stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)) < 0 ||
-             format->streams[stream]->codecpar->sample_rate <= 0)
-        *reason = "it holds no sound";
-    else
-        seconds = static_cast<double>(countSampleFrames(format, stream)) /
-                  format->streams[stream]->codecpar->sample_rate;
-    avformat_close_input(&format);
-    return seconds;
-}
-}  // namespace
+// The recorder's samples go to the speaker as they are.
+static_assert(Speaker::kSampleRate == Microphone::kSampleRate &&
+              Speaker::kChannels == Microphone::kChannels);
 
 std::shared_ptr<AVAudioPlayer> AVAudioPlayer::initWithContentsOfURL(const std::string& path,
                                                                     NSErrorPtr* error) {
-    std::string reason;
-    double duration = soundDuration(path, &reason);
-    if (duration < 0) {
+    NSErrorPtr cause;
+    auto sound = RecordedSoundFile::open(path, &cause);
+    if (!sound) {
         if (error)
-            *error = NSError::make(AVFoundationErrorDomain, 3,
-                                   "The sound file " + path + " cannot be played: " + reason);
+            *error = NSError::make(
+                AVFoundationErrorDomain, 3,
+                "The sound file " + path + " cannot be played: " + cause->localizedDescription());
         return nullptr;
     }
-    return std::shared_ptr<AVAudioPlayer>(new AVAudioPlayer(path, duration));
+    const double duration = sound->duration();
+    return std::shared_ptr<AVAudioPlayer>(new AVAudioPlayer(path, duration, std::move(*sound)));
 }
 
 AVAudioPlayer::~AVAudioPlayer() {
@@ -163,10 +112,12 @@ void AVAudioPlayer::sound() {
     auto output = Speaker::output();
     if (!output)
         return;
-    if (!samples_)
-        samples_ = Speaker::decode(path_, nullptr);
-    if (!samples_)
-        return;
+    if (!samples_) {
+        auto samples = sound_.samples();
+        if (!samples)
+            return;
+        samples_ = std::make_shared<const Speaker::Samples>(std::move(*samples));
+    }
     output_ = std::move(output);
     voice_ = output_->start(samples_,
                             static_cast<size_t>(std::llround(position_ * Speaker::kSampleRate)));

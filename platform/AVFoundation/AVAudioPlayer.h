@@ -1,14 +1,17 @@
 #pragma once
-// Plays a sound file. The player keeps the sound's time: it runs on the Clock while playing, and
-// at the end of the sound the delegate hears of it on the main run loop. The phone's speaker
-// (Speaker) is silent unless an output is attached; then each play, seek while playing, pause,
-// stop and end starts or silences the sound there at the player's current time.
+// Plays a sound file of the recorder's (RecordedSoundFile): any other, a damaged one included, is
+// refused, so that no header's claim is taken for a length. The player keeps the sound's time: it
+// runs on the Clock while playing, and at the end of the sound the delegate hears of it on the main
+// run loop. The phone's speaker (Speaker) is silent unless an output is attached; then each play,
+// seek while playing, pause, stop and end starts or silences the sound there at the player's
+// current time.
 //
 // Threads: main thread only.
 
 #include <memory>
 #include <string>
 
+#include "platform/AVFoundation/RecordedSoundFile.h"
 #include "platform/Device/Speaker.h"
 #include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSError.h"
@@ -28,8 +31,8 @@ class AVAudioPlayerDelegate {
 
 class AVAudioPlayer : public NSObject {
   public:
-    // `path` is the file URL's path. Reads the file's sample count; nullptr with `*error` set
-    // when the file cannot be read as sound.
+    // `path` is the file URL's path. Opens and checks the file and keeps it open; nullptr with
+    // `*error` set when it is no sound file of the recorder's.
     static std::shared_ptr<AVAudioPlayer> initWithContentsOfURL(const std::string& path,
                                                                 NSErrorPtr* error = nullptr);
     ~AVAudioPlayer() override;
@@ -56,8 +59,8 @@ class AVAudioPlayer : public NSObject {
     const std::string& url() const { return path_; }
 
   private:
-    AVAudioPlayer(std::string path, NSTimeInterval duration)
-        : path_(std::move(path)), duration_(duration) {}
+    AVAudioPlayer(std::string path, NSTimeInterval duration, RecordedSoundFile sound)
+        : path_(std::move(path)), duration_(duration), sound_(std::move(sound)) {}
     void scheduleEnd();
     void cancelEnd();
     void finish();
@@ -67,6 +70,8 @@ class AVAudioPlayer : public NSObject {
 
     const std::string path_;
     const NSTimeInterval duration_;
+    // The file checked at the start, read again for the speaker.
+    const RecordedSoundFile sound_;
     std::weak_ptr<AVAudioPlayerDelegate> delegate_;
     bool prepared_ = false;
     bool playing_ = false;

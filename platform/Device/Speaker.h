@@ -8,10 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
-
-#include "platform/Foundation/NSError.h"
 
 class Speaker {
   public:
@@ -34,8 +31,4 @@ class Speaker {
     // Attaches `output`; null detaches it (the speaker is silent again).
     static void attach(std::shared_ptr<Output> output);
     static std::shared_ptr<Output> output();
-
-    // The sound of the file at `path` at kSampleRate, stereo, 16-bit; null with `*error` (when
-    // given) for a file that cannot be read as sound.
-    static std::shared_ptr<const Samples> decode(const std::string& path, NSErrorPtr* error);
 };

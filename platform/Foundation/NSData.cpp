@@ -18,17 +18,24 @@ bool fail(NSErrorPtr* error, int errnum, const std::string& what) {
     return false;
 }
 
-bool writeAll(int fd, const Data& data) {
+bool writeAll(int fd, const uint8_t* bytes, size_t length) {
     size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    while (done < length) {
+        ssize_t n = ::write(fd, bytes + done, length - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
             return false;
+        }
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+NSData::ContentsWriter contentsOf(const Data& data) {
+    return [&data](const NSData::ContentsSink& sink) { return sink(data.data(), data.size()); };
 }
 
 std::string folderOf(const std::string& path) {
@@ -51,7 +58,7 @@ bool writeDirect(const Data& data, const std::string& path, NSErrorPtr* error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail(error, errno, "Cannot create " + path);
-    bool ok = writeAll(fd, data);
+    bool ok = writeAll(fd, data.data(), data.size());
     int errnum = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -112,6 +119,11 @@ bool NSData::writeToFile(const Data& data, const std::string& path, bool atomica
 
 std::string NSData::writeToTemporaryFile(const Data& data, const std::string& path,
                                          NSErrorPtr* error) {
+    return writeToTemporaryFile(contentsOf(data), path, error);
+}
+
+std::string NSData::writeToTemporaryFile(const ContentsWriter& write, const std::string& path,
+                                         NSErrorPtr* error) {
     std::string folder = folderOf(path);
     std::string temp = folder + "/" + std::string(kTemporaryPrefix) +
                        path.substr(path.rfind('/') + 1) + std::string(kTemporarySuffix);
@@ -122,7 +134,9 @@ std::string NSData::writeToTemporaryFile(const Data& data, const std::string& pa
     }
     // mkstemp makes the file private; give it the usual mode of a new file.
     ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok =
+        write([fd](const uint8_t* bytes, size_t length) { return writeAll(fd, bytes, length); }) &&
+        ::fsync(fd) == 0;
     int errnum = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -155,8 +169,14 @@ bool NSData::isTemporaryFileName(const std::string& fileName, std::string* forNa
 std::string NSData::writeToFirstFreePath(const Data& data, long first, long last,
                                          const std::function<std::string(long)>& pathAt,
                                          NSErrorPtr* error) {
+    return writeToFirstFreePath(contentsOf(data), first, last, pathAt, error);
+}
+
+std::string NSData::writeToFirstFreePath(const ContentsWriter& write, long first, long last,
+                                         const std::function<std::string(long)>& pathAt,
+                                         NSErrorPtr* error) {
     const std::string firstPath = pathAt(first);
-    const std::string temp = writeToTemporaryFile(data, firstPath, error);
+    const std::string temp = writeToTemporaryFile(write, firstPath, error);
     if (temp.empty())
         return "";
     // link(2) never replaces an entry, so no name is ever taken from another writer.

@@ -28,6 +28,14 @@ class NSData {
     // left behind) when it cannot be written.
     static std::string writeToTemporaryFile(const Data& data, const std::string& path,
                                             NSErrorPtr* error = nullptr);
+    // Takes the next piece of a new file's contents; false (errno set) when it cannot be written.
+    using ContentsSink = std::function<bool(const uint8_t* bytes, size_t length)>;
+    // Hands a new file's contents to the sink in order, a piece at a time if it will; false as
+    // soon as the sink does, or (errno set) when the contents cannot be had.
+    using ContentsWriter = std::function<bool(const ContentsSink& sink)>;
+    // The same with the contents that `write` writes, so that they need not be in memory whole.
+    static std::string writeToTemporaryFile(const ContentsWriter& write, const std::string& path,
+                                            NSErrorPtr* error = nullptr);
     // Whether `fileName` (a last path component) is such a temporary name, ".tilvex-NAME.XXXXXX"
     // with six letters or digits for the X's: a plain file under it is the leftover of a write
     // that the end of the process cut off. *forName (when given) is then NAME, the name that the
@@ -40,6 +48,10 @@ class NSData {
     // whole, and a name taken meanwhile moves it on to the next. Returns the path; "" with
     // *error (EEXIST when every name is taken) and nothing left behind otherwise.
     static std::string writeToFirstFreePath(const Data& data, long first, long last,
+                                            const std::function<std::string(long)>& pathAt,
+                                            NSErrorPtr* error = nullptr);
+    // The same with the contents that `write` writes.
+    static std::string writeToFirstFreePath(const ContentsWriter& write, long first, long last,
                                             const std::function<std::string(long)>& pathAt,
                                             NSErrorPtr* error = nullptr);
 };

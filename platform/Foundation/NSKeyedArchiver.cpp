@@ -1,9 +1,6 @@
 #include "platform/Foundation/NSKeyedArchiver.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,12 +8,15 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/Foundation/BinaryPropertyList.h"
 #include "platform/Foundation/NSException.h"
+#include "platform/Foundation/RegularFile.h"
 
 namespace {
 
@@ -244,19 +244,30 @@ Data writeArchive(const ValueArray& items) {
 
 // ---- Reading --------------------------------------------------------------------------------
 
-std::optional<Value> unarchive(const uint8_t* bytes, size_t length) {
+bool refuse(NSErrorPtr* error, const std::string& why) {
+    if (error)
+        *error = NSError::make(NSCocoaErrorDomain, NSCoderReadCorruptError,
+                               "The archive cannot be read: " + why);
+    return false;
+}
+
+std::optional<Value> unarchive(const uint8_t* bytes, size_t length, NSErrorPtr* error) {
+    auto damaged = [&] {
+        refuse(error, "it is damaged or no archive of an array of data.");
+        return std::nullopt;
+    };
     // The walk below trusts that it ends: the list must be walkable.
     const auto list = BinaryPropertyList::open(bytes, length);
     if (!list || !list->isWalkable())
-        return std::nullopt;
+        return damaged();
     const uint64_t archive = list->top();
     const auto archiver = list->value(archive, "$archiver");
     if (!archiver || !list->equals(*archiver, kArchiverName))
-        return std::nullopt;
+        return damaged();
     const auto top = list->value(archive, "$top");
     const auto objects = list->value(archive, "$objects");
     if (!top || !objects || !list->is(*objects, kArray))
-        return std::nullopt;
+        return damaged();
 
     // The object that a UID names in "$objects"; "$null" (UID 0) names none.
     auto objectFor = [&](std::optional<uint64_t> uidObject) -> std::optional<uint64_t> {
@@ -268,25 +279,49 @@ std::optional<Value> unarchive(const uint8_t* bytes, size_t length) {
 
     const auto root = objectFor(list->value(*top, "root"));
     if (!root)
-        return std::nullopt;
+        return damaged();
     const auto classEntry = objectFor(list->value(*root, "$class"));
     const auto className = classEntry ? list->value(*classEntry, "$classname") : std::nullopt;
     if (!className ||
         !(list->equals(*className, "NSArray") || list->equals(*className, "NSMutableArray")))
-        return std::nullopt;
+        return damaged();
     const auto members = list->value(*root, "NS.objects");
     if (!members || !list->is(*members, kArray))
-        return std::nullopt;
+        return damaged();
 
+    // Each element's data object, and what they take in memory (each data object once), before
+    // anything is copied.
     const uint64_t n = list->count(*members);
-    ValueArray items;
-    items.reserve(n);
+    std::vector<uint64_t> frames;
+    frames.reserve(n);
+    std::unordered_map<uint64_t, std::shared_ptr<const Data>> shared;
+    uint64_t expansion = n * NSKeyedUnarchiver::kElementCost;
     for (uint64_t i = 0; i < n; ++i) {
         const auto frame = objectFor(list->element(*members, i));
         if (!frame || !list->is(*frame, kData))
-            return std::nullopt;
-        const uint8_t* p = list->payload(*frame);
-        items.emplace_back(std::make_shared<const Data>(p, p + list->count(*frame)));
+            return damaged();
+        frames.push_back(*frame);
+        if (shared.emplace(*frame, nullptr).second)
+            expansion += list->count(*frame) + NSKeyedUnarchiver::kDataObjectCost;
+    }
+    const uint64_t bound =
+        NSKeyedUnarchiver::kExpansionFactor * length + NSKeyedUnarchiver::kExpansionAllowance;
+    if (expansion > bound) {
+        refuse(error, "its " + std::to_string(length) + " bytes would take " +
+                          std::to_string(expansion) + " bytes of memory, more than " +
+                          std::to_string(bound) + ".");
+        return std::nullopt;
+    }
+
+    ValueArray items;
+    items.reserve(n);
+    for (uint64_t frame : frames) {
+        std::shared_ptr<const Data>& data = shared[frame];
+        if (!data) {
+            const uint8_t* p = list->payload(frame);
+            data = std::make_shared<const Data>(p, p + list->count(frame));
+        }
+        items.emplace_back(data);
     }
     return Value(std::move(items));
 }
@@ -303,33 +338,27 @@ Data NSKeyedArchiver::archivedDataWithRootObject(const Value& rootObject) {
     return writeArchive(items);
 }
 
-std::optional<Value> NSKeyedUnarchiver::unarchiveObjectWithData(const Data& data) {
-    return unarchive(data.data(), data.size());
+std::optional<Value> NSKeyedUnarchiver::unarchiveObjectWithData(const Data& data,
+                                                                NSErrorPtr* error) {
+    return unarchive(data.data(), data.size(), error);
 }
 
-std::optional<Value> NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+std::optional<Value> NSKeyedUnarchiver::unarchiveObjectWithFile(const std::string& path,
+                                                                NSErrorPtr* error) {
+    const auto file = RegularFile::open(path, error);
+    if (!file)
         return std::nullopt;
-    std::unique_ptr<int, void (*)(int*)> closer(&fd, [](int* f) { ::close(*f); });
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    const auto size = static_cast<size_t>(info.st_size);
+    const auto size = static_cast<size_t>(file->size());
     // Read into a buffer of our own rather than mapped: faulting in a mapping of tens of
     // megabytes page by page costs several times the copy. Left uninitialised for the same
     // reason.
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[size + 1]);
     adviseHugePages(bytes.get(), size);
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, bytes.get() + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        done += static_cast<size_t>(n);
+    if (!file->read(0, bytes.get(), size)) {
+        if (error)
+            *error = NSError::posix(errno, "Cannot read " + path);
+        return std::nullopt;
     }
     // The frames are copied out, so nothing refers to `bytes` once this returns.
-    return unarchive(bytes.get(), size);
+    return unarchive(bytes.get(), size, error);
 }

@@ -256,7 +256,8 @@ class MailComposeView : public UIView, public UIKeyInput {
             cairo_rectangle(cr, 12, top, 36, 44);
             cairo_fill(cr);
             char size[32];
-            std::snprintf(size, sizeof size, "%.1f KB", attachment.data->size() / 1024.0);
+            std::snprintf(size, sizeof size, "%.1f KB",
+                          static_cast<double>(attachment.size()) / 1024.0);
             drawStringInRect(cr, attachment.fileName, CGRectMake(58, top, width - 70, 24),
                              UIFont::boldSystemFontOfSize(15), UIColor::blackColor(),
                              UITextAlignmentLeft);
@@ -302,11 +303,28 @@ std::shared_ptr<MFMailComposeViewController> MFMailComposeViewController::init()
 
 void MFMailComposeViewController::addAttachmentData(Data data, std::string mimeType,
                                                     std::string fileName) {
-    mimeType = withoutLineBreaks(std::move(mimeType));
-    if (mimeType.empty())
-        mimeType = "application/octet-stream";
-    attachments_.push_back({std::make_shared<const Data>(std::move(data)), std::move(mimeType),
-                            withoutLineBreaks(std::move(fileName))});
+    addAttachment({std::make_shared<const Data>(std::move(data)), std::move(mimeType),
+                   std::move(fileName), nullptr});
+}
+
+bool MFMailComposeViewController::addAttachmentWithContentsOfFile(const std::string& path,
+                                                                  std::string mimeType,
+                                                                  std::string fileName,
+                                                                  NSErrorPtr* error) {
+    auto file = RegularFile::open(path, error);
+    if (!file)
+        return false;
+    addAttachment({nullptr, std::move(mimeType), std::move(fileName),
+                   std::make_shared<const RegularFile>(std::move(*file))});
+    return true;
+}
+
+void MFMailComposeViewController::addAttachment(Attachment attachment) {
+    attachment.mimeType = withoutLineBreaks(std::move(attachment.mimeType));
+    if (attachment.mimeType.empty())
+        attachment.mimeType = "application/octet-stream";
+    attachment.fileName = withoutLineBreaks(std::move(attachment.fileName));
+    attachments_.push_back(std::move(attachment));
 }
 
 void MFMailComposeViewController::insertText(const std::string& typed) {
@@ -481,9 +499,11 @@ std::string MFMailComposeViewController::writeMessage(const std::string& folder,
                                                       const std::string& prefix,
                                                       NSErrorPtr* error) const {
     NSErrorPtr cause;
-    const std::string text = mailMessageText(message(), Clock::current().now());
+    const MailMessage mail = message();
+    const NSTimeInterval now = Clock::current().now();
     const std::string path = NSData::writeToFirstFreePath(
-        Data(text.begin(), text.end()), 1, std::numeric_limits<long>::max(),
+        [&](const NSData::ContentsSink& sink) { return writeMailMessage(mail, now, sink); }, 1,
+        std::numeric_limits<long>::max(),
         [&](long n) { return folder + stringWithFormat("/%s_%04ld.eml", prefix.c_str(), n); },
         &cause);
     if (path.empty())

@@ -93,6 +93,12 @@ class MFMailComposeViewController : public UIViewController,
     // Adds an attachment after the ones already there. An empty MIME type counts as
     // "application/octet-stream"; line breaks in the type or the name are dropped.
     void addAttachmentData(Data data, std::string mimeType, std::string fileName);
+    // The same with the bytes of the file at `path`, opened now (as a RegularFile) and kept open:
+    // they are read a piece at a time as the message is written, never whole into memory, and a
+    // file put in its place meanwhile changes nothing. False, with *error, and nothing added
+    // when no regular file can be opened there.
+    bool addAttachmentWithContentsOfFile(const std::string& path, std::string mimeType,
+                                         std::string fileName, NSErrorPtr* error = nullptr);
     const std::vector<Attachment>& attachments() const { return attachments_; }
 
     // What the person wrote into `field` so far.
@@ -151,6 +157,7 @@ class MFMailComposeViewController : public UIViewController,
 
   private:
     bool mayAnswer() const;
+    void addAttachment(Attachment attachment);
     void finish(MFMailComposeResult result, const NSErrorPtr& error);
     // The message as it goes to the outbox or the drafts.
     MailMessage message() const;

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr size_t kBase64LineLength = 76;
+// An attached file is encoded in pieces of this many bytes: whole lines of 57 bytes each.
+constexpr size_t kBase64PieceBytes = 57 * 16384;
 // Folding aims below this length; RFC 5322 allows up to 998 characters a line.
 constexpr size_t kHeaderLineLength = 78;
 constexpr size_t kLongestLine = 998;
@@ -226,7 +228,15 @@ std::string randomHex(size_t digits) {
 
 }  // namespace
 
-std::string mailMessageText(const MailMessage& message, NSTimeInterval now) {
+uint64_t MailAttachment::size() const {
+    return file ? file->size() : data ? data->size() : 0;
+}
+
+bool writeMailMessage(const MailMessage& message, NSTimeInterval now,
+                      const std::function<bool(const uint8_t* bytes, size_t length)>& sink) {
+    auto put = [&sink](const std::string& text) {
+        return sink(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    };
     const std::string boundary = "=_Tilvex_" + randomHex(24);
     std::string text;
     text += "Date: " + messageDate(now) + "\r\n";
@@ -255,11 +265,28 @@ std::string mailMessageText(const MailMessage& message, NSTimeInterval now) {
                 "\r\n";
         text += "Content-Transfer-Encoding: base64\r\n";
         text += "\r\n";
-        appendBase64(text, std::string_view(reinterpret_cast<const char*>(attachment.data->data()),
-                                            attachment.data->size()));
+        if (!attachment.file) {
+            if (attachment.data)
+                appendBase64(
+                    text, std::string_view(reinterpret_cast<const char*>(attachment.data->data()),
+                                           attachment.data->size()));
+            continue;
+        }
+        if (!put(text))
+            return false;
+        text.clear();
+        // Pieces of whole base64 lines: the text is the same as from the bytes in one piece.
+        const bool whole = attachment.file->readPieces(
+            kBase64PieceBytes, [&put](const uint8_t* bytes, size_t length) {
+                std::string lines;
+                appendBase64(lines, std::string_view(reinterpret_cast<const char*>(bytes), length));
+                return put(lines);
+            });
+        if (!whole)
+            return false;
     }
     text += "\r\n--" + boundary + "--\r\n";
-    return text;
+    return put(text);
 }
 
 std::vector<std::string> mailRecipients(const std::string& field) {

@@ -13,17 +13,26 @@
 // `sendmail -t`: its blind copies travel with it in a Bcc header of their own, for the sender to
 // take off before delivery; they never stand in its To or Cc.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Foundation/Clock.h"
+#include "platform/Foundation/RegularFile.h"
 #include "platform/Foundation/Value.h"
 
 struct MailAttachment {
+    // The bytes, unless `file` is set.
     std::shared_ptr<const Data> data;
     std::string mimeType;
     std::string fileName;
+    // The open file whose bytes are the attachment, read a piece at a time as the message is
+    // written.
+    std::shared_ptr<const RegularFile> file;
+
+    uint64_t size() const;
 };
 
 struct MailMessage {
@@ -36,8 +45,11 @@ struct MailMessage {
     std::vector<MailAttachment> attachments;
 };
 
-// The whole message, dated `now`, with a new Message-ID and boundary at each call.
-std::string mailMessageText(const MailMessage& message, NSTimeInterval now);
+// Hands the whole message, dated `now`, with a new Message-ID and boundary at each call, to
+// `sink` in order, a piece at a time: an attached file is never in memory whole. False as soon as
+// `sink` returns false, or when an attached file cannot be read to its end.
+bool writeMailMessage(const MailMessage& message, NSTimeInterval now,
+                      const std::function<bool(const uint8_t* bytes, size_t length)>& sink);
 
 // The recipients of a field as a person types it: split at commas, semicolons and line breaks
 // outside double quotes, each trimmed of spaces; empty ones are dropped.

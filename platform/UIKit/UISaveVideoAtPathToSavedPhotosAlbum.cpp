@@ -14,10 +14,12 @@ extern "C" {
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/Foundation/NSString.h"
+#include "platform/Foundation/RegularFile.h"
 
 namespace {
 
 constexpr int kLastNumber = 9999;
+constexpr size_t kCopyPiece = size_t{1} << 20;
 
 std::string ffmpegMessage(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -26,7 +28,9 @@ std::string ffmpegMessage(int code) {
 }
 
 // Empty when the album takes the movie, else why not.
-std::string probeMovie(const std::string& path) {
+std::string probeMovie(const RegularFile& movie) {
+    // FFmpeg reads the very file that was opened and checked, through its descriptor.
+    const std::string path = "/proc/self/fd/" + std::to_string(movie.descriptor());
     AVFormatContext* in = nullptr;
     int status = avformat_open_input(&in, path.c_str(), nullptr, nullptr);
     if (status < 0)
@@ -60,19 +64,16 @@ int nextNumber(const std::string& album, NSErrorPtr* error) {
     return highest + 1;
 }
 
-// Copies the movie into the album under the next free number; the copy appears there only whole.
-NSErrorPtr copyIntoAlbum(const std::string& source, const std::string& album) {
+// Copies the movie into the album under the next free number, a piece at a time (a movie need not
+// fit in memory); the copy appears there only whole.
+NSErrorPtr copyIntoAlbum(const RegularFile& movie, const std::string& album) {
     NSErrorPtr error;
     int number = nextNumber(album, &error);
     if (number == 0)
         return error;
-    std::optional<Data> movie = NSData::dataWithContentsOfFile(source);
-    if (!movie) {
-        return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteFailedError,
-                             "The video could not be saved to the photo album: it cannot be read");
-    }
     std::string saved = NSData::writeToFirstFreePath(
-        *movie, number, kLastNumber,
+        [&movie](const NSData::ContentsSink& sink) { return movie.readPieces(kCopyPiece, sink); },
+        number, kLastNumber,
         [&album](long n) { return album + stringWithFormat("/IMG_%04ld.MOV", n); }, &error);
     if (!saved.empty())
         return nullptr;
@@ -86,17 +87,21 @@ NSErrorPtr copyIntoAlbum(const std::string& source, const std::string& album) {
 }
 
 NSErrorPtr saveToAlbum(const std::string& videoPath) {
-    if (std::string problem = probeMovie(videoPath); !problem.empty()) {
+    NSErrorPtr cause;
+    std::optional<RegularFile> movie = RegularFile::open(videoPath, &cause);
+    std::string problem = movie ? probeMovie(*movie) : cause->localizedDescription();
+    if (!problem.empty()) {
         return NSError::make(ALAssetsLibraryErrorDomain, ALAssetsLibraryWriteDataEncodingError,
                              "The video cannot be saved to the photo album: " + problem);
     }
-    return copyIntoAlbum(videoPath, DeviceHome::photoAlbum());
+    return copyIntoAlbum(*movie, DeviceHome::photoAlbum());
 }
 
 }  // namespace
 
 bool UIVideoAtPathIsCompatibleWithSavedPhotosAlbum(const std::string& videoPath) {
-    return probeMovie(videoPath).empty();
+    std::optional<RegularFile> movie = RegularFile::open(videoPath);
+    return movie && probeMovie(*movie).empty();
 }
 
 void UISaveVideoAtPathToSavedPhotosAlbum(const std::string& videoPath,

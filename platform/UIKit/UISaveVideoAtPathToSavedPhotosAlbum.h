@@ -5,8 +5,10 @@
 // whole under a temporary name first and appears under its number only then; a number that any
 // directory entry holds (a dangling link too) is passed over, never written through.
 //
-// The album takes a file that FFmpeg opens as a QuickTime / MPEG-4 movie holding at least one
-// video stream; anything else is refused with an error and nothing is copied.
+// The album takes a regular file (opened as a RegularFile: a named pipe is never waited on) that
+// FFmpeg opens as a QuickTime / MPEG-4 movie holding at least one video stream; anything else is
+// refused with an error and nothing is copied. The copy is made a piece at a time, so a movie
+// never has to fit in memory.
 //
 // Threads: any thread. The copy is made before the call returns; the completion always runs
 // later, on the main run loop.

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Foundation/NSFileManager.h"
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/NamedPipe.h"
 
 namespace {
 
@@ -56,6 +59,45 @@ TEST_F(AlbumTest, ListsPlaysAndDeletesRecordings) {
     EXPECT_TRUE(exists("Video_0002"));
     EXPECT_TRUE(exists("Audio_0002.caf"));
     EXPECT_TRUE(exists("Thumbnail_0002.jpg"));
+}
+
+// A named pipe in place of a recording's thumbnail, frame archive or sound file: the album still
+// appears and each row goes the road of its missing file, and the program still quits. The
+// launcher's kill only keeps a program that hangs from hanging the test.
+TEST_F(AlbumTest, AppearsWithANamedPipeInPlaceOfAFile) {
+    ProgramOutcome recorded = phone_.runScript(
+        "tap button\nwait 0.3\ntap button\n"
+        "tap button\nwait 0.3\ntap button\n"
+        "tap button\nwait 0.3\ntap button\n"
+        "quit\n");
+    ASSERT_EQ(recorded.status, 0) << recorded.out;
+    std::vector<std::unique_ptr<NamedPipe>> pipes;
+    for (const char* name : {"Thumbnail_0001.jpg", "Video_0002", "Audio_0003.caf"}) {
+        ASSERT_TRUE(NSFileManager::defaultManager().removeItemAtPath(phone_.document(name)));
+        pipes.push_back(std::make_unique<NamedPipe>(phone_.document(name)));
+        ASSERT_TRUE(*pipes.back()) << name;
+    }
+    ProgramOutcome run = phone_.runScript(
+        "tap albumButton\n"
+        "expect table.rows 3\n"
+        // The newest, its sound a pipe: the player opens without sound.
+        "select-row 0\n"
+        "expect bottombar.items exportButton fixedSpace pauseButton\n"
+        "back\n"
+        // Its frame archive a pipe: the error, no player.
+        "select-row 1\n"
+        "expect alert.title Error\n"
+        "alert OK\n"
+        "expect table.rows 3\n"
+        // Its thumbnail a pipe: it plays.
+        "select-row 2\n"
+        "expect bottombar.items exportButton fixedSpace pauseButton\n"
+        "back\n"
+        "tap done\n"
+        "expect button.title Record\n"
+        "quit\n",
+        Arguments(), Launcher("timeout -s KILL 60 "));
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
 }
 
 }  // namespace

@@ -15,9 +15,11 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <latch>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +31,7 @@ extern "C" {
 #include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIImage.h"
+#include "tests/support/NamedPipe.h"
 
 namespace fs = std::filesystem;
 
@@ -543,5 +546,49 @@ INSTANTIATE_TEST_SUITE_P(
                     "usage: tilvex output_file\nAPI example program to output a media file "
                     "with libavformat.\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A sound file other than the recorder's is no sound to encode, whatever its header claims: the
+// export fails as for an unreadable one, leaves no movie, and never waits on the file.
+TEST_F(OutputTest, ASoundFileOtherThanTheRecordersIsNotEncoded) {
+    struct Case {
+        const char* what;
+        std::function<void(std::string& caf)> damage;  // null: a named pipe in its place
+    };
+    auto field = [](std::string& caf, size_t at, uint64_t value, int bytes) {
+        std::string be;
+        putBE(be, value, bytes);
+        caf.replace(at, be.size(), be);
+    };
+    const Case cases[] = {
+        {"a header that claims 100 Hz",
+         [&](std::string& caf) {
+             const double rate = 100;
+             uint64_t bits;
+             std::memcpy(&bits, &rate, 8);
+             field(caf, 20, bits, 8);
+         }},
+        {"a header that claims one channel", [&](std::string& caf) { field(caf, 44, 1, 4); }},
+        {"a header that claims more sound than the file holds",
+         [](std::string& caf) { caf.resize(caf.size() - 4000); }},
+        {"a named pipe", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string path = (dir_ / "Audio_0001.caf").string();
+        fs::remove(path);
+        std::optional<NamedPipe> pipe;
+        if (c.damage) {
+            std::string caf = cafFile(2 * 44100);
+            c.damage(caf);
+            std::ofstream(path, std::ios::binary) << caf;
+        } else {
+            ASSERT_TRUE(static_cast<bool>(pipe.emplace(path)));
+        }
+        WaitAlarm alarm;
+        EXPECT_EQ(run(paletteFrames(60), 2.0f, path), 1) << c.what;
+        EXPECT_FALSE(alarm.rang()) << c.what << ": the encoder waited on the sound file";
+        EXPECT_EQ(output_error(), "Could not read sound file\n") << c.what;
+        EXPECT_FALSE(fs::exists(moviePath_)) << c.what;
+    }
+}
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "app/NSString-PathAdditions.h"
 #include "platform/AVFoundation/AVAudioRecorder.h"
@@ -72,6 +74,21 @@ void StoredRecordings::recordSound(const std::string& path, double seconds, Manu
     ASSERT_TRUE(recorder->record());
     clock.advance(seconds);
     recorder->stop();
+}
+
+void StoredRecordings::claimSampleRate(const std::string& path, double rate) {
+    // The 'desc' chunk's first field, a big-endian double, after the file's and the chunk's
+    // headers.
+    constexpr long kRateAt = 8 + 12;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &rate, sizeof bits);
+    char bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>(bits >> (56 - 8 * i));
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    ASSERT_TRUE(file);
+    file.seekp(kRateAt);
+    file.write(bytes, sizeof bytes);
+    ASSERT_TRUE(file);
 }
 
 std::shared_ptr<Video> StoredRecordings::add(NSDate created, int frameCount, double seconds,

@@ -39,6 +39,9 @@ class StoredRecordings {
     // minute, 60 frames a second of the screen's size as the camera takes them, as if recorded
     // before a run of the program there.
     static void storeAMinuteLongRecording(const std::string& home);
+    // Rewrites the sample rate that the header of the recorder's sound file at `path` claims;
+    // its samples stay as they are.
+    static void claimSampleRate(const std::string& path, double rate);
 
     std::string documents() const;
     bool exists(const std::string& name) const;

@@ -15,6 +15,7 @@
 #include "tests/app/StoreConnection.h"
 #include "tests/app/StoredRecordings.h"
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/NamedPipe.h"
 
 namespace {
 
@@ -299,6 +300,50 @@ TEST_F(VideoListViewControllerTest, ARecordingThatCannotBeOpenedShowsAnErrorAndN
         EXPECT_EQ(alert->title(), "Error");
         EXPECT_EQ(alert->buttonTitleAtIndex(0), "OK");
         EXPECT_TRUE(alert->pressButtonWithTitle("OK"));
+        screen->dismissModalViewControllerAnimated(false);
+        store.context()->deleteObject(video);
+        ASSERT_TRUE(store.context()->save(nullptr));
+    }
+}
+
+// A named pipe in place of one of a recording's files is that file missing: the album shows the
+// row, opening it goes the missing file's road, and nothing waits for a writer that never comes.
+TEST_F(VideoListViewControllerTest, ANamedPipeInPlaceOfAFileIsThatFileMissing) {
+    enum class Road { NoThumbnail, Error, PlayerWithoutSound };
+    struct Case {
+        const char* what;
+        std::string (Video::*file)() const;
+        Road road;
+    };
+    for (const Case& c : {Case{"thumbnail", &Video::thumbPath, Road::NoThumbnail},
+                          Case{"frame archive", &Video::videoPath, Road::Error},
+                          Case{"sound file", &Video::soundPath, Road::PlayerWithoutSound}}) {
+        auto video = store.add(at(0), 10, 1.0, time.clock());
+        const std::string path = PathAdditions::appendPath(((*video).*c.file)());
+        ASSERT_TRUE(NSFileManager::defaultManager().removeItemAtPath(path));
+        NamedPipe pipe(path);
+        ASSERT_TRUE(pipe) << c.what;
+        WaitAlarm alarm;
+        ASSERT_TRUE(alarm);
+        open();
+        ASSERT_EQ(table().numberOfRowsInSection(0), 1) << c.what;
+        EXPECT_EQ(cell(0)->imageView()->image() == nullptr, c.road == Road::NoThumbnail) << c.what;
+        EXPECT_TRUE(table().selectRow(0)) << c.what;
+        auto player =
+            std::dynamic_pointer_cast<VideoPlayerViewController>(navigation->topViewController());
+        if (c.road == Road::PlayerWithoutSound) {
+            ASSERT_TRUE(player) << c.what;
+            EXPECT_FALSE(player->player()) << c.what;
+        } else if (c.road == Road::Error) {
+            EXPECT_FALSE(player) << c.what;
+            auto alert = UIAlertView::topAlert();
+            ASSERT_TRUE(alert) << c.what;
+            EXPECT_EQ(alert->title(), "Error") << c.what;
+            EXPECT_TRUE(alert->pressButtonWithTitle("OK"));
+        } else {
+            EXPECT_TRUE(player) << c.what;
+        }
+        EXPECT_FALSE(alarm.rang()) << c.what << ": something waited on the pipe";
         screen->dismissModalViewControllerAnimated(false);
         store.context()->deleteObject(video);
         ASSERT_TRUE(store.context()->save(nullptr));

@@ -439,6 +439,28 @@ TEST_F(VideoPlayerExportTest, TerminationDuringAPasteboardCopyLogsThatTheExportW
     EXPECT_NE(said, std::string::npos);
     EXPECT_EQ(log.find(line, said + 1), std::string::npos) << "one line";
 }
+// A sound file whose header claims 100 Hz is a damaged recording: the export ends in the
+// encoder's error for a sound file it cannot read, never in a movie of the claimed length.
+TEST_P(VideoPlayerExportRoadTest, ASoundFileWithALyingHeaderEndsInTheErrorNotInAMovie) {
+    const std::string sound = store.documents() + "/Audio_0001.caf";
+    StoredRecordings::recordSound(sound, 2.0, time.clock());
+    StoredRecordings::claimSampleRate(sound, 100.0);
+    player = VideoPlayerViewController::initWithImages(StoredRecordings::frames(20), sound);
+    navigation->pushViewController(player, true);
+    EXPECT_EQ(player->durationLabel()->text(), "0:00/0:00");
+    testing::internal::CaptureStderr();
+    choose(GetParam().road);
+    time.advance(1.01);
+    ASSERT_TRUE(runUntil(alertUp));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(alertMessage(), "Could not read sound file");
+    EXPECT_TRUE(panelHidden());
+    EXPECT_TRUE(player->exportButton()->isEnabled());
+    EXPECT_FALSE(
+        NSFileManager::defaultManager().fileExistsAtPath(VideoPlayerViewController::outputPath()));
+    EXPECT_TRUE(folder(DeviceHome::photoAlbum()).empty());
+    EXPECT_TRUE(folder(DeviceHome::outbox()).empty());
+}
 
 TEST_F(VideoPlayerExportTest, APlayerLeftDuringAnAlbumExportStillSavesTheMovieThenIsFreed) {
     struct Case {

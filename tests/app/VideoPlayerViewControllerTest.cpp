@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 
 #include "platform/Foundation/NSFileManager.h"
 
@@ -14,6 +15,7 @@
 #include "platform/UIKit/UINavigationController.h"
 #include "platform/UIKit/UIWindow.h"
 #include "tests/app/StoredRecordings.h"
+#include "tests/support/NamedPipe.h"
 
 namespace {
 
@@ -217,7 +219,7 @@ TEST_F(VideoPlayerViewControllerTest, LeavingStopsTheSoundAndBothTimersAndFreesT
 }
 
 TEST_F(VideoPlayerViewControllerTest, WithoutSoundOrFramesTheScreenOpensWithoutAPicture) {
-    enum class Sound { None, Recorded, Damaged, CutShort };
+    enum class Sound { None, Recorded, Damaged, CutShort, LyingRate, LongerThanItsFile, Pipe };
     struct Case {
         const char* what;
         int frames;
@@ -227,18 +229,34 @@ TEST_F(VideoPlayerViewControllerTest, WithoutSoundOrFramesTheScreenOpensWithoutA
     for (const Case& c : {Case{"no sound file", 100, Sound::None},
                           Case{"a sound file that is no sound", 100, Sound::Damaged},
                           Case{"a sound file cut off in its header", 100, Sound::CutShort},
+                          Case{"a header that claims 100 Hz", 100, Sound::LyingRate},
+                          Case{"a header that claims more sound than the file holds", 100,
+                               Sound::LongerThanItsFile},
+                          Case{"a named pipe in the sound file's place", 100, Sound::Pipe},
                           Case{"no frames", 0, Sound::Recorded}, Case{"neither", 0, Sound::None}}) {
         NSFileManager::defaultManager().removeItemAtPath(path);
-        if (c.sound == Sound::Recorded || c.sound == Sound::CutShort)
+        if (c.sound != Sound::None && c.sound != Sound::Damaged && c.sound != Sound::Pipe)
             StoredRecordings::recordSound(path, 3.0, time.clock());
         if (c.sound == Sound::CutShort) {
             ASSERT_EQ(::truncate(path.c_str(), 40), 0);
         }
         if (c.sound == Sound::Damaged)
             std::ofstream(path) << "caff, but only in name";
+        if (c.sound == Sound::LyingRate)
+            StoredRecordings::claimSampleRate(path, 100.0);
+        if (c.sound == Sound::LongerThanItsFile) {
+            ASSERT_EQ(::truncate(path.c_str(), 4096 + 44100), 0);
+        }
+        std::optional<NamedPipe> pipe;
+        if (c.sound == Sound::Pipe) {
+            ASSERT_TRUE(static_cast<bool>(pipe.emplace(path)));
+        }
+        WaitAlarm alarm;
         player =
             VideoPlayerViewController::initWithImages(StoredRecordings::frames(c.frames), path);
         navigation->pushViewController(player, true);
+        EXPECT_FALSE(alarm.rang()) << c.what << ": the player waited for the sound file";
+        EXPECT_EQ(player->player() != nullptr, c.sound == Sound::Recorded) << c.what;
         EXPECT_EQ(player->frameInterval(), 0.0f) << c.what;
         EXPECT_EQ(frame(), -1) << c.what;
         time.advance(1.0);

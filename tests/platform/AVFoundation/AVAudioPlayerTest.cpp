@@ -5,11 +5,16 @@
 #include <stdlib.h>
 #include "tests/support/TemporaryFolder.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <ostream>
 #include <vector>
 
 #include "platform/AVFoundation/AVAudioRecorder.h"
+#include "platform/AVFoundation/AVAudioSession.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -150,6 +155,101 @@ TEST(PlayerOpenTest, FilesWithoutSoundCannotBePlayed) {
         EXPECT_NE(error, nullptr) << path;
     }
 }
+
+// Each case damages a copy of the recorder's 10 s file; the player must refuse it, whatever its
+// header claims, or (`accepted`) play it for `seconds`.
+struct SoundDamage {
+    const char* name;
+    std::function<void(const std::string& path)> apply;
+    double seconds = -1;  // accepted, with this length
+    friend std::ostream& operator<<(std::ostream& out, const SoundDamage& d) {
+        return out << d.name;
+    }
+};
+
+// Writes `value` as a big-endian field of `width` bytes at `offset`.
+void patch(const std::string& path, long offset, uint64_t value, int width) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(offset);
+    for (int i = width - 1; i >= 0; --i) file.put(static_cast<char>(value >> (8 * i)));
+    ASSERT_TRUE(file);
+}
+
+uint64_t bitsOf(double value) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// Where the recorder's header keeps what the description says, and the data chunk's size.
+constexpr long kRateAt = 20, kFlagsAt = 32, kBytesPerFrameAt = 36, kChannelsAt = 44, kBitsAt = 48;
+constexpr long kDataSizeAt = AVAudioRecorder::kSampleDataOffset - 12;
+constexpr uint64_t kTenSecondsOfData = 441000 * 4 + 4;
+
+class SoundDamageTest : public PlayerTest, public ::testing::WithParamInterface<SoundDamage> {};
+
+TEST_P(SoundDamageTest, IsRefusedOrPlaysForItsTrueLength) {
+    const std::string copy = folder / "copy.caf";
+    std::filesystem::copy_file(path, copy);
+    GetParam().apply(copy);
+    NSErrorPtr error;
+    WaitAlarm alarm;
+    auto damaged = AVAudioPlayer::initWithContentsOfURL(copy, &error);
+    EXPECT_FALSE(alarm.rang()) << "the player waited on the file";
+    if (GetParam().seconds >= 0) {
+        ASSERT_TRUE(damaged) << error->localizedDescription();
+        EXPECT_DOUBLE_EQ(damaged->duration(), GetParam().seconds);
+        return;
+    }
+    EXPECT_FALSE(damaged) << "a length of " << damaged->duration() << " s believed";
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), AVFoundationErrorDomain);
+    EXPECT_NE(error->localizedDescription().find(copy + " cannot be played: "), std::string::npos)
+        << error->localizedDescription();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SoundDamageTest,
+    ::testing::Values(
+        SoundDamage{"AsRecorded", [](const std::string&) {}, 10.0},
+        SoundDamage{"Claims100Hz",
+                    [](const std::string& p) { patch(p, kRateAt, bitsOf(100.0), 8); }},
+        SoundDamage{"Claims1Hz", [](const std::string& p) { patch(p, kRateAt, bitsOf(1.0), 8); }},
+        SoundDamage{"ClaimsMono",
+                    [](const std::string& p) {
+                        patch(p, kChannelsAt, 1, 4);
+                        patch(p, kBytesPerFrameAt, 2, 4);
+                    }},
+        SoundDamage{"Claims8Bits", [](const std::string& p) { patch(p, kBitsAt, 8, 4); }},
+        SoundDamage{"ClaimsFloats", [](const std::string& p) { patch(p, kFlagsAt, 3, 4); }},
+        SoundDamage{"ClaimsBigEndian", [](const std::string& p) { patch(p, kFlagsAt, 0, 4); }},
+        SoundDamage{
+            "ClaimsMoreDataThanItHolds",
+            [](const std::string& p) { patch(p, kDataSizeAt, kTenSecondsOfData + 44100 * 4, 8); }},
+        SoundDamage{
+            "HoldsMoreDataThanItClaims",
+            [](const std::string& p) { patch(p, kDataSizeAt, kTenSecondsOfData - 400, 8); }},
+        SoundDamage{"CutOffInTheMiddleOfAFrame",
+                    [](const std::string& p) {
+                        std::filesystem::resize_file(p, std::filesystem::file_size(p) - 2);
+                        patch(p, kDataSizeAt, kTenSecondsOfData - 2, 8);
+                    }},
+        SoundDamage{"CutOffInItsHeader",
+                    [](const std::string& p) { std::filesystem::resize_file(p, 2000); }},
+        SoundDamage{"DataOfUnknownSizeRunsToTheEnd",
+                    [](const std::string& p) { patch(p, kDataSizeAt, ~uint64_t{0}, 8); }, 10.0},
+        SoundDamage{"ANamedPipe",
+                    [](const std::string& p) {
+                        std::filesystem::remove(p);
+                        ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
+                    }},
+        SoundDamage{"ALinkToARecording",
+                    [](const std::string& p) {
+                        std::filesystem::remove(p);
+                        std::filesystem::create_symlink(
+                            std::filesystem::path(p).parent_path() / "Audio_0001.caf", p);
+                    }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The speaker's output as a log of what the player asks of it.
 class LoggingOutput : public Speaker::Output {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -28,20 +29,27 @@ int16_t rightOf(int n) {
     return static_cast<int16_t>(n / 32000 + 1);
 }
 
-void writeWave(const std::string& path) {
+// The test sound as the recorder writes its files: CAF of 16-bit stereo 44100 Hz linear PCM.
+void writeSound(const std::string& path) {
     std::vector<int16_t> samples;
     for (int n = 0; n < kSoundFrames; ++n) {
         samples.push_back(leftOf(n));
         samples.push_back(rightOf(n));
     }
-    auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [](uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
+    auto be = [](uint64_t v, int bytes) {
+        std::string out;
+        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i)));
+        return out;
+    };
+    const double rate = Speaker::kSampleRate;
+    uint64_t rateBits = 0;
+    std::memcpy(&rateBits, &rate, sizeof rate);
+    const uint64_t bytes = samples.size() * 2;
     std::ofstream out(path, std::ios::binary);
-    out << "RIFF" << u32(36 + bytes) << "WAVEfmt " << u32(16) << u16(1) << u16(2)
-        << u32(Speaker::kSampleRate) << u32(Speaker::kSampleRate * 4) << u16(4) << u16(16) << "data"
-        << u32(bytes);
-    out.write(reinterpret_cast<const char*>(samples.data()), bytes);
+    out << "caff" << be(1, 2) << be(0, 2) << "desc" << be(32, 8) << be(rateBits, 8) << "lpcm"
+        << be(2, 4) << be(4, 4) << be(1, 4) << be(2, 4) << be(16, 4) << "data" << be(bytes + 4, 8)
+        << be(0, 4);
+    out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(bytes));
 }
 
 // A stretch of the test sound in the output: the number of its first frame and its length.
@@ -62,12 +70,12 @@ class DesktopSpeakerTest : public ::testing::Test {
     void SetUp() override {
         env.set("SDL_AUDIODRIVER", "disk");
         env.set("SDL_DISKAUDIOFILE", output);
-        writeWave(folder / "sound.wav");
+        writeSound(folder / "sound.caf");
         NSErrorPtr error;
         speaker = DesktopSpeaker::open(&error);
         ASSERT_TRUE(speaker) << error->localizedDescription();
         Speaker::attach(speaker);
-        player = AVAudioPlayer::initWithContentsOfURL(folder / "sound.wav");
+        player = AVAudioPlayer::initWithContentsOfURL(folder / "sound.caf");
         ASSERT_TRUE(player);
     }
     void TearDown() override {

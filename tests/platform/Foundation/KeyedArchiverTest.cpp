@@ -11,6 +11,7 @@
 
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace {
@@ -692,6 +693,52 @@ TEST(KeyedUnarchiverTest, ReadsObjectsReferencedTwice) {
               (std::vector<Data>{kFrames[0], kFrames[0], kFrames[2], kFrames[3]}));
 }
 
+// An archive of one frame of `size` bytes whose array names that frame `count` times.
+Data oneFrameNamed(size_t count, size_t size) {
+    ObjectTable table =
+        ObjectTable::of(NSKeyedArchiver::archivedDataWithRootObject(dataArray({Data(size, 7)})));
+    ObjectTable::Object& members = table.objects[table.members()];
+    members.refs.assign(count, members.refs[0]);
+    members.head = {0xAF, 0x12};
+    putBigEndian(members.head, count, 4);
+    return table.bytes();
+}
+
+// Elements that name one object share it: a small file never becomes a copy per element.
+TEST(KeyedUnarchiverTest, ElementsNamingOneObjectShareIt) {
+    const Data archive = oneFrameNamed(2000, 64 * 1024);
+    auto result = NSKeyedUnarchiver::unarchiveObjectWithData(archive);
+    ASSERT_TRUE(result.has_value());
+    const ValueArray& items = result->arrayRef();
+    ASSERT_EQ(items.size(), 2000u);
+    EXPECT_EQ(items[0].data(), Data(64 * 1024, 7));
+    for (const Value& item : items) ASSERT_EQ(&item.data(), &items[0].data());
+}
+
+// What an archive may take in memory is bounded by its size: one of many elements naming a
+// single byte is refused with a reason, before anything is copied out.
+TEST(KeyedUnarchiverTest, RefusesAnArchiveThatWouldSwellPastItsBound) {
+    using U = NSKeyedUnarchiver;
+    // Each element costs kElementCost and at most one byte of the file (plus the bound's share).
+    const size_t count = U::kExpansionAllowance / (U::kElementCost - U::kExpansionFactor) + 1000;
+    const Data archive = oneFrameNamed(count, 1);
+    ASSERT_GT(count * U::kElementCost,
+              U::kExpansionFactor * archive.size() + U::kExpansionAllowance);
+    NSErrorPtr error;
+    EXPECT_FALSE(U::unarchiveObjectWithData(archive, &error).has_value());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_EQ(error->code(), NSCoderReadCorruptError);
+    EXPECT_NE(error->localizedDescription().find("bytes of memory, more than"), std::string::npos)
+        << error->localizedDescription();
+
+    // Just inside the bound, the same shape reads.
+    const size_t fewer = U::kExpansionAllowance / (U::kElementCost + 1) - 1000;
+    auto inside = U::unarchiveObjectWithData(oneFrameNamed(fewer, 1));
+    ASSERT_TRUE(inside.has_value());
+    EXPECT_EQ(inside->arrayRef().size(), fewer);
+}
+
 TEST(KeyedUnarchiverTest, TruncatedOrFlippedBytesNeverCrash) {
     const Data good = NSKeyedArchiver::archivedDataWithRootObject(dataArray(kFrames));
     for (size_t length = 0; length < good.size(); ++length) {
@@ -743,4 +790,26 @@ TEST(KeyedUnarchiverTest, ReadsWholeFiles) {
     EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithFile(write("Video_0003", {1, 2, 3})));
     EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithFile(folder / "missing"));
     EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithFile(folder.path()));
+}
+
+// A named pipe or a link at the archive's name is no archive, and is refused without waiting for
+// a writer that never comes.
+TEST(KeyedUnarchiverTest, RefusesANamedPipeOrALinkWithoutWaiting) {
+    TemporaryFolder folder;
+    NamedPipe pipe(folder / "Video_0001");
+    ASSERT_TRUE(pipe);
+    const Data archive = NSKeyedArchiver::archivedDataWithRootObject(dataArray(kFrames));
+    std::ofstream(folder / "real", std::ios::binary)
+        .write(reinterpret_cast<const char*>(archive.data()),
+               static_cast<std::streamsize>(archive.size()));
+    ASSERT_EQ(::symlink((folder / "real").c_str(), (folder / "Video_0002").c_str()), 0);
+    for (const char* name : {"Video_0001", "Video_0002"}) {
+        WaitAlarm alarm;
+        ASSERT_TRUE(alarm);
+        NSErrorPtr error;
+        EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithFile(folder / name, &error)) << name;
+        EXPECT_FALSE(alarm.rang()) << name << ": the open waited";
+        EXPECT_NE(error, nullptr) << name;
+    }
+    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithFile(folder / "real"));
 }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "platform/Device/DeviceHome.h"
@@ -16,6 +19,7 @@
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIPasteboard.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/support/AddressSpaceCap.h"
 #include "tests/support/MailMessageReader.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
@@ -149,6 +153,86 @@ TEST_F(MailComposerTest, TwoAttachmentsTravelInOrderAndASecondMessageTakesTheNex
     EXPECT_EQ(message["attachments"][1]["filename"], "Thumb.jpg");
     EXPECT_EQ(NSData::dataWithContentsOfFile(message["attachments"][1]["file"].get<std::string>()),
               randomBytes(11));
+}
+
+// The message as written, with its random boundary and Message-ID taken out.
+std::string sentTextWithoutRandomParts(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    static const std::regex random("=_Tilvex_[0-9a-f]{24}|<[0-9a-f]{16}\\.[0-9a-f]{16}@");
+    return std::regex_replace(text.str(), random, "*");
+}
+
+// A file attached by its path travels as the very text its bytes attached in memory would:
+// sizes around base64's groups and lines, and around the pieces the file is read in.
+TEST_F(MailComposerTest, AFileAttachedByPathTravelsAsItsBytesWould) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{57}, size_t{58}, size_t{57 * 16384},
+                        size_t{57 * 16384 + 1}, size_t{2'000'003}}) {
+        const Data bytes = randomBytes(size);
+        const std::string file = dir / "movie.mov";
+        ASSERT_TRUE(NSData::writeToFile(bytes, file, false));
+        std::vector<std::string> texts;
+        for (bool byPath : {false, true}) {
+            auto shown = MFMailComposeViewController::init();
+            if (byPath)
+                ASSERT_TRUE(
+                    shown->addAttachmentWithContentsOfFile(file, "video/quicktime", "Video.mov"));
+            else
+                shown->addAttachmentData(bytes, "video/quicktime", "Video.mov");
+            EXPECT_EQ(shown->attachments()[0].size(), size);
+            presenter->presentModalViewController(shown, false);
+            ASSERT_TRUE(shown->send()) << size;
+            presenter->dismissModalViewControllerAnimated(false);
+            texts.push_back(sentTextWithoutRandomParts(shown->sentMessagePath()));
+        }
+        EXPECT_TRUE(texts[0] == texts[1]) << size << " bytes";
+    }
+}
+
+// The file is the one there when it was attached, read as the message is written: one put in
+// its place meanwhile changes nothing, and a name that holds no regular file adds nothing.
+TEST_F(MailComposerTest, AFileAttachedByPathIsTheOneThereWhenAttached) {
+    const std::string file = dir / "movie.mov";
+    ASSERT_TRUE(NSData::writeToFile(randomBytes(5000), file, false));
+    ASSERT_TRUE(composer->addAttachmentWithContentsOfFile(file, "video/quicktime", "Video.mov"));
+    ASSERT_TRUE(NSData::writeToFile(randomBytes(7), file, true));  // a new file at the name
+    NSErrorPtr error;
+    EXPECT_FALSE(composer->addAttachmentWithContentsOfFile(dir.path(), "text/plain", "dir"));
+    EXPECT_FALSE(
+        composer->addAttachmentWithContentsOfFile(dir / "missing", "text/plain", "x", &error));
+    EXPECT_TRUE(error);
+    ASSERT_EQ(composer->attachments().size(), 1u);
+    presenter->presentModalViewController(composer, false);
+    ASSERT_TRUE(composer->send());
+    auto message = readMailMessage(composer->sentMessagePath(), dir.path());
+    ASSERT_TRUE(message.is_object());
+    ASSERT_EQ(message["attachments"].size(), 1u);
+    EXPECT_EQ(NSData::dataWithContentsOfFile(message["attachments"][0]["file"].get<std::string>()),
+              randomBytes(5000));
+}
+
+// A movie far larger than the memory the sending may use still goes: it is never held whole.
+TEST_F(MailComposerTest, AFileAttachedByPathIsNeverHeldWhole) {
+    constexpr size_t kMovie = size_t{128} << 20;
+    const std::string file = dir / "movie.mov";
+    ASSERT_TRUE(NSData::writeToFile(randomBytes(1000), file, false));
+    std::filesystem::resize_file(file, kMovie);
+    if (!kAddressSpaceCapTells)
+        GTEST_SKIP() << "a sanitizer's reservations make an address-space cap meaningless";
+    EXPECT_EXIT(
+        {
+            bool sent =
+                capAddressSpace(size_t{48} << 20) &&
+                composer->addAttachmentWithContentsOfFile(file, "video/quicktime", "Video.mov");
+            presenter->presentModalViewController(composer, false);
+            sent = sent && composer->send();
+            std::exit(sent && std::filesystem::file_size(composer->sentMessagePath()) >
+                                  kMovie / 3 * 4
+                          ? 0
+                          : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(MailComposerTest, SaveKeepsTheDraftInMailDraftsAndCancelWritesNothing) {

@@ -7,6 +7,8 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <ostream>
 
@@ -16,6 +18,8 @@ extern "C" {
 #include "platform/Foundation/NSPathUtilities.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/UIKit/UIImage.h"
+#include "tests/support/AddressSpaceCap.h"
+#include "tests/support/NamedPipe.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -201,6 +205,39 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"truncated.mov", [](const Data& movie) {
                                       return Data(movie.begin(), movie.begin() + 40);
                                   }}));
+
+// A named pipe in place of the movie is no movie, refused without waiting for a writer.
+TEST_F(PhotoAlbumTest, ANamedPipeIsRefusedWithoutWaiting) {
+    NamedPipe pipe(dir / "pipe.mov");
+    ASSERT_TRUE(pipe);
+    WaitAlarm alarm;
+    EXPECT_FALSE(UIVideoAtPathIsCompatibleWithSavedPhotosAlbum(pipe.path()));
+    auto heard = save(pipe.path());
+    EXPECT_FALSE(alarm.rang()) << "the album waited on the pipe";
+    ASSERT_TRUE(heard && heard->error);
+    EXPECT_EQ(heard->error->code(), ALAssetsLibraryWriteDataEncodingError);
+    EXPECT_TRUE(album().empty());
+}
+
+// A movie far larger than the memory the save may use is still copied whole: it is never held
+// in memory whole.
+TEST_F(PhotoAlbumTest, AMovieLargerThanTheMemoryAtHandIsCopiedWhole) {
+    constexpr uintmax_t kMovie = uintmax_t{128} << 20;
+    std::filesystem::resize_file(movie, kMovie);  // zeros after the movie, which it ignores
+    if (!kAddressSpaceCapTells)
+        GTEST_SKIP() << "a sanitizer's reservations make an address-space cap meaningless";
+    EXPECT_EXIT(
+        {
+            const bool capped = capAddressSpace(size_t{48} << 20);
+            auto heard = save(movie);
+            std::error_code ec;
+            const bool copied = heard && !heard->error &&
+                                std::filesystem::file_size(
+                                    DeviceHome::photoAlbum() + "/IMG_0001.MOV", ec) == kMovie;
+            std::exit(capped && copied ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 TEST_F(PhotoAlbumTest, AnAlbumThatCannotBeWrittenReportsAWriteFailure) {
     ASSERT_TRUE(NSFileManager::defaultManager().removeItemAtPath(DeviceHome::photoAlbum()));
