@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // Faults end to end: the program killed at bad moments, a full disk during the stop, the
 // analytics cache left mid-write, a second instance on the same home, a collector that never
 // answers, links planted among the application's files. After each, a normal launch finds

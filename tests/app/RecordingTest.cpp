@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The recording road end to end: the tilvex program driven by touch scripts in a home folder of
 // its own, then its files and its store read back.
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The player's export under the manual clock: the menu, the e-mail and album roads with their
 // progress display, a failed encoding, leaving during an export, the pasteboard road and the
 // video editor's messages. Movies are really encoded into the temporary home's Documents.

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The application in its desktop window, used by hand: a virtual X display (Xvfb) of the test's
 // own, the mouse and the keyboard through the XTest extension, the window's pixels read back and
 // compared with the compositor's picture of the same moment.

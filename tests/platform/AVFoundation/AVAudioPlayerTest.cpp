@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/AVFoundation/AVAudioPlayer.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/QuartzCore/CADisplayLink.h"
 
 #include <gtest/gtest.h>
