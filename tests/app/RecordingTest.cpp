@@ -170,7 +170,7 @@ TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
                                 << "' ]; do sleep 0.05; done\n"
                                 << "sleep 0.3; kill -" << signal << " $pid; wait $pid\n";
         ProgramOutcome run =
-            phone.runScript("tap button\nwait 60\n", Arguments(), Launcher("sh " + launcher));
+            phone.runScript("tap button\nwait 60\n", Arguments(), Launcher({"sh", launcher}));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), 1u);
     }
@@ -202,7 +202,7 @@ TEST_F(RecordingTest, ACameraThatCannotBeOpenedIsNoCamera) {
             "expect alert.title Camera not available!\n"
             "alert Quit\n"
             "expect button.title never-reached\n",
-            Arguments("--camera " + camera));
+            Arguments({"--camera", camera}));
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + camera +
                                "\" cannot be opened: "),
@@ -228,7 +228,7 @@ class SilentDeviceTest : public RecordingTest {
 TEST_F(SilentDeviceTest, ACameraThatNeverAnswersIsNoCamera) {
     ProgramOutcome run = phone_.runScript(
         "expect alert.title Camera not available!\nalert Quit\nexpect button.title never-reached\n",
-        Arguments("--camera " + fifo_), Launcher(kBound));
+        Arguments({"--camera", fifo_}), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + fifo_ +
                            "\" cannot be opened: it did not answer within 5 s"),
@@ -242,7 +242,7 @@ TEST_F(SilentDeviceTest, AMicrophoneThatNeverAnswersStartsNoRecording) {
         "expect alert.title Error\n"
         "expect alert.text The sound recorder cannot record: The microphone input \"" +
             fifo_ + "\" cannot be opened: it did not answer within 5 s\nalert OK\n",
-        Arguments("--microphone " + fifo_), Launcher(kBound));
+        Arguments({"--microphone", fifo_}), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_TRUE(recordingFiles().empty());
 }
@@ -257,8 +257,9 @@ TEST_F(SilentDeviceTest, ATerminationSignalEndsTheLaunchThatWaitsForTheCamera) {
                                 << "while [ ! -e '" << phone.document("Videos.sqlite")
                                 << "' ]; do sleep 0.01; done\n"
                                 << "kill -" << signal << " $pid; wait $pid\n";
-        ProgramOutcome run = phone.runScript("wait 60\n", Arguments("--camera " + fifo_),
-                                             Launcher(std::string(kBound) + "sh " + launcher));
+        ProgramOutcome run =
+            phone.runScript("wait 60\n", Arguments({"--camera", fifo_}),
+                            Launcher({"timeout", "-s", "KILL", "30", "sh", launcher}));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_NE(run.out.find("cannot be opened: the program is ending"), std::string::npos)
             << run.out;
