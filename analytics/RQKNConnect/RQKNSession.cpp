@@ -160,13 +160,14 @@ void RQKNSession::send(const std::shared_ptr<RQKNRequest>& request) {
 }
 
 NSTimeInterval RQKNSession::timeToWindowStart() const {
-    return lastRequestTime_ ? lastRequestTime_->timeIntervalSinceNow() : 0.0;
+    return windowStart_ ? *windowStart_ - Clock::current().monotonic() : 0.0;
 }
 
 bool RQKNSession::performRequest(const std::shared_ptr<RQKNRequest>& request, bool enqueue) {
     const NSTimeInterval t = timeToWindowStart();
-    // A window that began less than 2.0 s ago, or lies in the future (the clock was set back).
-    // Exactly 0 is no window; a NaN fails the test and opens a new one.
+    // A window that began less than 2.0 s ago (on the monotonic clock, so a step of the wall
+    // clock neither ends nor extends it). Exactly 0 is no window; a NaN fails the test and opens
+    // a new one.
     if (t != 0 && t > -kRequestBurstWindow) {
         if (++requestBurstCount_ > kMaxBurstRequests) {
             if (enqueue)
@@ -176,9 +177,14 @@ bool RQKNSession::performRequest(const std::shared_ptr<RQKNRequest>& request, bo
         request->connect();
         return true;
     }
+    // The connect stamps the request as it starts: the monotonic clock is read at that moment.
+    const NSTimeInterval started = Clock::current().monotonic();
     request->connect();
     requestBurstCount_ = 1;
     lastRequestTime_ = request->timestamp();
+    windowStart_.reset();
+    if (lastRequestTime_)
+        windowStart_ = started;
     return true;
 }
 

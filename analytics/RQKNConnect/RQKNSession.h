@@ -108,7 +108,8 @@ class RQKNSession : public NSObject {
     bool performRequest(const std::shared_ptr<RQKNRequest>& request, bool enqueue);
 
     // The pacing state, read-only: the current window's start (null before the first request),
-    // its count, the requests waiting, and whether a flush timer is pending.
+    // its count, the requests waiting, and whether a flush timer is pending. The window is timed
+    // on the monotonic clock: a step of the wall clock neither ends nor extends it.
     const std::optional<NSDate>& lastRequestTime() const { return lastRequestTime_; }
     int requestBurstCount() const { return requestBurstCount_; }
     size_t queuedRequestCount() const { return requestQueue_.size(); }
@@ -137,6 +138,8 @@ class RQKNSession : public NSObject {
     std::optional<NSDate> expirationDate_;
     std::deque<std::shared_ptr<RQKNRequest>> requestQueue_;
     std::optional<NSDate> lastRequestTime_;
+    // The same moment on Clock::monotonic(), which times the window.
+    std::optional<NSTimeInterval> windowStart_;
     int requestBurstCount_ = 0;
     // Owned by the run loop, which keeps this session alive until the timer fires.
     std::weak_ptr<NSTimer> requestTimer_;

@@ -41,7 +41,7 @@ bool AVAudioPlayer::play() {
         return true;
     prepareToPlay();
     playing_ = true;
-    startedAt_ = Clock::current().now();
+    startedAt_ = Clock::current().monotonic();
     scheduleEnd();
     sound();
     return true;
@@ -64,14 +64,14 @@ void AVAudioPlayer::stop() {
 NSTimeInterval AVAudioPlayer::currentTime() const {
     if (!playing_)
         return position_;
-    return std::min(position_ + (Clock::current().now() - startedAt_), duration_);
+    return std::min(position_ + (Clock::current().monotonic() - startedAt_), duration_);
 }
 
 void AVAudioPlayer::setCurrentTime(NSTimeInterval time) {
     position_ = std::clamp(time, 0.0, duration_);
     if (!playing_)
         return;
-    startedAt_ = Clock::current().now();
+    startedAt_ = Clock::current().monotonic();
     cancelEnd();
     scheduleEnd();
     silence();
@@ -79,10 +79,10 @@ void AVAudioPlayer::setCurrentTime(NSTimeInterval time) {
 }
 
 void AVAudioPlayer::scheduleEnd() {
-    NSDate end = NSDate::dateWithTimeIntervalSince1970(startedAt_ + (duration_ - position_));
+    const NSTimeInterval end = startedAt_ + (duration_ - position_);
     std::weak_ptr<AVAudioPlayer> weak = retained(this);
-    end_ = NSTimer::timerWithFireDate(
-        end, 0,
+    end_ = NSTimer::timerWithTimeInterval(
+        end - Clock::current().monotonic(),
         [weak](NSTimer&) {
             if (auto player = weak.lock())
                 player->finish();

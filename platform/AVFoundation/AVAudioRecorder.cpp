@@ -127,7 +127,7 @@ bool AVAudioRecorder::record() {
     std::lock_guard lock(mutex_);
     if (!recording_) {
         recording_ = true;
-        startedAt_ = Clock::current().now();
+        startedAt_ = Clock::current().monotonic();
     }
     return true;
 }
@@ -191,5 +191,5 @@ bool AVAudioRecorder::isRecording() const {
 
 NSTimeInterval AVAudioRecorder::currentTime() const {
     std::lock_guard lock(mutex_);
-    return recording_ ? Clock::current().now() - startedAt_ : 0.0;
+    return recording_ ? Clock::current().monotonic() - startedAt_ : 0.0;
 }

@@ -289,8 +289,8 @@ bool AutomationScript::run(const Command& command) {
         const bool matches = found && *found == e.value;
         if (!matches && waits) {
             if (!waitDeadline_)
-                waitDeadline_ = NSDate::dateWithTimeIntervalSinceNow(e.limit);
-            if (NSDate::date() < *waitDeadline_) {
+                waitDeadline_ = Clock::current().monotonic() + e.limit;
+            if (Clock::current().monotonic() < *waitDeadline_) {
                 resumeAfter(kPollInterval);
                 return false;
             }

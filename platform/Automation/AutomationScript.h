@@ -75,7 +75,7 @@ class AutomationScript : public NSObject {
     std::vector<Command> commands_;
     size_t next_ = 0;
     std::unique_ptr<AutomationDriver> driver_;
-    std::optional<NSDate> waitDeadline_;
+    std::optional<NSTimeInterval> waitDeadline_;  // on Clock::monotonic()
     bool started_ = false;
     bool finished_ = false;
 };

@@ -120,7 +120,7 @@ bool MediaInput::openStream(const std::string& input, AVMediaType type, std::str
         return false;
     }
     packet_ = av_packet_alloc();
-    anchor_ = Clock::current().now();  // the source starts when it is opened
+    anchor_ = Clock::current().monotonic();  // the source starts when it is opened
     return true;
 }
 
@@ -222,15 +222,15 @@ double MediaInput::frameDuration(const AVFrame* frame) const {
 }
 
 void MediaInput::waitUntilDue(double time) {
-    double lag = Clock::current().now() - (anchor_ + time);
+    double lag = Clock::current().monotonic() - (anchor_ + time);
     if (lag > kResyncSeconds || lag < -kResyncSeconds) {
-        anchor_ = Clock::current().now() - time;
+        anchor_ = Clock::current().monotonic() - time;
         return;
     }
     std::unique_lock lock(mutex_);
     while (!stop_.load()) {
         Clock& clock = Clock::current();  // read each time: a test may install another clock
-        double left = anchor_ + time - clock.now();
+        double left = anchor_ + time - clock.monotonic();
         if (left <= 0)
             return;
         double slice = clock.isManual() ? std::min(left, kManualClockPollSeconds) : left;

@@ -176,15 +176,22 @@ bool NSRunLoop::hasSources() const {
     return !timers_.empty() || !fdSources_.empty();
 }
 
-std::optional<NSDate> NSRunLoop::nextTimerFireDate() const {
+std::optional<NSTimeInterval> NSRunLoop::nextTimerFireTime() const {
     std::lock_guard lock(mutex_);
-    std::optional<NSDate> next;
+    std::optional<NSTimeInterval> next;
     for (const auto& t : timers_) {
-        NSDate d = t->fireDate();
-        if (!next || d < *next)
-            next = d;
+        std::lock_guard timerLock(t->mutex_);
+        if (!next || t->fireTime_ < *next)
+            next = t->fireTime_;
     }
     return next;
+}
+
+std::optional<NSDate> NSRunLoop::nextTimerFireDate() const {
+    auto next = nextTimerFireTime();
+    if (!next)
+        return std::nullopt;
+    return NSDate::dateWithTimeIntervalSinceNow(*next - Clock::current().monotonic());
 }
 
 bool NSRunLoop::hasDueWork() const {
@@ -193,8 +200,8 @@ bool NSRunLoop::hasDueWork() const {
         if (!posted_.empty())
             return true;
     }
-    auto next = nextTimerFireDate();
-    return next && next->timeIntervalSince1970() <= Clock::current().now();
+    auto next = nextTimerFireTime();
+    return next && *next <= Clock::current().monotonic();
 }
 
 void NSRunLoop::removeAllSources() {
@@ -223,12 +230,13 @@ void NSRunLoop::run() {
 }
 
 void NSRunLoop::runUntilDate(NSDate date) {
-    while (Clock::current().now() < date.timeIntervalSince1970()) {
+    const NSTimeInterval end = Clock::current().monotonic() + date.timeIntervalSinceNow();
+    while (Clock::current().monotonic() < end) {
         if (stopRequests_.load() > 0) {
             --stopRequests_;
             return;
         }
-        runOnePass(date);
+        runOnePass(end);
     }
     runPending();
 }
@@ -241,10 +249,10 @@ void NSRunLoop::stop() {
 void NSRunLoop::runPending() {
     runPostedWork();
     runDueTimers();
-    waitForEvents(NSDate::dateWithTimeIntervalSince1970(Clock::current().now()));
+    waitForEvents(Clock::current().monotonic());
 }
 
-void NSRunLoop::runOnePass(std::optional<NSDate> deadline) {
+void NSRunLoop::runOnePass(std::optional<NSTimeInterval> deadline) {
     runPostedWork();
     runDueTimers();
     if (stopRequests_.load() > 0)
@@ -265,7 +273,7 @@ bool NSRunLoop::runPostedWork() {
 }
 
 void NSRunLoop::runDueTimers() {
-    const NSTimeInterval now = Clock::current().now();
+    const NSTimeInterval now = Clock::current().monotonic();
     uint64_t seqLimit;
     {
         std::lock_guard lock(mutex_);
@@ -282,7 +290,7 @@ void NSRunLoop::runDueTimers() {
             for (size_t i = 0; i < timers_.size(); ++i) {
                 auto& t = timers_[i];
                 std::lock_guard timerLock(t->mutex_);
-                NSTimeInterval fire = t->fireDate_.timeIntervalSince1970();
+                NSTimeInterval fire = t->fireTime_;
                 if (!t->action_ || fire > now || t->seq_ >= seqLimit)
                     continue;
                 if (!timer || fire < bestFire || (fire == bestFire && t->seq_ < bestSeq)) {
@@ -302,7 +310,7 @@ void NSRunLoop::runDueTimers() {
                 NSTimeInterval next = bestFire + interval;
                 if (next <= now)
                     next = bestFire + interval * (std::floor((now - bestFire) / interval) + 1);
-                timer->fireDate_ = NSDate::dateWithTimeIntervalSince1970(next);
+                timer->fireTime_ = next;
                 timer->seq_ = nextSeq_++;
             } else {
                 // Off the loop before it runs, so a nested run cannot fire it twice.
@@ -315,21 +323,21 @@ void NSRunLoop::runDueTimers() {
     }
 }
 
-void NSRunLoop::waitForEvents(std::optional<NSDate> deadline) {
+void NSRunLoop::waitForEvents(std::optional<NSTimeInterval> deadline) {
     const Clock& clock = Clock::current();
-    const NSTimeInterval now = clock.now();
+    const NSTimeInterval now = clock.monotonic();
     std::optional<NSTimeInterval> wait;  // seconds; none means until something happens
     {
         std::lock_guard lock(mutex_);
         if (!posted_.empty())
             wait = 0;
     }
-    if (auto next = nextTimerFireDate()) {
-        NSTimeInterval t = next->timeIntervalSince1970() - now;
+    if (auto next = nextTimerFireTime()) {
+        NSTimeInterval t = *next - now;
         wait = wait ? std::min(*wait, t) : t;
     }
     if (deadline) {
-        NSTimeInterval t = deadline->timeIntervalSince1970() - now;
+        NSTimeInterval t = *deadline - now;
         wait = wait ? std::min(*wait, t) : t;
     }
     int timeoutMs = -1;

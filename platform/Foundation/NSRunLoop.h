@@ -9,6 +9,9 @@
 // loop's own thread.
 // Callbacks run on the loop's thread without any lock held, so they may add and remove sources.
 //
+// Timers and the limits of runUntilDate run on the monotonic clock (Clock.h): a step of the wall
+// clock moves none of them.
+//
 // Under a manual clock a waiting loop never sleeps past a few real milliseconds, so it notices
 // when another thread moves the clock; it never moves the clock itself.
 
@@ -82,15 +85,18 @@ class NSRunLoop : public NSObject {
 
     // Runs until no timer and no descriptor source is left, or `stop`.
     void run();
-    // Runs until `date` (sources or not), or `stop`.
+    // Runs until `date` (sources or not), or `stop`: for as long as `date` lies ahead when the
+    // run starts.
     void runUntilDate(NSDate date);
     // Makes the innermost running `run`/`runUntilDate` return after the current callback.
     void stop();
 
     // One pass that does not wait: posted work, due timers, ready descriptors.
     void runPending();
-    // The fire date of the earliest valid timer, if any.
+    // The fire date of the earliest valid timer, if any, as the clocks read now.
     std::optional<NSDate> nextTimerFireDate() const;
+    // The same on the monotonic clock (Clock::monotonic).
+    std::optional<NSTimeInterval> nextTimerFireTime() const;
     bool hasSources() const;
     // Posted work waiting, or a timer whose fire date has come.
     bool hasDueWork() const;
@@ -114,11 +120,11 @@ class NSRunLoop : public NSObject {
         std::shared_ptr<FileDescriptorCallback> callback;
     };
 
-    // Runs one pass; waits at most until `deadline` when nothing is due.
-    void runOnePass(std::optional<NSDate> deadline);
+    // Runs one pass; waits at most until `deadline` (on the monotonic clock) when nothing is due.
+    void runOnePass(std::optional<NSTimeInterval> deadline);
     bool runPostedWork();
     void runDueTimers();
-    void waitForEvents(std::optional<NSDate> deadline);
+    void waitForEvents(std::optional<NSTimeInterval> deadline);
     void wake();
     void forgetTimer(NSTimer* timer);
     // The calling thread is this loop's own.

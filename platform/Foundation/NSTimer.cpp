@@ -2,9 +2,9 @@
 
 #include "platform/Foundation/NSRunLoop.h"
 
-NSTimer::NSTimer(NSDate fireDate, NSTimeInterval interval, Action action, Value userInfo,
+NSTimer::NSTimer(NSTimeInterval fireTime, NSTimeInterval interval, Action action, Value userInfo,
                  bool repeats)
-    : fireDate_(fireDate),
+    : fireTime_(fireTime),
       // As on the phone, a repeating interval of 0 or less means 0.1 ms.
       interval_(repeats && interval <= 0 ? 0.0001 : interval),
       action_(std::make_shared<Action>(std::move(action))),
@@ -13,14 +13,16 @@ NSTimer::NSTimer(NSDate fireDate, NSTimeInterval interval, Action action, Value 
 
 std::shared_ptr<NSTimer> NSTimer::timerWithFireDate(NSDate fireDate, NSTimeInterval interval,
                                                     Action action, Value userInfo, bool repeats) {
+    const NSTimeInterval fireTime = Clock::current().monotonic() + fireDate.timeIntervalSinceNow();
     return std::shared_ptr<NSTimer>(
-        new NSTimer(fireDate, interval, std::move(action), std::move(userInfo), repeats));
+        new NSTimer(fireTime, interval, std::move(action), std::move(userInfo), repeats));
 }
 
 std::shared_ptr<NSTimer> NSTimer::timerWithTimeInterval(NSTimeInterval interval, Action action,
                                                         Value userInfo, bool repeats) {
-    return timerWithFireDate(NSDate::dateWithTimeIntervalSinceNow(interval > 0 ? interval : 0),
-                             interval, std::move(action), std::move(userInfo), repeats);
+    const NSTimeInterval fireTime = Clock::current().monotonic() + (interval > 0 ? interval : 0);
+    return std::shared_ptr<NSTimer>(
+        new NSTimer(fireTime, interval, std::move(action), std::move(userInfo), repeats));
 }
 
 std::shared_ptr<NSTimer> NSTimer::scheduledTimerWithTimeInterval(NSTimeInterval interval,
@@ -73,5 +75,5 @@ void NSTimer::fire() {
 
 NSDate NSTimer::fireDate() const {
     std::lock_guard lock(mutex_);
-    return fireDate_;
+    return NSDate::dateWithTimeIntervalSinceNow(fireTime_ - Clock::current().monotonic());
 }

@@ -2,6 +2,8 @@
 // A timer of a run loop. A timer keeps its action (and so its target) alive until it is
 // invalidated; a one-shot timer invalidates itself after it fires. A repeating timer is
 // rescheduled from its fire date, not from when it ran; fire dates it missed are skipped.
+// A timer runs on the monotonic clock (Clock.h): a fire date given is turned into a wait from
+// now when the timer is made, and a step of the wall clock afterwards moves no timer.
 //
 // Threads: create and add on any thread; `invalidate` may be called from any thread and takes
 // effect before the loop's next pass (an action already running finishes). A second
@@ -50,16 +52,18 @@ class NSTimer : public NSObject {
     // Runs the action now, outside the schedule; a one-shot timer is then invalidated.
     void fire();
 
+    // The wall-clock date at which the timer will fire, as the clocks read now.
     NSDate fireDate() const;
     bool repeats() const { return repeats_; }
     const Value& userInfo() const { return userInfo_; }
 
   private:
     friend class NSRunLoop;
-    NSTimer(NSDate fireDate, NSTimeInterval interval, Action action, Value userInfo, bool repeats);
+    NSTimer(NSTimeInterval fireTime, NSTimeInterval interval, Action action, Value userInfo,
+            bool repeats);
 
     mutable std::mutex mutex_;
-    NSDate fireDate_;
+    NSTimeInterval fireTime_;  // on Clock::monotonic()
     NSTimeInterval interval_;
     std::shared_ptr<Action> action_;  // null once invalidated
     Value userInfo_;

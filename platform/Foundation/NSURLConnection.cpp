@@ -209,7 +209,7 @@ CURLcode performUntil(CURL* c, NSTimeInterval deadline) {
             result = *finished;
             break;
         }
-        const NSTimeInterval left = deadline - Clock::current().now();
+        const NSTimeInterval left = deadline - Clock::current().monotonic();
         if (left <= 0) {
             result = CURLE_OPERATION_TIMEDOUT;
             break;
@@ -312,7 +312,7 @@ std::optional<Data> NSURLConnection::sendSynchronousRequest(const NSURLRequest& 
                                                             NSHTTPURLResponse* response,
                                                             NSErrorPtr* error) {
     initialiseCurlOnce();
-    const NSTimeInterval deadline = Clock::current().now() + request.timeoutInterval();
+    const NSTimeInterval deadline = Clock::current().monotonic() + request.timeoutInterval();
     NSURLRequest current = request;
     CURLcode code = refusalOf(current.URL());
     for (int redirects = 0; code == CURLE_OK;) {

@@ -19,7 +19,7 @@ void CADisplayLink::addToRunLoop(const std::shared_ptr<NSRunLoop>& runLoop) {
             return;
         added_ = true;
         loop_ = runLoop;
-        start_ = Clock::current().now();
+        start_ = Clock::current().monotonic();
     }
     scheduleNextRefresh();
 }
@@ -33,14 +33,13 @@ void CADisplayLink::scheduleNextRefresh() {
         if (!action_ || !loop)
             return;
         // The refresh grid is fixed from the start; whole refreshes already past are skipped.
-        const NSTimeInterval now = Clock::current().now();
+        const NSTimeInterval now = Clock::current().monotonic();
         // A refresh within rounding of `now` is the one that is running.
         const double refreshes = std::floor((now - start_) / kRefreshInterval + 1e-4) + 1;
         const NSTimeInterval next = start_ + kRefreshInterval * refreshes;
         // The loop holds the timer and the timer holds the link: that keeps the link alive.
-        timer = NSTimer::timerWithFireDate(
-            NSDate::dateWithTimeIntervalSince1970(next), 0,
-            [self = retained(this)](NSTimer&) { self->refresh(); }, Value(), false);
+        timer = NSTimer::timerWithTimeInterval(
+            next - now, [self = retained(this)](NSTimer&) { self->refresh(); }, Value(), false);
         timer_ = timer;
     }
     loop->addTimer(timer);

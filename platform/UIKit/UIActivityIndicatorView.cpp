@@ -22,7 +22,7 @@ std::shared_ptr<UIActivityIndicatorView> UIActivityIndicatorView::initWithActivi
 int UIActivityIndicatorView::leadingSpoke() const {
     if (!animating_)
         return 0;
-    const double turns = Clock::current().now();
+    const double turns = Clock::current().monotonic();
     return static_cast<int>(std::fmod(std::floor(turns * kSpokes), kSpokes));
 }
 

@@ -158,7 +158,7 @@ void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
     statusBarFading_ = animated;
     if (animated) {
         statusBarFadeFrom_ = statusBarOpacity();
-        statusBarFadeStart_ = Clock::current().now();
+        statusBarFadeStart_ = Clock::current().monotonic();
     }
     statusBarHidden_ = hidden;
 }
@@ -167,7 +167,8 @@ double UIApplication::statusBarOpacity() const {
     const double target = statusBarHidden_ ? 0 : 1;
     if (!statusBarFading_)
         return target;
-    const double progress = (Clock::current().now() - statusBarFadeStart_) / kStatusBarFadeDuration;
+    const double progress =
+        (Clock::current().monotonic() - statusBarFadeStart_) / kStatusBarFadeDuration;
     if (progress >= 1 || progress < 0)
         return target;
     return statusBarFadeFrom_ + (target - statusBarFadeFrom_) * progress;

@@ -48,7 +48,7 @@ double UIView::presentationAlpha() const {
     const AlphaAnimation& a = alphaAnimation_;
     if (a.duration <= 0)
         return alpha_;
-    double progress = (Clock::current().now() - a.start) / a.duration;
+    double progress = (Clock::current().monotonic() - a.start) / a.duration;
     if (progress >= 1)
         return alpha_;
     if (progress <= 0)
@@ -79,7 +79,7 @@ void UIView::commitAnimations() {
     AnimationBlock& block = openBlock();
     if (block.depth == 0 || --block.depth > 0)
         return;
-    const double now = Clock::current().now();
+    const double now = Clock::current().monotonic();
     auto changed = std::move(block.changed);
     block.changed.clear();
     for (const auto& [weak, from] : changed) {

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,7 +18,7 @@ TEST(BeaconAtExitTest, AHostThatEndsTheSessionAndReturnsFromMainExitsNormally) {
     RefusingLoopbackPort collector;
     ProgramOutcome run = runProgram(
         Program(TILVEX_BINARY_DIR "/tests/beacon_exit_host"),
-        Environment("TILVEX_HOME=" + home.path() + " TILVEX_ANALYTICS_URL=" + collector.url("/")));
+        Environment({"TILVEX_HOME=" + home.path(), "TILVEX_ANALYTICS_URL=" + collector.url("/")}));
     EXPECT_EQ(run.signal, 0) << run.out;
     EXPECT_EQ(run.status, 0) << run.out;
     // It got as far as it should: location on and the session ended.

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "analytics/Classes/RQReachability.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The one-time application-open report to the ad network, against a loopback server.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The album and the player end to end: the tilvex program driven by a touch script, then what
 // is left in the home folder.
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The application's analytics end to end: the tilvex program records and opens the album while
 // a loopback collector takes the uploads.
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // Export end to end: the tilvex program records, opens the player and exports the recording to
 // the album and by e-mail through a touch script; then the movie, the album's copy and the
 // outbox message are read back from the home folder.

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // Faults end to end: the program killed at bad moments, a full disk during the stop, the
 // analytics cache left mid-write, a second instance on the same home, a collector that never
 // answers, links planted among the application's files. After each, a normal launch finds
@@ -82,7 +84,7 @@ class FaultTest : public ::testing::Test {
                                 << "until ls -A '" << phone_.documents() << "' | grep -qF '"
                                 << trigger << "'; do sleep 0.02; done\n"
                                 << then << "\nwait $pid\n";
-        return phone_.runScript(script, Arguments(), Launcher("sh " + launcher));
+        return phone_.runScript(script, Arguments(), Launcher({"sh", launcher}));
     }
     std::string store() const { return phone_.document("Videos.sqlite"); }
     // The analytics cache file, the only one in its folder after a normal run.
@@ -198,7 +200,7 @@ TEST_F(FaultTest, AFullDiskDuringTheStopStoresNothingAndLosesNothing) {
     ProgramOutcome run = phone_.runScript(
         "tap button\nwait 2\ntap button\n"
         "expect button.title Record\nexpect albumButton.enabled YES\nalert OK\n",
-        Arguments(), Launcher("sh " + launcher));
+        Arguments(), Launcher({"sh", launcher}));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(storedRows(store()).size(), 1u);
     EXPECT_FALSE(exists("Video_0002"));
@@ -221,7 +223,7 @@ TEST_F(FaultTest, ASoundFileThatCannotBeWrittenIsNotStored) {
         "tap button\nwait 1\ntap button\n"
         "expect alert.title Error\nexpect button.title Record\nexpect albumButton.enabled YES\n"
         "alert OK\n",
-        Arguments(), Launcher("sh " + launcher));
+        Arguments(), Launcher({"sh", launcher}));
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("Stopped"), std::string::npos) << "the recording never began\n"
                                                           << run.out;
@@ -271,7 +273,7 @@ TEST_F(FaultTest, ARecordingNeverSavedBeforeTheEndIsRestoredAtTheNextLaunch) {
         const double startedBefore = static_cast<double>(std::time(nullptr)) - referenceToUnix;
         ProgramOutcome run =
             phone_.runScript(std::string("tap button\nwait 1.3\ntap button\n") + c.afterTheStop,
-                             Arguments(), Launcher("sh " + launcher));
+                             Arguments(), Launcher({"sh", launcher}));
         const double stoppedAfter = static_cast<double>(std::time(nullptr)) - referenceToUnix + 1;
         other.release();
         EXPECT_TRUE(run.signal == c.signal || run.status == 128 + c.signal) << run.out;
@@ -333,7 +335,7 @@ TEST_F(FaultTest, KilledDuringADeleteLeavesTheWholeRowOrNone) {
                             << " -e inject=unlink,unlinkat,rmdir:signal=KILL:when=1 \"$@\"\n";
     ProgramOutcome killed = phone_.runScript(
         "tap albumButton\nwait-until table.rows 2 5\ntap edit\ndelete-row 0\nwait 5\n", Arguments(),
-        Launcher("sh " + launcher));
+        Launcher({"sh", launcher}));
     ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
     EXPECT_FALSE(exists("Audio_0002.caf")) << "the kill came before the delete began";
     expectTheFirstRecordingIntact();
@@ -517,7 +519,7 @@ TEST_F(FaultTest, KilledDuringAnAnalyticsWriteLosesNothingStored) {
                             << "while kill -0 $pid 2>/dev/null && [ ! -e '" << database
                             << "-journal' ]; do :; done\n"
                             << "kill -KILL $pid\nwait $pid\n";
-    ProgramOutcome killed = phone_.runScript(script, Arguments(), Launcher("sh " + launcher));
+    ProgramOutcome killed = phone_.runScript(script, Arguments(), Launcher({"sh", launcher}));
     ASSERT_EQ(killed.status, 128 + SIGKILL) << "no write was caught\n" << killed.out;
 
     ProgramOutcome next = phone_.runScript("tap albumButton\nexpect table.rows 1\ntap done\n");
@@ -678,7 +680,7 @@ TEST_P(CutOffWriteTest, LeavesNoHalfFileAndIsClearedAtTheNextLaunch) {
     std::string launcher = phone_.folder() / "cut-off.sh";
     std::ofstream(launcher) << "exec strace -f -qq -o /dev/null -e trace=" << c.calls
                             << " -e inject=" << c.calls << ":signal=KILL:when=1 \"$@\"\n";
-    ProgramOutcome killed = phone_.runScript(road, Arguments(), Launcher("sh " + launcher));
+    ProgramOutcome killed = phone_.runScript(road, Arguments(), Launcher({"sh", launcher}));
     ASSERT_TRUE(killed.status == 128 + SIGKILL || killed.signal == SIGKILL) << killed.out;
     // The whole file: a frame archive that reads back, or the movie of the export.
     auto expectWhole = [&] {
@@ -759,7 +761,7 @@ TEST_F(FaultTest, ARecordingRunningAtTheEndIsStoredBeforeTheUploadWaits) {
             << "i=$((i+1)); done\nkill -KILL $pid\nwait $pid\n";
         out.close();
         ProgramOutcome killed = phone.runScript(
-            c.script, Arguments("--analytics-url " + collector.url()), Launcher("sh " + launcher));
+            c.script, Arguments("--analytics-url " + collector.url()), Launcher({"sh", launcher}));
         EXPECT_EQ(killed.status, 128 + SIGKILL) << killed.out;
         EXPECT_TRUE(NSFileManager::defaultManager().fileExistsAtPath(asked))
             << "the upload at the end never reached the collector\n"

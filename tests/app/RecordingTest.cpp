@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The recording road end to end: the tilvex program driven by touch scripts in a home folder of
 // its own, then its files and its store read back.
 
@@ -170,7 +172,7 @@ TEST_F(RecordingTest, ATerminationSignalStoresTheRecordingAndEndsNormally) {
                                 << "' ]; do sleep 0.05; done\n"
                                 << "sleep 0.3; kill -" << signal << " $pid; wait $pid\n";
         ProgramOutcome run =
-            phone.runScript("tap button\nwait 60\n", Arguments(), Launcher("sh " + launcher));
+            phone.runScript("tap button\nwait 60\n", Arguments(), Launcher({"sh", launcher}));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_EQ(storedRows(phone.document("Videos.sqlite")).size(), 1u);
     }
@@ -203,7 +205,7 @@ TEST_F(RecordingTest, StressATerminationSignalAtVariedMomentsOfARecording) {
             out.close();
             runs.push_back(std::async(std::launch::async, [&phone, launcher] {
                 return phone.runScript("tap button\nwait 60\n", Arguments(),
-                                       Launcher("timeout -s KILL 30 sh " + launcher));
+                                       Launcher({"timeout", "-s", "KILL", "30", "sh", launcher}));
             }));
         }
         for (int i = 0; i < kAtOnce; ++i) {
@@ -243,7 +245,7 @@ TEST_F(RecordingTest, ACameraThatCannotBeOpenedIsNoCamera) {
             "expect alert.title Camera not available!\n"
             "alert Quit\n"
             "expect button.title never-reached\n",
-            Arguments("--camera " + camera));
+            Arguments({"--camera", camera}));
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + camera +
                                "\" cannot be opened: "),
@@ -269,7 +271,7 @@ class SilentDeviceTest : public RecordingTest {
 TEST_F(SilentDeviceTest, ACameraThatNeverAnswersIsNoCamera) {
     ProgramOutcome run = phone_.runScript(
         "expect alert.title Camera not available!\nalert Quit\nexpect button.title never-reached\n",
-        Arguments("--camera " + fifo_), Launcher(kBound));
+        Arguments({"--camera", fifo_}), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_NE(run.out.find("The camera is not available: The camera input \"" + fifo_ +
                            "\" cannot be opened: it did not answer within 5 s"),
@@ -283,7 +285,7 @@ TEST_F(SilentDeviceTest, AMicrophoneThatNeverAnswersStartsNoRecording) {
         "expect alert.title Error\n"
         "expect alert.text The sound recorder cannot record: The microphone input \"" +
             fifo_ + "\" cannot be opened: it did not answer within 5 s\nalert OK\n",
-        Arguments("--microphone " + fifo_), Launcher(kBound));
+        Arguments({"--microphone", fifo_}), Launcher(kBound));
     EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
     EXPECT_TRUE(recordingFiles().empty());
 }
@@ -298,8 +300,9 @@ TEST_F(SilentDeviceTest, ATerminationSignalEndsTheLaunchThatWaitsForTheCamera) {
                                 << "while [ ! -e '" << phone.document("Videos.sqlite")
                                 << "' ]; do sleep 0.01; done\n"
                                 << "kill -" << signal << " $pid; wait $pid\n";
-        ProgramOutcome run = phone.runScript("wait 60\n", Arguments("--camera " + fifo_),
-                                             Launcher(std::string(kBound) + "sh " + launcher));
+        ProgramOutcome run =
+            phone.runScript("wait 60\n", Arguments({"--camera", fifo_}),
+                            Launcher({"timeout", "-s", "KILL", "30", "sh", launcher}));
         EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
         EXPECT_NE(run.out.find("cannot be opened: the program is ending"), std::string::npos)
             << run.out;

@@ -45,8 +45,8 @@ TEST_F(ResourcesTest, AnObjectModelThatDoesNotReadTakesTheStoresFatalRoad) {
         if (c.model)
             std::ofstream(resources + "/Tilvex.mom") << c.model;
 
-        ProgramOutcome run = runTilvex(Environment("TILVEX_RESOURCES=" + resources),
-                                       Arguments("--home " + dir / "home" + " --script " + quit_));
+        ProgramOutcome run = runTilvex(Environment({"TILVEX_RESOURCES=" + resources}),
+                                       Arguments({"--home", dir / "home", "--script", quit_}));
         EXPECT_EQ(run.signal, SIGABRT) << run.out;
         EXPECT_NE(run.out.find("Unresolved error "), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("no readable object model (a .mom file) in " + resources),
@@ -73,13 +73,13 @@ TEST_F(ResourcesTest, AResourceFolderThatIsNotThereIsNamed) {
     const Case cases[] = {
         {"named by TILVEX_RESOURCES",
          Program(tilvexProgramPath()),
-         Environment("TILVEX_RESOURCES=" + folder_ / "gone"),
-         Arguments("--script " + quit_),
+         Environment({"TILVEX_RESOURCES=" + folder_ / "gone"}),
+         Arguments({"--script", quit_}),
          {folder_ / "gone"}},
         {"beside the program",
          Program(lonely),
          Environment("-u TILVEX_RESOURCES"),
-         Arguments("--script " + quit_),
+         Arguments({"--script", quit_}),
          {folder_ / "Resources", folder_ / "../share/tilvex"}},
         {"test_app",
          Program(self),

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The recording screen in this process, under the manual clock: the record/stop state machine,
 // the title blink and the album button, with a real store in a temporary home (on a nearly full
 // disk of its own for the store's failures).

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The player's export under the manual clock: the menu, the e-mail and album roads with their
 // progress display, a recording under one second, a failed encoding, leaving during an export,
 // a termination before the movie is written, the pasteboard road and the video editor's

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The application in its desktop window, used by hand: a virtual X display (Xvfb) of the test's
 // own, the mouse and the keyboard through the XTest extension, the window's pixels read back and
 // compared with the compositor's picture of the same moment.
@@ -534,7 +536,7 @@ class Person {
         bool filledWhole = false;
         // The panel shows the bar until 1 s after the album's report; the reads here never wait
         // for the main thread.
-        for (auto until = std::chrono::steady_clock::now() + 90s;
+        for (auto until = std::chrono::steady_clock::now() + 300s;
              std::chrono::steady_clock::now() < until && !filledWhole;
              std::this_thread::sleep_for(5ms)) {
             const std::vector<uint32_t> shown = x_->pixels();
@@ -590,7 +592,7 @@ class Person {
                          ")");
         // The album's report fills the bar and hides the panel 1 s later (with the player, when
         // it stayed).
-        for (auto until = std::chrono::steady_clock::now() + 90s;
+        for (auto until = std::chrono::steady_clock::now() + 300s;
              std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
             if (read("progressPanel", "hidden").value_or("YES") == "YES")
                 return;

@@ -24,15 +24,15 @@ void ManualClockScope::runDue() {
 
 void ManualClockScope::advance(NSTimeInterval seconds) {
     auto loop = NSRunLoop::currentRunLoop();
-    const NSTimeInterval target = clock_->now() + seconds;
+    const NSTimeInterval target = clock_->monotonic() + seconds;
     runDue();
     for (;;) {
-        auto next = loop->nextTimerFireDate();
-        if (!next || next->timeIntervalSince1970() > target)
+        auto next = loop->nextTimerFireTime();
+        if (!next || *next > target)
             break;
-        clock_->set(std::max(clock_->now(), next->timeIntervalSince1970()));
+        clock_->advance(*next - clock_->monotonic());
         runDue();
     }
-    clock_->set(target);
+    clock_->advance(target - clock_->monotonic());
     runDue();
 }

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/AVFoundation/AVAudioPlayer.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +101,23 @@ TEST_F(PlayerTest, TheEndOfTheSoundIsReportedOnceAndRewinds) {
     player->play();
     time.advance(1.0);
     EXPECT_DOUBLE_EQ(player->currentTime(), 1.0);
+}
+
+// The player keeps time by the monotonic clock: a step of the wall clock, forward past the end or
+// back, neither moves the sound's time nor ends it early or late.
+TEST_F(PlayerTest, AStepOfTheWallClockMovesNeitherTheTimeNorTheEnd) {
+    player->play();
+    time.advance(4.0);
+    for (double step : {3600.0, -7200.0}) {
+        time.clock().stepWall(step);
+        time.runDue();
+        EXPECT_DOUBLE_EQ(player->currentTime(), 4.0) << step;
+        EXPECT_TRUE(listener->finishes.empty()) << step;
+    }
+    time.advance(5.99);
+    EXPECT_TRUE(listener->finishes.empty());
+    time.advance(0.02);
+    EXPECT_EQ(listener->finishes, std::vector<bool>{true});
 }
 
 TEST_F(PlayerTest, ASeekMovesTheTimeAndTheEnd) {

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/AVFoundation/AVAudioRecorder.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/CoreGraphics/CGContext.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The machine's audio output as the phone's speaker, heard through SDL's disk driver: it writes
 // what the device plays to a file, at the device's pace.
 

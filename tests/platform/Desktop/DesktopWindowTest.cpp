@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/Desktop/DesktopWindow.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/Device/Camera.h"
 
 #include <gtest/gtest.h>

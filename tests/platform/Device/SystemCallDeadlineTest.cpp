@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The deadline for a thread's blocking system calls: a read that would wait for ever returns once
 // the deadline has passed, and one that gets its data first is left alone.
 

@@ -1,9 +1,13 @@
+// CTest labels: threads
+
 #include "platform/Foundation/NSRunLoop.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Foundation/NSThread.h"
@@ -228,6 +232,61 @@ TEST_F(RunLoopTest, StopEndsRunUntilDateAfterTheCurrentCallback) {
         0.0, [&](NSTimer&) { ++later; }, {}, false);
     loop->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(3600));
     EXPECT_EQ(later, 0);
+}
+
+// Timers, delayed calls and repeating timers wait on the monotonic clock: a step of the wall clock
+// (a correction, a person setting the time, a resume), forward past every fire date or back past
+// the start, fires nothing early and holds nothing back, while dates and fire dates follow it.
+TEST_F(RunLoopTest, AStepOfTheWallClockMovesNoTimer) {
+    auto loop = NSRunLoop::currentRunLoop();
+    auto blinker = std::make_shared<Blinker>();
+    int repeats = 0;
+    auto oneShot = NSTimer::scheduledTimerWithTimeInterval(2.0, record("one-shot"), {}, false);
+    loop->addTimer(NSTimer::timerWithFireDate(NSDate::dateWithTimeIntervalSinceNow(2.0), 0,
+                                              record("dated"), {}, false));
+    auto repeating = NSTimer::scheduledTimerWithTimeInterval(
+        1.0, [&](NSTimer&) { ++repeats; }, {}, true);
+    performSelector(blinker, &Blinker::red, 2.0);
+    for (double step : {3600.0, -7200.0}) {
+        SCOPED_TRACE(step);
+        const NSDate before = NSDate::date();
+        time.clock().stepWall(step);
+        EXPECT_DOUBLE_EQ(NSDate::date().timeIntervalSinceDate(before), step);
+        EXPECT_NEAR(oneShot->fireDate().timeIntervalSinceNow(), 2.0, 1e-6);
+        time.runDue();
+        EXPECT_TRUE(log.empty());
+        EXPECT_EQ(repeats, 0);
+        EXPECT_TRUE(blinker->calls.empty());
+    }
+    time.advance(1.0);
+    EXPECT_EQ(repeats, 1);
+    EXPECT_TRUE(log.empty());
+    time.advance(1.0);
+    EXPECT_EQ(log, (std::vector<std::string>{"one-shot", "dated"}));
+    EXPECT_EQ(blinker->calls, (std::vector<std::string>{"red"}));
+    EXPECT_EQ(repeats, 2);
+    repeating->invalidate();
+}
+
+// The limit of runUntilDate is a wait from when the run starts: a step of the wall clock past it
+// during the run does not end the run early.
+TEST_F(RunLoopTest, AStepOfTheWallClockDuringRunUntilDateDoesNotEndIt) {
+    auto loop = NSRunLoop::currentRunLoop();
+    NSTimer::scheduledTimerWithTimeInterval(
+        0.1, [&](NSTimer&) { time.clock().stepWall(3600); }, {}, false);
+    const NSTimeInterval start = time.clock().monotonic();
+    std::atomic<bool> done{false};
+    // Time passes on another thread, as it does for a waiting loop.
+    std::thread passing([&] {
+        while (!done) {
+            time.clock().advance(0.01);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    loop->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(1.0));
+    done = true;
+    passing.join();
+    EXPECT_GE(time.clock().monotonic() - start, 1.0);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/Foundation/NSUserDefaults.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // An answer far larger than any real one: what the connection keeps or delivers stays within
 // NSURLConnectionMaximumBodyLength, and the answer counts as failed.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // Redirects, followed by both kinds of request against one loopback server.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // Names under the reserved domain .invalid are never looked up: both kinds of request fail at
 // once, even where the hosts file would answer for such a name.
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/MessageUI/MFMailComposeViewController.h"
 
 #include <gtest/gtest.h>

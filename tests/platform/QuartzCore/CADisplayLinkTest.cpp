@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/QuartzCore/CADisplayLink.h"
 
 #include <gtest/gtest.h>
@@ -19,10 +21,10 @@ constexpr NSTimeInterval kRefresh = 1.0 / 60;
 class DisplayLinkTest : public ::testing::Test {
   protected:
     ManualClockScope time;
-    NSTimeInterval start = time.clock().now();
+    NSTimeInterval start = time.clock().monotonic();
     // Refresh numbers (since `start`) at which the action ran.
     std::vector<long> calls;
-    long refreshNow() { return std::lround((time.clock().now() - start) / kRefresh); }
+    long refreshNow() { return std::lround((time.clock().monotonic() - start) / kRefresh); }
 };
 
 TEST_F(DisplayLinkTest, RunsSixtyTimesPerSecondFromWhenItIsAdded) {
@@ -36,6 +38,21 @@ TEST_F(DisplayLinkTest, RunsSixtyTimesPerSecondFromWhenItIsAdded) {
     time.advance(1.0);
     EXPECT_EQ(calls.size(), 60u);
     EXPECT_FALSE(NSRunLoop::currentRunLoop()->hasSources());
+}
+
+// The refresh grid is kept on the monotonic clock: steps of the wall clock, forward and back,
+// neither skip refreshes nor hold them back.
+TEST_F(DisplayLinkTest, StepsOfTheWallClockKeepTheRefreshGrid) {
+    auto link = CADisplayLink::displayLinkWithTarget(
+        [&](CADisplayLink&) { calls.push_back(refreshNow()); });
+    link->addToRunLoop(NSRunLoop::currentRunLoop());
+    for (double step : {0.0, 3600.0, -7200.0}) {
+        time.clock().stepWall(step);
+        time.advance(0.5);
+    }
+    ASSERT_EQ(calls.size(), 90u);
+    for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(calls[i], static_cast<long>(i) + 1);
+    link->invalidate();
 }
 
 TEST_F(DisplayLinkTest, RefreshesThatPassDuringTheActionAreSkipped) {

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/SystemConfiguration/SCNetworkReachability.h"
 
 #include <arpa/inet.h>

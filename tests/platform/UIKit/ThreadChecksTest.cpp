@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The interface's main-thread checks: an entry point called from another thread ends the
 // process at once, naming the class and the call.
 

@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "platform/UIKit/UIImage.h"
 
 #include <gtest/gtest.h>
