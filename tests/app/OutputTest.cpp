@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 #include "app/Classes/output.h"
 
 extern "C" {
