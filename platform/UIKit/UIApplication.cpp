@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 
 #include "platform/Device/MediaInput.h"
 #include "platform/Foundation/Clock.h"
@@ -13,8 +14,10 @@
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UICameraPreviewView.h"
 #include "platform/UIKit/UIPasteboard.h"
 #include "platform/UIKit/UIStatusBar.h"
+#include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
@@ -126,7 +129,7 @@ void UIApplication::startScreenRefresh() {
     std::weak_ptr<UIApplication> weak = retained(this);
     refresh_ = CADisplayLink::displayLinkWithTarget([weak](CADisplayLink&) {
         if (auto application = weak.lock())
-            application->refreshScreen();
+            application->refreshScreenIfNeeded();
     });
     refresh_->addToRunLoop(NSRunLoop::mainRunLoop());
 }
@@ -138,9 +141,33 @@ void UIApplication::stopScreenRefresh() {
     refresh_.reset();
 }
 
+namespace {
+
+long minuteNow() {
+    return static_cast<long>(std::floor(Clock::current().now() / 60));
+}
+
+}  // namespace
+
+bool UIApplication::refreshScreenIfNeeded() {
+    NSThread::assertMainThread("UIApplication", __func__);
+    const bool clockMoved = statusBarOpacity() > 0 && minuteNow() != shownMinute_;
+    if (!UIView::takeScreenNeedsDisplay() && !UICameraPreviewView::drawnPreviewChanged() &&
+        !clockMoved)
+        return false;
+    refreshScreen();
+    return true;
+}
+
 void UIApplication::refreshScreen() {
     if (!compositor_)
         compositor_ = std::make_unique<Compositor>();
+    // What is marked while drawing (a running animation) shows at the next refresh.
+    UIView::takeScreenNeedsDisplay();
+    UICameraPreviewView::forgetDrawnPreviews();
+    shownMinute_ = minuteNow();
+    if (statusBarFading_ && statusBarOpacity() != (statusBarHidden_ ? 0 : 1))
+        UIView::setScreenNeedsDisplay();
     auto window = UIWindow::keyWindow();
     compositor_->compose([&](cairo_t* cr) {
         if (window)
@@ -161,6 +188,7 @@ void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
         statusBarFadeStart_ = Clock::current().now();
     }
     statusBarHidden_ = hidden;
+    UIView::setScreenNeedsDisplay();
 }
 
 double UIApplication::statusBarOpacity() const {
@@ -176,15 +204,18 @@ double UIApplication::statusBarOpacity() const {
 void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
     NSThread::assertMainThread("UIApplication", __func__);
     (void)animated;
+    if (style != statusBarStyle_)
+        UIView::setScreenNeedsDisplay();
     statusBarStyle_ = style;
 }
 
 void UIApplication::sendTouch(UITouchPhase phase, CGPoint point) {
     NSThread::assertMainThread("UIApplication", __func__);
+    UIView::setScreenNeedsDisplay();
     std::shared_ptr<UIView> view;
     if (phase == UITouchPhaseBegan) {
         touched_.reset();
-        if (isIgnoringInteractionEvents())
+        if (isIgnoringInteractionEvents() || UIViewController::isTransitionRunning())
             return;
         if (auto alert = UIAlertView::topAlert())
             view = alert;
@@ -244,16 +275,19 @@ UIKeyInput* UIApplication::keyInput() const {
 }
 
 void UIApplication::sendText(const std::string& text) {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput(); input && !text.empty())
         input->insertText(text);
 }
 
 void UIApplication::sendBackspace() {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput())
         input->deleteBackward();
 }
 
 void UIApplication::sendTab(bool backwards) {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput())
         input->moveToNextField(backwards);
 }
@@ -266,6 +300,8 @@ void UIApplication::endIgnoringInteractionEvents() {
     int count = ignoringInteraction_.load();
     while (count > 0 && !ignoringInteraction_.compare_exchange_weak(count, count - 1)) {
     }
+    // What takes typing shows its caret again.
+    UIView::setScreenNeedsDisplay();
 }
 
 void UIApplication::keepAlive(std::vector<std::shared_ptr<NSObject>> objects) {

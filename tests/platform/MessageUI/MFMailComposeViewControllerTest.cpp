@@ -210,6 +210,7 @@ TEST_F(MailComposerTest, AFingerSendsOrChoosesWhatBecomesOfTheDraft) {
         shown->setMailComposeDelegate(delegate);
         shown->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
         presenter->presentModalViewController(shown, true);
+        time.advance(UIViewController::kTransitionDuration);  // touches wait for the screen
         for (const CGPoint& at : c.taps) tap(at);
         std::vector<MFMailComposeResult> results;
         for (const auto& finish : delegate->finishes) results.push_back(finish.result);
@@ -243,6 +244,7 @@ class MailTypingTest : public MailComposerTest {
         MailComposerTest::SetUp();
         composer->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
         presenter->presentModalViewController(composer, true);
+        time.advance(UIViewController::kTransitionDuration);  // touches wait for the screen
     }
     void TearDown() override {
         UIPasteboard::generalPasteboard()->setItems({});

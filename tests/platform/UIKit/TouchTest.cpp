@@ -13,7 +13,9 @@
 #include "platform/UIKit/UILabel.h"
 #include "platform/UIKit/UISlider.h"
 #include "platform/UIKit/UIToolbar.h"
+#include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/support/RunLoopTesting.h"
 
 namespace {
 
@@ -221,6 +223,50 @@ TEST_F(TouchTest, NoTouchBeginsWhileTheApplicationIgnoresInteraction) {
     EXPECT_TRUE(listener->events.empty());
     tap({85, 420});
     EXPECT_EQ(listener->events, (std::vector<std::string>{"button down", "button upInside"}));
+}
+
+TEST_F(TouchTest, NoTouchBeginsWhileAControllerIsPresentedOrDismissedWithAnimation) {
+    ManualClockScope time;
+    auto presenter = std::make_shared<UIViewController>();
+    window->addSubview(presenter->view());
+    window->addSubview(button);
+    auto shown = std::make_shared<UIViewController>();
+    auto shownButton = UIButton::buttonWithType(UIButtonTypeRoundedRect);
+    shownButton->setFrame(button->frame());
+    shown->view()->addSubview(shownButton);
+    listener->listen(shownButton, "shown");
+    const std::vector<std::string> taken = {"shown down", "shown upInside"};
+
+    // The second click of a double-click on the button lands while the new screen comes in.
+    tap({85, 420});
+    presenter->presentModalViewController(shown, true);
+    listener->events.clear();
+    tap({85, 420});
+    time.advance(UIViewController::kTransitionDuration / 2);
+    tap({85, 420});
+    EXPECT_TRUE(listener->events.empty());
+    time.advance(UIViewController::kTransitionDuration / 2);
+    tap({85, 420});
+    EXPECT_EQ(listener->events, taken);
+
+    listener->events.clear();
+    presenter->dismissModalViewControllerAnimated(true);
+    tap({85, 420});
+    EXPECT_TRUE(listener->events.empty());
+    time.advance(UIViewController::kTransitionDuration);
+    tap({85, 420});
+    EXPECT_EQ(listener->events, (std::vector<std::string>{"button down", "button upInside"}));
+
+    // Without animation the screen is there at once; the automation's taps are no touches.
+    presenter->presentModalViewController(shown, false);
+    listener->events.clear();
+    tap({85, 420});
+    EXPECT_EQ(listener->events, taken);
+    presenter->dismissModalViewControllerAnimated(true);
+    presenter->presentModalViewController(shown, true);
+    listener->events.clear();
+    EXPECT_TRUE(shownButton->tap());
+    EXPECT_EQ(listener->events, taken);
 }
 
 }  // namespace
