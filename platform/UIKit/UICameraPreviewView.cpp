@@ -14,8 +14,7 @@ void UICameraPreviewView::forgetDrawnPreviews() {
 namespace {
 
 bool samePicture(const CameraPicture& a, const CameraPicture& b) {
-    return a.width == b.width && a.height == b.height && a.stride == b.stride &&
-           a.bytes == b.bytes;
+    return a.width == b.width && a.height == b.height && a.stride == b.stride && a.bytes == b.bytes;
 }
 
 }  // namespace
