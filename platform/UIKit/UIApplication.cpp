@@ -65,6 +65,7 @@ void UIApplication::finishLaunching() {
 void UIApplication::resignActive() {
     NSThread::assertMainThread("UIApplication", __func__);
     auto self = retained(this);
+    active_ = false;
     if (auto delegate = delegate_)
         delegate->applicationWillResignActive(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
@@ -74,6 +75,8 @@ void UIApplication::resignActive() {
 void UIApplication::becomeActive() {
     NSThread::assertMainThread("UIApplication", __func__);
     auto self = retained(this);
+    active_ = true;
+    UIView::setScreenNeedsDisplay();
     if (auto delegate = delegate_)
         delegate->applicationDidBecomeActive(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
@@ -151,6 +154,9 @@ long minuteNow() {
 
 bool UIApplication::refreshScreenIfNeeded() {
     NSThread::assertMainThread("UIApplication", __func__);
+    // The phone's screen is off: what changes shows when the application is back.
+    if (!active_)
+        return false;
     const bool clockMoved = statusBarOpacity() > 0 && minuteNow() != shownMinute_;
     if (!UIView::takeScreenNeedsDisplay() && !UICameraPreviewView::drawnPreviewChanged() &&
         !clockMoved)

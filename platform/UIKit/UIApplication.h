@@ -79,7 +79,8 @@ class UIApplication : public NSObject, public UINibConnectable {
     // Composes the screen where something on it changed since the last composition: a view was
     // marked (UIView::setNeedsDisplay, which animations keep doing while they run), a camera
     // preview drawn has a new picture, the status bar fades or its clock shows another minute.
-    // True when it composed. A still screen costs a few checks.
+    // Nothing while the application is not active (its screen is off), until it becomes active
+    // again. True when it composed. A still screen costs a few checks.
     bool refreshScreenIfNeeded();
     // Composes the screen now: the key window, the status bar, then the sheets and alerts on
     // screen.
@@ -141,6 +142,7 @@ class UIApplication : public NSObject, public UINibConnectable {
     std::unique_ptr<Compositor> compositor_;
     std::shared_ptr<CADisplayLink> refresh_;
     NSRunLoop::FileDescriptorSource signalSource_;
+    bool active_ = true;  // between resignActive and becomeActive: false
     bool terminated_ = false;
     bool runsMainLoop_ = false;
     int exitStatus_ = 0;

@@ -131,6 +131,16 @@ TEST_F(ScreenRefreshTest, TheStatusBarClockComposesWhenItsMinuteChanges) {
     application->setStatusBarHidden(false, false);
 }
 
+TEST_F(ScreenRefreshTest, NothingIsComposedWhileTheScreenIsOffAndTheChangesShowOnItsReturn) {
+    application->resignActive();
+    label->setText("Stored");
+    time.advance(120);
+    EXPECT_FALSE(composes());
+    application->becomeActive();
+    EXPECT_TRUE(composes());
+    EXPECT_TRUE(settles());
+}
+
 TEST_F(ScreenRefreshTest, APressedButtonIsDrawnDarkerUntilTheFingerLeavesIt) {
     auto pixelAt = [](int x, int y) {
         CGImageRef picture = Screen::mainScreen().lastComposed();
