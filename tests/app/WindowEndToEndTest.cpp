@@ -49,6 +49,7 @@ extern "C" {
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
+#include "platform/UIKit/UIViewController.h"
 #include "tests/app/StoredRecordings.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/app/XDisplay.h"
@@ -287,9 +288,11 @@ class Person {
             return;
 
         // The second click lands where the album's rows come in.
-        const CGPoint videos = centreOf("albumButton");
-        click(videos);
-        click(videos);
+        pointerTo(centreOf("albumButton"));
+        for (bool down : {true, false, true, false}) {
+            x_->pressButton(down);
+            std::this_thread::sleep_for(40ms);
+        }
         if (!waitFor("table", "rows", "12"))
             return;
         std::this_thread::sleep_for(1s);
@@ -666,7 +669,18 @@ class Person {
         x_->movePointer(static_cast<int>(point.x * 2), static_cast<int>(point.y * 2));
         std::this_thread::sleep_for(40ms);
     }
+    // A person presses once the screen has come in: the phone takes no touch while a screen
+    // is presented, dismissed, pushed or popped with animation.
     void press(CGPoint point) {
+        auto comingIn = [] {
+            return readOnMain([] {
+                       return std::string(UIViewController::isTransitionRunning() ? "yes" : "");
+                   }) == "yes";
+        };
+        for (auto until = std::chrono::steady_clock::now() + 5s;
+             comingIn() && std::chrono::steady_clock::now() < until;
+             std::this_thread::sleep_for(20ms)) {
+        }
         pointerTo(point);
         x_->pressButton(true);
         std::this_thread::sleep_for(40ms);
