@@ -116,6 +116,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   application->sendTouch(UITouchPhaseBegan, CGPointMake(1, 1));
                               };
                           }},
+        OffMainThreadCase{"refreshScreenIfNeeded", "UIApplication::refreshScreenIfNeeded",
+                          [] {
+                              return [application = UIApplication::sharedApplication()] {
+                                  application->refreshScreenIfNeeded();
+                              };
+                          }},
         OffMainThreadCase{"becomeActive", "UIApplication::becomeActive",
                           [] {
                               return [application = UIApplication::sharedApplication()] {
