@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,38 @@ TEST_F(TouchTest, NoTouchBeginsWhileAControllerIsPresentedOrDismissedWithAnimati
     listener->events.clear();
     EXPECT_TRUE(shownButton->tap());
     EXPECT_EQ(listener->events, taken);
+}
+
+TEST_F(TouchTest, ATouchAtAnyMomentOfAnAnimatedTransitionGoesNowhere) {
+    ManualClockScope time;
+    auto presenter = std::make_shared<UIViewController>();
+    window->addSubview(presenter->view());
+    window->addSubview(button);
+    auto shown = std::make_shared<UIViewController>();
+    // Each leaves the button uncovered with the transition's time running from now.
+    const std::vector<std::pair<const char*, std::function<void()>>> transitions = {
+        {"presented",
+         [&] {
+             presenter->presentModalViewController(shown, true);
+             presenter->dismissModalViewControllerAnimated(false);
+         }},
+        {"dismissed",
+         [&] {
+             presenter->presentModalViewController(shown, false);
+             presenter->dismissModalViewControllerAnimated(true);
+         }},
+    };
+    for (const auto& [what, transition] : transitions) {
+        for (double share : {0.0, 0.25, 0.5, 0.75, 0.99, 1.01, 1.5}) {
+            transition();
+            time.advance(UIViewController::kTransitionDuration * share);
+            listener->events.clear();
+            tap({85, 420});
+            EXPECT_EQ(listener->events.empty(), share < 1)
+                << what << ", " << share << " of the transition passed";
+            time.advance(UIViewController::kTransitionDuration);
+        }
+    }
 }
 
 }  // namespace
