@@ -45,8 +45,16 @@ void UIImagePickerController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
     if (sourceType_ == UIImagePickerControllerSourceTypeCamera)
         openCamera();
+    if (camera_)
+        camera_->setPaused(false);
     if (preview_)
         preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
+}
+
+void UIImagePickerController::viewWillDisappear(bool animated) {
+    UIViewController::viewWillDisappear(animated);
+    if (camera_)
+        camera_->setPaused(true);
 }
 
 void UIImagePickerController::openCamera() {

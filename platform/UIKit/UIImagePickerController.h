@@ -1,7 +1,8 @@
 #pragma once
 // The image picker. With the camera source it shows the camera's live picture full screen and,
 // above it, the camera overlay view; the camera is opened from the device's camera setting when
-// the picker first appears and closed when the picker goes. The camera controls themselves are
+// the picker first appears, paused while a screen the picker presents covers it, and closed
+// when the picker goes. The camera controls themselves are
 // not drawn (`showsCameraControls` is kept only as a setting).
 //
 // Threads: main thread only. The picker retains its overlay view; its delegate is not retained.
@@ -57,6 +58,8 @@ class UIImagePickerController : public UIViewController {
 
     void loadView() override;
     void viewWillAppear(bool animated) override;
+    // Covered by a screen it presents, the picker pauses its camera until it appears again.
+    void viewWillDisappear(bool animated) override;
 
   private:
     void openCamera();

@@ -83,6 +83,26 @@ TEST(CameraPacingTest, GeneratedPicturesComeAtTheirTimeOnTheClock) {
     EXPECT_EQ(camera->newestPicture()->number, 6u);
 }
 
+TEST(CameraPauseTest, APausedCameraTakesNoPicturesAndGoesOnWhenResumed) {
+    auto camera = Camera::open("lavfi:testsrc2=size=32x24:rate=30");
+    ASSERT_NE(camera, nullptr);
+    auto first = camera->waitForPicture(0, kPatience);
+    ASSERT_NE(first, nullptr);
+    camera->setPaused(true);
+    EXPECT_TRUE(camera->isPaused());
+    // At most the picture under way when it paused comes.
+    auto last = camera->waitForPicture(first->number, 0.3);
+    const uint64_t paused = last ? last->number : first->number;
+    EXPECT_EQ(camera->waitForPicture(paused, 0.3), nullptr);
+    EXPECT_EQ(camera->newestPicture()->number, paused);
+    camera->setPaused(false);
+    EXPECT_NE(camera->waitForPicture(paused, kPatience), nullptr);
+
+    // A camera destroyed while paused ends at once.
+    camera->setPaused(true);
+    camera.reset();
+}
+
 TEST(CameraOpenTest, InputsWithoutAPictureFailWithAReason) {
     struct Case {
         const char* input;
