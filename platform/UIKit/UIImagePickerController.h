@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/Device/Camera.h"
+#include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/UIKit/UIViewController.h"
 
 enum UIImagePickerControllerSourceType {
@@ -58,11 +59,14 @@ class UIImagePickerController : public UIViewController {
 
     void loadView() override;
     void viewWillAppear(bool animated) override;
-    // Covered by a screen it presents, the picker pauses its camera until it appears again.
+    // Covered by a screen it presents, or while the application is not active (the phone's
+    // screen is off), the picker pauses its camera until it shows it again.
     void viewWillDisappear(bool animated) override;
 
   private:
     void openCamera();
+    // The camera works while the picker shows it and the application is active.
+    void followActivity(const NSNotification& notification);
 
     UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceTypePhotoLibrary;
     std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
@@ -70,4 +74,5 @@ class UIImagePickerController : public UIViewController {
     std::shared_ptr<UICameraPreviewView> preview_;
     std::shared_ptr<Camera> camera_;
     bool triedCamera_ = false;
+    bool shown_ = false;  // appeared and not covered
 };

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/Device/DeviceSettings.h"
+#include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
 
-TEST(UIImagePickerControllerTest, TheCameraPausesWhileAPresentedScreenCoversThePicker) {
+TEST(UIImagePickerControllerTest, TheCameraPausesWhileCoveredOrWhileTheScreenIsOff) {
     DeviceSettings settings = DeviceSettings::current();
     settings.camera = "lavfi:color=c=0x336699:size=32x24:rate=30";
     DeviceSettings::install(settings);
@@ -28,6 +29,19 @@ TEST(UIImagePickerControllerTest, TheCameraPausesWhileAPresentedScreenCoversTheP
     picker->presentModalViewController(album, true);
     EXPECT_TRUE(camera->isPaused());
     picker->dismissModalViewControllerAnimated(true);
+    EXPECT_FALSE(camera->isPaused());
+
+    // The phone's screen off, then on again; covered meanwhile, it stays paused.
+    auto application = UIApplication::sharedApplication();
+    application->resignActive();
+    EXPECT_TRUE(camera->isPaused());
+    application->becomeActive();
+    EXPECT_FALSE(camera->isPaused());
+    picker->presentModalViewController(album, false);
+    application->resignActive();
+    application->becomeActive();
+    EXPECT_TRUE(camera->isPaused());
+    picker->dismissModalViewControllerAnimated(false);
     EXPECT_FALSE(camera->isPaused());
 
     root->dismissModalViewControllerAnimated(false);
