@@ -90,11 +90,15 @@ TEST(CameraPauseTest, APausedCameraTakesNoPicturesAndGoesOnWhenResumed) {
     ASSERT_NE(first, nullptr);
     camera->setPaused(true);
     EXPECT_TRUE(camera->isPaused());
-    // At most the picture under way when it paused comes.
-    auto last = camera->waitForPicture(first->number, 0.3);
-    const uint64_t paused = last ? last->number : first->number;
-    EXPECT_EQ(camera->waitForPicture(paused, 0.3), nullptr);
-    EXPECT_EQ(camera->newestPicture()->number, paused);
+    // The picture under way when it paused may still come; then no more.
+    uint64_t paused = camera->newestPicture()->number;
+    int more = 0;
+    while (auto later = camera->waitForPicture(paused, 0.5)) {
+        paused = later->number;
+        if (++more > 3)
+            break;
+    }
+    EXPECT_LE(more, 1);
     camera->setPaused(false);
     EXPECT_NE(camera->waitForPicture(paused, kPatience), nullptr);
 
