@@ -23,6 +23,11 @@ Camera::Camera(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {
 }
 
 Camera::~Camera() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    resumed_.notify_all();
     input_->requestStop();
     thread_.join();
     sws_freeContext(scaler_);
@@ -41,10 +46,29 @@ std::shared_ptr<const CameraPicture> Camera::waitForPicture(uint64_t after,
     return newest_ && newest_->number > after ? newest_ : nullptr;
 }
 
+void Camera::setPaused(bool paused) {
+    {
+        std::lock_guard lock(mutex_);
+        paused_ = paused;
+    }
+    resumed_.notify_all();
+}
+
+bool Camera::isPaused() const {
+    std::lock_guard lock(mutex_);
+    return paused_;
+}
+
+bool Camera::waitWhilePaused() {
+    std::unique_lock lock(mutex_);
+    resumed_.wait(lock, [&] { return !paused_ || stopping_; });
+    return !stopping_;
+}
+
 void Camera::capture() {
     AVFrame* frame = av_frame_alloc();
     uint64_t number = 0;
-    while (input_->nextFrame(frame)) {
+    while (waitWhilePaused() && input_->nextFrame(frame)) {
         auto picture = convert(frame, number + 1);
         av_frame_unref(frame);
         if (!picture)

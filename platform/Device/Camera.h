@@ -45,10 +45,16 @@ class Camera {
     // returns it, or nullptr when none came (the input ended or failed, or the time ran out).
     std::shared_ptr<const CameraPicture> waitForPicture(uint64_t after,
                                                         NSTimeInterval timeout) const;
+    // While paused (nothing shows its picture) the camera reads and converts nothing; the
+    // newest picture stays. Resumed, it goes on from the input's present moment.
+    void setPaused(bool paused);
+    bool isPaused() const;
 
   private:
     explicit Camera(std::unique_ptr<MediaInput> input);
     void capture();
+    // False once the camera is being destroyed.
+    bool waitWhilePaused();
     std::shared_ptr<const CameraPicture> convert(const AVFrame* frame, uint64_t number);
 
     std::unique_ptr<MediaInput> input_;
@@ -56,7 +62,10 @@ class Camera {
 
     mutable std::mutex mutex_;
     mutable std::condition_variable published_;
+    std::condition_variable resumed_;
     std::shared_ptr<const CameraPicture> newest_;
     bool ended_ = false;
+    bool paused_ = false;
+    bool stopping_ = false;
     std::thread thread_;
 };

@@ -54,6 +54,7 @@ void UIActionSheet::showFromToolbar(const std::shared_ptr<UIView>& toolbar) {
     if (isVisible())
         return;
     shownSheets().push_back(retained(this));
+    setNeedsDisplay();
 }
 
 bool UIActionSheet::isVisible() const {
@@ -70,6 +71,7 @@ void UIActionSheet::dismissWithClickedButtonIndex(int buttonIndex, bool animated
     sheets.erase(std::remove_if(sheets.begin(), sheets.end(),
                                 [this](const auto& sheet) { return sheet.get() == this; }),
                  sheets.end());
+    setNeedsDisplay();
 }
 
 bool UIActionSheet::pressButtonAtIndex(int buttonIndex) {

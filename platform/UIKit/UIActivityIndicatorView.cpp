@@ -28,6 +28,8 @@ int UIActivityIndicatorView::leadingSpoke() const {
 
 void UIActivityIndicatorView::drawContent(cairo_t* cr) {
     UIView::drawContent(cr);
+    if (animating_)
+        setNeedsDisplay();  // the wheel turns on
     if (!animating_ && hidesWhenStopped_)
         return;
     const CGRect b = bounds();

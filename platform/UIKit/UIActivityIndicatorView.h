@@ -23,10 +23,19 @@ class UIActivityIndicatorView : public UIView {
         UIActivityIndicatorViewStyle style);
 
     UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return style_; }
-    void startAnimating() { animating_ = true; }
-    void stopAnimating() { animating_ = false; }
+    void startAnimating() {
+        animating_ = true;
+        setNeedsDisplay();
+    }
+    void stopAnimating() {
+        animating_ = false;
+        setNeedsDisplay();
+    }
     bool isAnimating() const { return animating_; }
-    void setHidesWhenStopped(bool hides) { hidesWhenStopped_ = hides; }
+    void setHidesWhenStopped(bool hides) {
+        hidesWhenStopped_ = hides;
+        setNeedsDisplay();
+    }
 
     // The spoke drawn brightest now, 0 (twelve o'clock) to 11 clockwise; 0 while stopped.
     int leadingSpoke() const;

@@ -44,6 +44,7 @@ std::string UIAlertView::buttonTitleAtIndex(int index) const {
 
 int UIAlertView::addButtonWithTitle(const std::string& title) {
     buttons_.push_back(title);
+    setNeedsDisplay();
     return numberOfButtons() - 1;
 }
 
@@ -52,6 +53,7 @@ void UIAlertView::show() {
     if (isVisible())
         return;
     shownAlerts().push_back(retained(this));
+    setNeedsDisplay();
 }
 
 bool UIAlertView::isVisible() const {
@@ -68,6 +70,7 @@ void UIAlertView::dismissWithClickedButtonIndex(int buttonIndex, bool animated) 
     alerts.erase(std::remove_if(alerts.begin(), alerts.end(),
                                 [this](const auto& alert) { return alert.get() == this; }),
                  alerts.end());
+    setNeedsDisplay();
 }
 
 bool UIAlertView::pressButtonAtIndex(int buttonIndex) {

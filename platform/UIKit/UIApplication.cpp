@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 
 #include "platform/Device/MediaInput.h"
 #include "platform/Foundation/Clock.h"
@@ -13,8 +14,10 @@
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIAlertView.h"
+#include "platform/UIKit/UICameraPreviewView.h"
 #include "platform/UIKit/UIPasteboard.h"
 #include "platform/UIKit/UIStatusBar.h"
+#include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
 
 namespace {
@@ -62,6 +65,7 @@ void UIApplication::finishLaunching() {
 void UIApplication::resignActive() {
     NSThread::assertMainThread("UIApplication", __func__);
     auto self = retained(this);
+    active_ = false;
     if (auto delegate = delegate_)
         delegate->applicationWillResignActive(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
@@ -71,6 +75,8 @@ void UIApplication::resignActive() {
 void UIApplication::becomeActive() {
     NSThread::assertMainThread("UIApplication", __func__);
     auto self = retained(this);
+    active_ = true;
+    UIView::setScreenNeedsDisplay();
     if (auto delegate = delegate_)
         delegate->applicationDidBecomeActive(this);
     NSNotificationCenter::defaultCenter().postNotificationName(
@@ -126,7 +132,7 @@ void UIApplication::startScreenRefresh() {
     std::weak_ptr<UIApplication> weak = retained(this);
     refresh_ = CADisplayLink::displayLinkWithTarget([weak](CADisplayLink&) {
         if (auto application = weak.lock())
-            application->refreshScreen();
+            application->refreshScreenIfNeeded();
     });
     refresh_->addToRunLoop(NSRunLoop::mainRunLoop());
 }
@@ -138,9 +144,36 @@ void UIApplication::stopScreenRefresh() {
     refresh_.reset();
 }
 
+namespace {
+
+long minuteNow() {
+    return static_cast<long>(std::floor(Clock::current().now() / 60));
+}
+
+}  // namespace
+
+bool UIApplication::refreshScreenIfNeeded() {
+    NSThread::assertMainThread("UIApplication", __func__);
+    // The phone's screen is off: what changes shows when the application is back.
+    if (!active_)
+        return false;
+    const bool clockMoved = statusBarOpacity() > 0 && minuteNow() != shownMinute_;
+    if (!UIView::takeScreenNeedsDisplay() && !UICameraPreviewView::drawnPreviewChanged() &&
+        !clockMoved)
+        return false;
+    refreshScreen();
+    return true;
+}
+
 void UIApplication::refreshScreen() {
     if (!compositor_)
         compositor_ = std::make_unique<Compositor>();
+    // What is marked while drawing (a running animation) shows at the next refresh.
+    UIView::takeScreenNeedsDisplay();
+    UICameraPreviewView::forgetDrawnPreviews();
+    shownMinute_ = minuteNow();
+    if (statusBarFading_ && statusBarOpacity() != (statusBarHidden_ ? 0 : 1))
+        UIView::setScreenNeedsDisplay();
     auto window = UIWindow::keyWindow();
     compositor_->compose([&](cairo_t* cr) {
         if (window)
@@ -161,6 +194,7 @@ void UIApplication::setStatusBarHidden(bool hidden, bool animated) {
         statusBarFadeStart_ = Clock::current().monotonic();
     }
     statusBarHidden_ = hidden;
+    UIView::setScreenNeedsDisplay();
 }
 
 double UIApplication::statusBarOpacity() const {
@@ -177,15 +211,18 @@ double UIApplication::statusBarOpacity() const {
 void UIApplication::setStatusBarStyle(UIStatusBarStyle style, bool animated) {
     NSThread::assertMainThread("UIApplication", __func__);
     (void)animated;
+    if (style != statusBarStyle_)
+        UIView::setScreenNeedsDisplay();
     statusBarStyle_ = style;
 }
 
 void UIApplication::sendTouch(UITouchPhase phase, CGPoint point) {
     NSThread::assertMainThread("UIApplication", __func__);
+    UIView::setScreenNeedsDisplay();
     std::shared_ptr<UIView> view;
     if (phase == UITouchPhaseBegan) {
         touched_.reset();
-        if (isIgnoringInteractionEvents())
+        if (isIgnoringInteractionEvents() || UIViewController::isTransitionRunning())
             return;
         if (auto alert = UIAlertView::topAlert())
             view = alert;
@@ -245,16 +282,19 @@ UIKeyInput* UIApplication::keyInput() const {
 }
 
 void UIApplication::sendText(const std::string& text) {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput(); input && !text.empty())
         input->insertText(text);
 }
 
 void UIApplication::sendBackspace() {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput())
         input->deleteBackward();
 }
 
 void UIApplication::sendTab(bool backwards) {
+    UIView::setScreenNeedsDisplay();
     if (auto* input = keyInput())
         input->moveToNextField(backwards);
 }
@@ -267,6 +307,8 @@ void UIApplication::endIgnoringInteractionEvents() {
     int count = ignoringInteraction_.load();
     while (count > 0 && !ignoringInteraction_.compare_exchange_weak(count, count - 1)) {
     }
+    // What takes typing shows its caret again.
+    UIView::setScreenNeedsDisplay();
 }
 
 void UIApplication::keepAlive(std::vector<std::shared_ptr<NSObject>> objects) {

@@ -73,9 +73,15 @@ class UIApplication : public NSObject, public UINibConnectable {
     // at once (MediaInput::abandonOpening), so a launch that waits for a device goes on to the run
     // loop.
     void handleTerminationSignals();
-    // Composes the screen at every display refresh on the main run loop, until stopped.
+    // Runs refreshScreenIfNeeded at every display refresh on the main run loop, until stopped.
     void startScreenRefresh();
     void stopScreenRefresh();
+    // Composes the screen where something on it changed since the last composition: a view was
+    // marked (UIView::setNeedsDisplay, which animations keep doing while they run), a camera
+    // preview drawn has a new picture, the status bar fades or its clock shows another minute.
+    // Nothing while the application is not active (its screen is off), until it becomes active
+    // again. True when it composed. A still screen costs a few checks.
+    bool refreshScreenIfNeeded();
     // Composes the screen now: the key window, the status bar, then the sheets and alerts on
     // screen.
     void refreshScreen();
@@ -92,11 +98,13 @@ class UIApplication : public NSObject, public UINibConnectable {
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
     void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
 
-    // A person's finger at `point` of the screen (points). A touch that begins goes to the
+    // A person's finger at `point` of the screen (points); the screen is marked as changed by
+    // it, as by typing. A touch that begins goes to the
     // topmost alert on screen, else to the topmost action sheet, else to the view under the
     // point in the key window (UIView::hitTest, then up its superviews to the first that takes
     // it); its moves and its end go to the same view. A touch that begins while the application
-    // ignores interaction events goes nowhere.
+    // ignores interaction events, or while a view controller's transition runs
+    // (UIViewController::isTransitionRunning), goes nowhere.
     void sendTouch(UITouchPhase phase, CGPoint point);
 
     // A person's typing. It goes to keyInput(), the view that takes typing; with none, it goes
@@ -113,7 +121,10 @@ class UIApplication : public NSObject, public UINibConnectable {
     // Touches are ignored from a begin until its matching end (the calls nest). While ignoring,
     // a person's taps and presses (UIControl::tap, sheet and composer buttons) are refused.
     // Safe from any thread.
-    void beginIgnoringInteractionEvents() { ignoringInteraction_.fetch_add(1); }
+    void beginIgnoringInteractionEvents() {
+        ignoringInteraction_.fetch_add(1);
+        UIView::setScreenNeedsDisplay();
+    }
     // An end without a begin does nothing.
     void endIgnoringInteractionEvents();
     bool isIgnoringInteractionEvents() const { return ignoringInteraction_.load() > 0; }
@@ -131,6 +142,7 @@ class UIApplication : public NSObject, public UINibConnectable {
     std::unique_ptr<Compositor> compositor_;
     std::shared_ptr<CADisplayLink> refresh_;
     NSRunLoop::FileDescriptorSource signalSource_;
+    bool active_ = true;  // between resignActive and becomeActive: false
     bool terminated_ = false;
     bool runsMainLoop_ = false;
     int exitStatus_ = 0;
@@ -140,6 +152,7 @@ class UIApplication : public NSObject, public UINibConnectable {
     bool statusBarFading_ = false;
     UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;
     bool idleTimerDisabled_ = false;
+    long shownMinute_ = -1;  // the status bar's clock in the last composition
     std::atomic<int> ignoringInteraction_{0};
     std::weak_ptr<UIView> touched_;  // the view of the touch under way
 };

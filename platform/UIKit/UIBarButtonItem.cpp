@@ -55,6 +55,7 @@ std::shared_ptr<UIBarButtonItem> UIBarButtonItem::initWithTitle(std::string titl
 
 void UIBarButtonItem::setSystemItem(UIBarButtonSystemItem item) {
     systemItem_ = item;
+    UIView::setScreenNeedsDisplay();
     auto it = systemItems().find(item);
     if (it == systemItems().end())
         return;

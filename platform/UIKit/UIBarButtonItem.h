@@ -18,6 +18,7 @@
 
 #include "platform/CoreGraphics/CGGeometry.h"
 #include "platform/UIKit/UINibConnectable.h"
+#include "platform/UIKit/UIView.h"
 
 enum UIBarButtonSystemItem {
     UIBarButtonSystemItemDone = 0,
@@ -57,14 +58,26 @@ class UIBarButtonItem : public NSObject, public UINibConnectable {
     int systemItem() const { return systemItem_; }
     bool isSpace() const;
     const std::string& title() const { return title_; }
-    void setTitle(std::string title) { title_ = std::move(title); }
+    void setTitle(std::string title) {
+        title_ = std::move(title);
+        UIView::setScreenNeedsDisplay();
+    }
     UIBarButtonItemStyle style() const { return style_; }
-    void setStyle(UIBarButtonItemStyle style) { style_ = style; }
+    void setStyle(UIBarButtonItemStyle style) {
+        style_ = style;
+        UIView::setScreenNeedsDisplay();
+    }
     // The width of a fixed space (0 for other items: their content decides).
     double width() const { return width_; }
-    void setWidth(double width) { width_ = width; }
+    void setWidth(double width) {
+        width_ = width;
+        UIView::setScreenNeedsDisplay();
+    }
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled) { enabled_ = enabled; }
+    void setEnabled(bool enabled) {
+        enabled_ = enabled;
+        UIView::setScreenNeedsDisplay();
+    }
     const std::string& name() const { return name_; }
     void setName(std::string name) { name_ = std::move(name); }
 

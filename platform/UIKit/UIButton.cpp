@@ -24,6 +24,7 @@ std::optional<T> UIButton::lookUp(const std::map<unsigned, T>& values, unsigned 
 
 void UIButton::setTitle(const std::string& title, unsigned state) {
     titles_[state] = title;
+    setNeedsDisplay();
 }
 
 std::string UIButton::titleForState(unsigned state) const {
@@ -32,6 +33,7 @@ std::string UIButton::titleForState(unsigned state) const {
 
 void UIButton::setTitleColor(UIColor color, unsigned state) {
     titleColors_[state] = color;
+    setNeedsDisplay();
 }
 
 UIColor UIButton::titleColorForState(unsigned state) const {
@@ -40,6 +42,7 @@ UIColor UIButton::titleColorForState(unsigned state) const {
 
 void UIButton::setBackgroundImage(const std::shared_ptr<UIImage>& image, unsigned state) {
     backgroundImages_[state] = image;
+    setNeedsDisplay();
 }
 
 std::shared_ptr<UIImage> UIButton::backgroundImageForState(unsigned state) const {
@@ -65,9 +68,19 @@ void UIButton::drawContent(cairo_t* cr) {
     // A disabled button shows faded.
     if (!isEnabled())
         cairo_push_group(cr);
+    cairo_push_group(cr);
     UIView::drawContent(cr);
     if (auto image = currentBackgroundImage())
         drawImageInRect(cr, *image, bounds());
+    cairo_pattern_t* background = cairo_pop_group(cr);
+    cairo_set_source(cr, background);
+    cairo_paint(cr);
+    if (isHighlighted() && !backgroundImages_.contains(UIControlStateHighlighted)) {
+        // Darkens only where the background drew.
+        cairo_set_source_rgba(cr, 0, 0, 0, kHighlightShade);
+        cairo_mask(cr, background);
+    }
+    cairo_pattern_destroy(background);
     drawStringInRect(cr, currentTitle(), bounds(), UIFont::boldSystemFontOfSize(15),
                      currentTitleColor(), UITextAlignmentCenter);
     if (!isEnabled()) {

@@ -2,7 +2,9 @@
 // A push button: per control state a title, a title colour and a background image; a state
 // without its own value shows the normal state's. Drawn as its background colour, then its
 // background image filling the bounds, then its title centred in bold 15-point type; faded while
-// disabled.
+// disabled. While a finger holds it (highlighted) without a background image of that state
+// of its own, its background colour and image show darkened by kHighlightShade, as the phone
+// shows a pressed button.
 //
 // Threads: main thread only.
 
@@ -20,6 +22,8 @@ class UIButton : public UIControl {
   public:
     // How opaque a disabled button is drawn.
     static constexpr double kDisabledAlpha = 0.45;
+    // How much black a pressed button's background takes on.
+    static constexpr double kHighlightShade = 0.35;
 
     UIButton() = default;
     // A custom button is transparent until given a title or images; a rounded-rect one has a

@@ -30,6 +30,13 @@ void UIControl::sendActionsForControlEvents(unsigned events) {
     }
 }
 
+void UIControl::setHighlighted(bool highlighted) {
+    if (highlighted == highlighted_)
+        return;
+    highlighted_ = highlighted;
+    setNeedsDisplay();
+}
+
 bool UIControl::tap() {
     if (!enabled_ || !isVisibleOnScreen())
         return false;
@@ -47,14 +54,14 @@ bool UIControl::touchBegan(CGPoint point) {
         return true;
     auto self = retained(this);
     touched_ = true;
-    highlighted_ = true;
+    setHighlighted(true);
     sendActionsForControlEvents(UIControlEventTouchDown);
     return true;
 }
 
 void UIControl::touchMoved(CGPoint point) {
     if (touched_)
-        highlighted_ = CGRectContainsPoint(bounds(), point);
+        setHighlighted(CGRectContainsPoint(bounds(), point));
 }
 
 void UIControl::touchEnded(CGPoint point) {
@@ -66,7 +73,7 @@ void UIControl::endTouch(bool inside) {
         return;
     auto self = retained(this);
     touched_ = false;
-    highlighted_ = false;
+    setHighlighted(false);
     sendActionsForControlEvents(inside ? UIControlEventTouchUpInside
                                        : UIControlEventTouchUpOutside);
 }

@@ -27,8 +27,14 @@ enum UIControlState : unsigned {
 class UIControl : public UIView {
   public:
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled) { enabled_ = enabled; }
+    void setEnabled(bool enabled) {
+        if (enabled != enabled_)
+            setNeedsDisplay();
+        enabled_ = enabled;
+    }
     bool isHighlighted() const { return highlighted_; }
+    // Shown pressed: a touch is down on the control (the touches set it).
+    void setHighlighted(bool highlighted);
     // Normal, or disabled / highlighted.
     unsigned state() const;
 

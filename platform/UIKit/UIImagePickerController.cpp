@@ -3,6 +3,7 @@
 #include "platform/Device/DeviceSettings.h"
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSLog.h"
+#include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UICameraPreviewView.h"
 
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
@@ -45,8 +46,24 @@ void UIImagePickerController::viewWillAppear(bool animated) {
     UIViewController::viewWillAppear(animated);
     if (sourceType_ == UIImagePickerControllerSourceTypeCamera)
         openCamera();
+    shown_ = true;
+    if (camera_)
+        camera_->setPaused(false);
     if (preview_)
         preview_->setHidden(sourceType_ != UIImagePickerControllerSourceTypeCamera);
+}
+
+void UIImagePickerController::viewWillDisappear(bool animated) {
+    UIViewController::viewWillDisappear(animated);
+    shown_ = false;
+    if (camera_)
+        camera_->setPaused(true);
+}
+
+void UIImagePickerController::followActivity(const NSNotification& notification) {
+    if (camera_)
+        camera_->setPaused(!shown_ ||
+                           notification.name() == UIApplicationWillResignActiveNotification);
 }
 
 void UIImagePickerController::openCamera() {
@@ -63,4 +80,9 @@ void UIImagePickerController::openCamera() {
     camera_ = std::move(camera);
     if (preview_)
         preview_->setCamera(camera_);
+    auto& center = NSNotificationCenter::defaultCenter();
+    center.addObserver(retained(this), &UIImagePickerController::followActivity,
+                       UIApplicationWillResignActiveNotification, nullptr);
+    center.addObserver(retained(this), &UIImagePickerController::followActivity,
+                       UIApplicationDidBecomeActiveNotification, nullptr);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The image picker. With the camera source it shows the camera's live picture full screen and,
 // above it, the camera overlay view; the camera is opened from the device's camera setting when
-// the picker first appears and closed when the picker goes. The camera controls themselves are
+// the picker first appears, paused while a screen the picker presents covers it, and closed
+// when the picker goes. The camera controls themselves are
 // not drawn (`showsCameraControls` is kept only as a setting).
 //
 // Threads: main thread only. The picker retains its overlay view; its delegate is not retained.
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "platform/Device/Camera.h"
+#include "platform/Foundation/NSNotificationCenter.h"
 #include "platform/UIKit/UIViewController.h"
 
 enum UIImagePickerControllerSourceType {
@@ -57,9 +59,14 @@ class UIImagePickerController : public UIViewController {
 
     void loadView() override;
     void viewWillAppear(bool animated) override;
+    // Covered by a screen it presents, or while the application is not active (the phone's
+    // screen is off), the picker pauses its camera until it shows it again.
+    void viewWillDisappear(bool animated) override;
 
   private:
     void openCamera();
+    // The camera works while the picker shows it and the application is active.
+    void followActivity(const NSNotification& notification);
 
     UIImagePickerControllerSourceType sourceType_ = UIImagePickerControllerSourceTypePhotoLibrary;
     std::weak_ptr<UIImagePickerControllerDelegate> delegate_;
@@ -67,4 +74,5 @@ class UIImagePickerController : public UIViewController {
     std::shared_ptr<UICameraPreviewView> preview_;
     std::shared_ptr<Camera> camera_;
     bool triedCamera_ = false;
+    bool shown_ = false;  // appeared and not covered
 };

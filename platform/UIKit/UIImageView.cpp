@@ -24,6 +24,7 @@ void UIImageView::setTransform(CGAffineTransform transform) {
         untransformedCenter_ = center();
     }
     transform_ = transform;
+    setNeedsDisplay();
     const CGPoint centre = untransformedCenter_;
     const double w = untransformedSize_.width / 2, h = untransformedSize_.height / 2;
     double minX = 0, minY = 0, maxX = 0, maxY = 0;

@@ -17,7 +17,10 @@ class UIImageView : public UIView {
     static std::shared_ptr<UIImageView> initWithImage(const std::shared_ptr<UIImage>& image);
 
     const std::shared_ptr<UIImage>& image() const { return image_; }
-    void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+    void setImage(std::shared_ptr<UIImage> image) {
+        image_ = std::move(image);
+        setNeedsDisplay();
+    }
 
     CGAffineTransform transform() const { return transform_; }
     // About the centre and size that the frame had under the identity transform.

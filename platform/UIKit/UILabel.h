@@ -16,13 +16,26 @@ class UILabel : public UIView {
     static std::shared_ptr<UILabel> initWithFrame(CGRect frame);
 
     const std::string& text() const { return text_; }
-    void setText(std::string text) { text_ = std::move(text); }
+    void setText(std::string text) {
+        if (text != text_)
+            setNeedsDisplay();
+        text_ = std::move(text);
+    }
     UIColor textColor() const { return textColor_; }
-    void setTextColor(UIColor color) { textColor_ = color; }
+    void setTextColor(UIColor color) {
+        textColor_ = color;
+        setNeedsDisplay();
+    }
     UIFont font() const { return font_; }
-    void setFont(UIFont font) { font_ = font; }
+    void setFont(UIFont font) {
+        font_ = font;
+        setNeedsDisplay();
+    }
     UITextAlignment textAlignment() const { return alignment_; }
-    void setTextAlignment(UITextAlignment alignment) { alignment_ = alignment; }
+    void setTextAlignment(UITextAlignment alignment) {
+        alignment_ = alignment;
+        setNeedsDisplay();
+    }
     // Resizes the frame to the text in the label's font (sizeWithFont), keeping its origin.
     void sizeToFit();
 

@@ -31,12 +31,16 @@ class UINavigationBar : public UIView {
     static constexpr double kHeight = 44;
 
     UIBarStyle barStyle() const { return barStyle_; }
-    void setBarStyle(UIBarStyle style) { barStyle_ = style; }
+    void setBarStyle(UIBarStyle style) {
+        barStyle_ = style;
+        setNeedsDisplay();
+    }
     bool isTranslucent() const { return barStyle_ == UIBarStyleBlackTranslucent; }
 
     const std::vector<std::shared_ptr<UINavigationItem>>& items() const { return items_; }
     void setItems(std::vector<std::shared_ptr<UINavigationItem>> items) {
         items_ = std::move(items);
+        setNeedsDisplay();
     }
     std::shared_ptr<UINavigationItem> topItem() const;
     // The item below the top one, or null.

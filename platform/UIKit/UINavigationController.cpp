@@ -99,6 +99,8 @@ void UINavigationController::pushViewController(const std::shared_ptr<UIViewCont
         previous->viewWillDisappear(animated);
     if (onScreen_)
         controller->viewWillAppear(animated);
+    if (onScreen_ && animated)
+        beginTransition();
     showTop();
     if (onScreen_ && previous)
         previous->viewDidDisappear(animated);
@@ -122,6 +124,8 @@ std::shared_ptr<UIViewController> UINavigationController::popViewControllerAnima
         popped->viewWillDisappear(animated);
     if (onScreen_)
         top->viewWillAppear(animated);
+    if (onScreen_ && animated)
+        beginTransition();
     showTop();
     if (onScreen_)
         popped->viewDidDisappear(animated);

@@ -9,9 +9,11 @@ std::shared_ptr<UINavigationItem> UINavigationItem::initWithTitle(std::string ti
 void UINavigationItem::setLeftBarButtonItem(std::shared_ptr<UIBarButtonItem> item, bool animated) {
     (void)animated;
     left_ = std::move(item);
+    UIView::setScreenNeedsDisplay();
 }
 
 void UINavigationItem::setRightBarButtonItem(std::shared_ptr<UIBarButtonItem> item, bool animated) {
     (void)animated;
     right_ = std::move(item);
+    UIView::setScreenNeedsDisplay();
 }

@@ -15,7 +15,10 @@ class UINavigationItem : public NSObject {
     static std::shared_ptr<UINavigationItem> initWithTitle(std::string title);
 
     const std::string& title() const { return title_; }
-    void setTitle(std::string title) { title_ = std::move(title); }
+    void setTitle(std::string title) {
+        title_ = std::move(title);
+        UIView::setScreenNeedsDisplay();
+    }
 
     const std::shared_ptr<UIBarButtonItem>& leftBarButtonItem() const { return left_; }
     void setLeftBarButtonItem(std::shared_ptr<UIBarButtonItem> item, bool animated = false);

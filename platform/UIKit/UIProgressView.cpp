@@ -4,7 +4,10 @@
 #include <cmath>
 
 void UIProgressView::setProgress(float progress) {
-    progress_ = std::isnan(progress) ? 0.0f : std::clamp(progress, 0.0f, 1.0f);
+    const float clamped = std::isnan(progress) ? 0.0f : std::clamp(progress, 0.0f, 1.0f);
+    if (clamped != progress_)
+        setNeedsDisplay();
+    progress_ = clamped;
 }
 
 void UIProgressView::setNibProperties(const Value& properties) {

@@ -20,7 +20,10 @@ void UISlider::setValue(float value, bool animated) {
     (void)animated;
     if (std::isnan(value))
         value = minimum_;
-    value_ = std::max(minimum_, std::min(value, maximum_));
+    const float clamped = std::max(minimum_, std::min(value, maximum_));
+    if (clamped != value_)
+        setNeedsDisplay();
+    value_ = clamped;
 }
 
 std::shared_ptr<UIImage> UISlider::lookUp(
@@ -34,18 +37,21 @@ std::shared_ptr<UIImage> UISlider::lookUp(
 
 void UISlider::setThumbImage(const std::shared_ptr<UIImage>& image, unsigned state) {
     thumbImages_[state] = image;
+    setNeedsDisplay();
 }
 std::shared_ptr<UIImage> UISlider::thumbImageForState(unsigned state) const {
     return lookUp(thumbImages_, state);
 }
 void UISlider::setMinimumTrackImage(const std::shared_ptr<UIImage>& image, unsigned state) {
     minimumTrackImages_[state] = image;
+    setNeedsDisplay();
 }
 std::shared_ptr<UIImage> UISlider::minimumTrackImageForState(unsigned state) const {
     return lookUp(minimumTrackImages_, state);
 }
 void UISlider::setMaximumTrackImage(const std::shared_ptr<UIImage>& image, unsigned state) {
     maximumTrackImages_[state] = image;
+    setNeedsDisplay();
 }
 std::shared_ptr<UIImage> UISlider::maximumTrackImageForState(unsigned state) const {
     return lookUp(maximumTrackImages_, state);

@@ -93,6 +93,7 @@ void UITableView::layoutCells() {
         cell->setEditing(editing_, false);
         cell->setShowingDeleteConfirmation(row == confirmingRow_);
         cell->setSelected(row == selectedRow_, false);
+        cell->setHighlighted(row == highlightedRow_);
         cell->layoutSubviews();
         addSubview(cell);
         visible_[row] = cell;
@@ -165,6 +166,7 @@ void UITableView::setEditing(bool editing, bool animated) {
     editing_ = editing;
     if (!editing)
         confirmingRow_ = -1;
+    setNeedsDisplay();
     for (auto& [row, cell] : visible_) cell->setEditing(editing, animated);
 }
 
@@ -223,21 +225,32 @@ bool UITableView::touchBegan(CGPoint point) {
     loadIfNeeded();
     touchStart_ = point;
     touchStartOffset_ = contentOffset_;
-    touchRow_ = rowAtY(point.y);
+    touchRow_ = point.y >= contentInsetTop_ ? rowAtY(point.y) : -1;
     scrolling_ = false;
+    // The phone shows the row pressed under the finger; edit mode has its own controls.
+    if (!editing_ && touchable(*this))
+        highlightRow(touchRow_);
     return true;
+}
+
+void UITableView::highlightRow(int row) {
+    highlightedRow_ = row;
+    for (auto& [shown, cell] : visible_) cell->setHighlighted(shown == row);
 }
 
 void UITableView::touchMoved(CGPoint point) {
     const double dy = point.y - touchStart_.y;
-    if (!scrolling_ && std::fabs(dy) > kScrollSlop)
+    if (!scrolling_ && std::fabs(dy) > kScrollSlop) {
         scrolling_ = true;
+        highlightRow(-1);
+    }
     if (scrolling_)
         setContentOffset(touchStartOffset_ - dy);
 }
 
 void UITableView::touchEnded(CGPoint point) {
-    const int row = rowAtY(point.y);
+    highlightRow(-1);
+    const int row = point.y >= contentInsetTop_ ? rowAtY(point.y) : -1;
     if (scrolling_ || row < 0 || row != touchRow_) {
         if (!scrolling_)
             showDeleteConfirmation(-1);
@@ -267,6 +280,12 @@ void UITableView::tapRow(int row, CGPoint inCell) {
     }
     const bool onControl = CGRectContainsPoint(cell->deleteControlRect(), inCell);
     showDeleteConfirmation(onControl && row != confirmingRow_ ? row : -1);
+}
+
+std::optional<CGRect> UITableView::subviewsClip() const {
+    const CGRect b = bounds();
+    return CGRectMake(0, contentInsetTop_, b.size.width,
+                      std::max(0.0, b.size.height - contentInsetTop_));
 }
 
 void UITableView::drawContent(cairo_t* cr) {

@@ -103,7 +103,9 @@ class UITableView : public UIView {
     }
     double rowHeight() const { return rowHeight_; }
     void setRowHeight(double height);
-    // Space above the first row (a translucent bar over the table's top).
+    // Space above the first row (a translucent bar over the table's top). The rows scrolled into
+    // it are cut off: they draw and take touches only below it, so that the bar over them
+    // stays legible.
     double contentInsetTop() const { return contentInsetTop_; }
     void setContentInsetTop(double inset);
     double contentOffset() const { return contentOffset_; }
@@ -146,15 +148,21 @@ class UITableView : public UIView {
     // The row whose Delete button shows, -1 for none.
     int rowShowingDeleteConfirmation() const { return confirmingRow_; }
 
+    // The row shown pressed while a finger is down on it (before it moves as a scroll), -1 for
+    // none.
+    int highlightedRow() const { return highlightedRow_; }
+
     // The selected row, -1 for none.
     int indexPathForSelectedRow() const { return selectedRow_; }
     void deselectRowAtIndexPath(NSIndexPath indexPath, bool animated);
 
   protected:
     void drawContent(cairo_t* cr) override;
+    std::optional<CGRect> subviewsClip() const override;
 
   private:
     void loadIfNeeded();
+    void highlightRow(int row);
     void layoutCells();
     double maximumOffset() const;
     // The row at `y` (the table's coordinates), -1 for none.
@@ -173,6 +181,7 @@ class UITableView : public UIView {
     bool editing_ = false;
     int selectedRow_ = -1;
     int confirmingRow_ = -1;
+    int highlightedRow_ = -1;
     // The touch under way: where it began, the offset then, the row it began on, and whether it
     // scrolls.
     CGPoint touchStart_{};

@@ -41,6 +41,8 @@ std::shared_ptr<UITableViewCell> UITableViewCell::initWithStyle(UITableViewCellS
 
 void UITableViewCell::setEditing(bool editing, bool animated) {
     (void)animated;
+    if (editing != editing_ || (!editing && showingDeleteConfirmation_))
+        setNeedsDisplay();
     editing_ = editing;
     if (!editing)
         showingDeleteConfirmation_ = false;
@@ -59,15 +61,26 @@ CGRect UITableViewCell::deleteConfirmationRect() const {
 
 void UITableViewCell::setSelected(bool selected, bool animated) {
     (void)animated;
+    if (selected != selected_)
+        setNeedsDisplay();
     selected_ = selected;
+}
+
+void UITableViewCell::setHighlighted(bool highlighted) {
+    if (highlighted != highlighted_)
+        setNeedsDisplay();
+    highlighted_ = highlighted;
 }
 
 void UITableViewCell::prepareForReuse() {
     selected_ = false;
+    highlighted_ = false;
     showingDeleteConfirmation_ = false;
 }
 
 void UITableViewCell::setShowingDeleteConfirmation(bool showing) {
+    if ((showing && editing_) != showingDeleteConfirmation_)
+        setNeedsDisplay();
     showingDeleteConfirmation_ = showing && editing_;
     layoutSubviews();
 }
@@ -98,7 +111,7 @@ void UITableViewCell::drawContent(cairo_t* cr) {
     // Set-up of the labels may have changed since the table placed the cell.
     layoutSubviews();
     const double h = frame().size.height, w = frame().size.width;
-    if (selected_)
+    if (selected_ || highlighted_)
         cairo_set_source_rgb(cr, 0.02, 0.45, 0.93);
     else
         backgroundColor().setSource(cr);

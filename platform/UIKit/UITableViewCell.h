@@ -45,8 +45,11 @@ class UITableViewCell : public UIView {
     CGRect deleteConfirmationRect() const;
     bool isSelected() const { return selected_; }
     void setSelected(bool selected, bool animated);
+    // Shown pressed while a finger is down on the row: in the selection colour, as selected.
+    bool isHighlighted() const { return highlighted_; }
+    void setHighlighted(bool highlighted);
 
-    // Called by the table before it hands the cell out again: not selected.
+    // Called by the table before it hands the cell out again: not selected, not highlighted.
     virtual void prepareForReuse();
     // Places the image and the labels in the cell's current bounds.
     void layoutSubviews();
@@ -64,4 +67,5 @@ class UITableViewCell : public UIView {
     bool editing_ = false;
     bool showingDeleteConfirmation_ = false;
     bool selected_ = false;
+    bool highlighted_ = false;
 };

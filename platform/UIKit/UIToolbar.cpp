@@ -13,6 +13,7 @@ constexpr double kGap = 10;
 void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool animated) {
     (void)animated;
     items_ = std::move(items);
+    setNeedsDisplay();
 }
 
 std::string UIToolbar::itemNames() const {

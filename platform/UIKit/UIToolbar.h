@@ -15,7 +15,10 @@
 class UIToolbar : public UIView {
   public:
     UIBarStyle barStyle() const { return barStyle_; }
-    void setBarStyle(UIBarStyle style) { barStyle_ = style; }
+    void setBarStyle(UIBarStyle style) {
+        barStyle_ = style;
+        setNeedsDisplay();
+    }
 
     const std::vector<std::shared_ptr<UIBarButtonItem>>& items() const { return items_; }
     // Animated or not, the new items show at once.

@@ -1,6 +1,7 @@
 #include "platform/UIKit/UIView.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UINibValues.h"
@@ -11,6 +12,40 @@ std::shared_ptr<UIView> UIView::initWithFrame(CGRect frame) {
     auto view = std::make_shared<UIView>();
     view->setFrame(frame);
     return view;
+}
+
+namespace {
+// Set by any thread, taken by the compositor on the main thread.
+std::atomic<bool> screenMarked{true};
+}  // namespace
+
+void UIView::setScreenNeedsDisplay() {
+    screenMarked.store(true, std::memory_order_release);
+}
+
+bool UIView::takeScreenNeedsDisplay() {
+    return screenMarked.exchange(false, std::memory_order_acq_rel);
+}
+
+void UIView::setFrame(CGRect frame) {
+    if (frame == frame_)
+        return;
+    frame_ = frame;
+    setNeedsDisplay();
+}
+
+void UIView::setBackgroundColor(UIColor color) {
+    if (color == backgroundColor_)
+        return;
+    backgroundColor_ = color;
+    setNeedsDisplay();
+}
+
+void UIView::setHidden(bool hidden) {
+    if (hidden == hidden_)
+        return;
+    hidden_ = hidden;
+    setNeedsDisplay();
 }
 
 CGRect UIView::bounds() const {
@@ -51,6 +86,7 @@ void UIView::insertSubviewAt(const std::shared_ptr<UIView>& view, size_t index, 
     keep->removeFromSuperview();
     subviews_.insert(subviews_.begin() + std::min(index, subviews_.size()), keep);
     keep->superview_ = weakly(this);
+    setNeedsDisplay();
     if (announce)
         announceAppearance(keep);
 }
@@ -64,6 +100,7 @@ void UIView::removeFromSuperview() {
     std::shared_ptr<UIView> self = retained(this);
     siblings.erase(std::remove(siblings.begin(), siblings.end(), self), siblings.end());
     superview_.reset();
+    setNeedsDisplay();
 }
 
 UIWindow* UIView::window() {
@@ -141,6 +178,8 @@ void UIView::touchEnded(CGPoint point) {
 void UIView::drawHierarchy(cairo_t* cr) {
     NSThread::assertMainThread("UIView", __func__);
     const double alpha = presentationAlpha();
+    if (alpha != alpha_)
+        setNeedsDisplay();  // the alpha is on its way: the next refresh shows it further on
     if (hidden_ || alpha <= 0)
         return;
     cairo_save(cr);
@@ -151,7 +190,13 @@ void UIView::drawHierarchy(cairo_t* cr) {
     cairo_save(cr);
     drawContent(cr);
     cairo_restore(cr);
+    cairo_save(cr);
+    if (auto clip = subviewsClip()) {
+        cairo_rectangle(cr, clip->origin.x, clip->origin.y, clip->size.width, clip->size.height);
+        cairo_clip(cr);
+    }
     for (const auto& subview : subviewsToDraw()) subview->drawHierarchy(cr);
+    cairo_restore(cr);
     if (translucent) {
         cairo_pop_group_to_source(cr);
         cairo_paint_with_alpha(cr, alpha);

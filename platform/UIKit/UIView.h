@@ -12,6 +12,7 @@
 #include <cairo.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,15 +33,15 @@ class UIView : public NSObject, public UINibConnectable {
     static std::shared_ptr<UIView> initWithFrame(CGRect frame);
 
     CGRect frame() const { return frame_; }
-    void setFrame(CGRect frame) { frame_ = frame; }
+    void setFrame(CGRect frame);
     // The frame's size at the origin.
     CGRect bounds() const;
     CGPoint center() const;
 
     UIColor backgroundColor() const { return backgroundColor_; }
-    void setBackgroundColor(UIColor color) { backgroundColor_ = color; }
+    void setBackgroundColor(UIColor color);
     bool isHidden() const { return hidden_; }
-    void setHidden(bool hidden) { hidden_ = hidden; }
+    void setHidden(bool hidden);
     // The model value: it changes at once, also inside an animation block.
     double alpha() const { return alpha_; }
     void setAlpha(double alpha);
@@ -93,6 +94,18 @@ class UIView : public NSObject, public UINibConnectable {
     // transparent views draw nothing.
     void drawHierarchy(cairo_t* cr);
 
+    // Drawing on demand: the screen is composed again only when something on it was marked as
+    // changed since its last composition. The setters of the views mark what they change
+    // themselves (a value set again unchanged marks nothing where it is cheap to tell); a view
+    // whose picture moves on by itself (an animation) marks itself again while it draws.
+    void setNeedsDisplay() { setScreenNeedsDisplay(); }
+    // Marks the screen for what shows on it without being a view's own state (the status bar, a
+    // bar button item, a camera's new picture, a person's touch or typing). Safe from any thread.
+    static void setScreenNeedsDisplay();
+    // Whether anything was marked since the last call; takes the mark away. Main thread only
+    // (the compositor's).
+    static bool takeScreenNeedsDisplay();
+
     // The controller whose view this is (set by the controller).
     UIViewController* viewController() const;
     void setViewController(const std::weak_ptr<UIViewController>& controller);
@@ -118,6 +131,9 @@ class UIView : public NSObject, public UINibConnectable {
     virtual void drawContent(cairo_t* cr);
     // The subviews to draw, bottom first.
     virtual std::vector<std::shared_ptr<UIView>> subviewsToDraw() const { return subviews_; }
+    // Where the subviews may draw, in this view's coordinates; none (the default) leaves them
+    // unclipped.
+    virtual std::optional<CGRect> subviewsClip() const { return std::nullopt; }
     // Sends the appearance messages to the controllers of `view` when this view is on screen.
     void announceAppearance(const std::shared_ptr<UIView>& view);
     // Adds on top without appearance messages (the caller sends its own).

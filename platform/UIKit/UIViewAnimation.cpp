@@ -41,6 +41,8 @@ void UIView::setAlpha(double alpha) {
     } else {
         alphaAnimation_ = {};
     }
+    if (alpha != alpha_)
+        setNeedsDisplay();
     alpha_ = alpha;
 }
 
@@ -83,7 +85,9 @@ void UIView::commitAnimations() {
     auto changed = std::move(block.changed);
     block.changed.clear();
     for (const auto& [weak, from] : changed) {
-        if (auto view = weak.lock())
+        if (auto view = weak.lock()) {
             view->alphaAnimation_ = {from, now, block.duration};
+            view->setNeedsDisplay();
+        }
     }
 }

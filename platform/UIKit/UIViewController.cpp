@@ -1,6 +1,7 @@
 #include "platform/UIKit/UIViewController.h"
 
 #include "platform/Device/Screen.h"
+#include "platform/Foundation/Clock.h"
 #include "platform/Foundation/NSException.h"
 #include "platform/Foundation/NSThread.h"
 #include "platform/UIKit/UIBarButtonItem.h"
@@ -76,6 +77,23 @@ void UIViewController::loadView() {
         NSAssertionFailure(error->localizedDescription());
 }
 
+namespace {
+// Clock time at which the last transition started; none yet.
+double transitionStart = -1;
+}  // namespace
+
+bool UIViewController::isTransitionRunning() {
+    if (transitionStart < 0)
+        return false;
+    const double elapsed = Clock::current().now() - transitionStart;
+    // Before its start: the clock was changed (tests install their own).
+    return elapsed >= 0 && elapsed < kTransitionDuration;
+}
+
+void UIViewController::beginTransition() {
+    transitionStart = Clock::current().now();
+}
+
 void UIViewController::presentModalViewController(
     const std::shared_ptr<UIViewController>& controller, bool animated) {
     NSThread::assertMainThread("UIViewController", __func__);
@@ -93,6 +111,8 @@ void UIViewController::presentModalViewController(
     presented->setFrame(CGRectMake(0, 0, Screen::kWidth, Screen::kHeight));
     viewWillDisappear(animated);
     controller->viewWillAppear(animated);
+    if (animated)
+        beginTransition();
     if (window)
         window->addPresentedView(presented);
     viewDidDisappear(animated);
@@ -114,6 +134,8 @@ void UIViewController::dismissModalViewControllerAnimated(bool animated) {
         controller->dismissModalViewControllerAnimated(animated);
     controller->viewWillDisappear(animated);
     viewWillAppear(animated);
+    if (animated)
+        beginTransition();
     if (auto window = controller->presentedOn_.lock())
         window->removePresentedView(controller->view_);
     controller->parent_.reset();

@@ -71,6 +71,16 @@ class UIViewController : public NSObject, public UINibConnectable {
     // presents this controller) with the reverse messages. Nothing when none is presented.
     void dismissModalViewControllerAnimated(bool animated);
     std::shared_ptr<UIViewController> modalViewController() const { return modal_; }
+    // An animated presentation or dismissal (and a navigation controller's animated push or pop)
+    // runs for kTransitionDuration on the Clock from its start; while one runs, a person's
+    // touches go nowhere (UIApplication::sendTouch), so that a second click meant for the
+    // screen below does not land on the screen coming in. The automation's commands are not
+    // touches and go on at once.
+    static constexpr double kTransitionDuration = 0.4;
+    static bool isTransitionRunning();
+    // A transition starts now.
+    static void beginTransition();
+
     // The controller that presents this one, or null.
     std::shared_ptr<UIViewController> parentViewController() const { return parent_.lock(); }
 

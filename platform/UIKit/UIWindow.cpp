@@ -19,6 +19,7 @@ std::shared_ptr<UIWindow> UIWindow::initWithFrame(CGRect frame) {
 void UIWindow::makeKeyAndVisible() {
     NSThread::assertMainThread("UIWindow", __func__);
     keyWindowSlot() = retained(this);
+    setNeedsDisplay();
     if (!isHidden())
         return;
     setHidden(false);

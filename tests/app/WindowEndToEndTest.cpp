@@ -52,6 +52,7 @@ extern "C" {
 #include "platform/UIKit/UIActionSheet.h"
 #include "platform/UIKit/UIApplicationMain.h"
 #include "platform/UIKit/UISlider.h"
+#include "platform/UIKit/UIViewController.h"
 #include "tests/app/StoredRecordings.h"
 #include "tests/app/TilvexProgram.h"
 #include "tests/app/XDisplay.h"
@@ -298,6 +299,91 @@ class Person {
         if (!waitForNone("seekSlider") || !waitFor("table", "rows", "1") ||
             !showsTheScreen("the album again"))
             return;
+    }
+
+    // Where touches land: a held button shows pressed, a double-click on "Videos" opens the
+    // album only, and rows scrolled up leave the album's bar as it was.
+    void pressDoubleClickAndScroll() {
+        if (!hasScaleTwo() || !waitFor("albumButton", "enabled", "YES") ||
+            !showsTheScreen("the recording screen"))
+            return;
+        // Held on Record, then dragged off it and let go there: shown pressed while held, and
+        // no recording.
+        const CGRect record = frameOf("button");
+        const std::vector<uint32_t> unpressed = shownIn(record);
+        const CGPoint onRecord = centreOf("button");
+        press(onRecord);
+        const bool shownPressed = waitForShownIn(
+            record, [&](const std::vector<uint32_t>& now) { return now != unpressed; });
+        release({onRecord.x, record.origin.y - 60});
+        if (!shownPressed) {
+            report_.fail("the Record button held down looks as before");
+            return;
+        }
+        if (!waitForShownIn(record,
+                            [&](const std::vector<uint32_t>& now) { return now == unpressed; })) {
+            report_.fail("the Record button let go does not look as before");
+            return;
+        }
+        if (!waitFor("button", "title", "Record"))
+            return;
+
+        // The second click lands where the album's rows come in.
+        pointerTo(centreOf("albumButton"));
+        for (bool down : {true, false, true, false}) {
+            x_->pressButton(down);
+            std::this_thread::sleep_for(40ms);
+        }
+        if (!waitFor("table", "rows", "12"))
+            return;
+        std::this_thread::sleep_for(1s);
+        if (readOnMain([] { return driver().findView("seekSlider") ? "yes" : ""; }) == "yes") {
+            report_.fail("a double-click on Videos opened a player");
+            return;
+        }
+        if (!showsTheScreen("the album"))
+            return;
+
+        // A drag scrolls the rows up under the bar.
+        const CGRect bar = CGRectMake(0, 20, Screen::kWidth, 44);
+        const CGRect rows = CGRectMake(0, 64, Screen::kWidth, Screen::kHeight - 64);
+        const std::vector<uint32_t> barBefore = shownIn(bar);
+        const std::vector<uint32_t> rowsBefore = shownIn(rows);
+        press({160, 400});
+        for (double y : {380.0, 300.0, 200.0, 150.0}) move({160, y});
+        release({160, 150});
+        if (!waitForShownIn(rows,
+                            [&](const std::vector<uint32_t>& now) { return now != rowsBefore; })) {
+            report_.fail("the album's rows did not scroll");
+            return;
+        }
+        if (!showsTheScreen("the album scrolled"))
+            return;
+        if (shownIn(bar) != barBefore)
+            report_.fail("rows scrolled up show through the album's bar");
+    }
+
+    // The window's pixels over a rectangle of the screen (scale 2), row by row.
+    std::vector<uint32_t> shownIn(const CGRect& rect) {
+        const std::vector<uint32_t> all = x_->pixels();
+        std::vector<uint32_t> inside;
+        if (all.size() != 640u * 960u)
+            return inside;
+        for (int y = 2 * static_cast<int>(rect.origin.y);
+             y < 2 * static_cast<int>(CGRectGetMaxY(rect)); ++y)
+            for (int x = 2 * static_cast<int>(rect.origin.x);
+                 x < 2 * static_cast<int>(CGRectGetMaxX(rect)); ++x)
+                inside.push_back(all[static_cast<size_t>(y * 640 + x)]);
+        return inside;
+    }
+    bool waitForShownIn(const CGRect& rect,
+                        const std::function<bool(const std::vector<uint32_t>&)>& wanted) {
+        for (auto until = std::chrono::steady_clock::now() + 10s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(30ms)) {
+            if (wanted(shownIn(rect)))
+                return true;
+        }
+        return false;
     }
 
     bool startRecording() {
@@ -699,7 +785,18 @@ class Person {
         x_->movePointer(static_cast<int>(point.x * 2), static_cast<int>(point.y * 2));
         std::this_thread::sleep_for(40ms);
     }
+    // A person presses once the screen has come in: the phone takes no touch while a screen
+    // is presented, dismissed, pushed or popped with animation.
     void press(CGPoint point) {
+        auto comingIn = [] {
+            return readOnMain([] {
+                       return std::string(UIViewController::isTransitionRunning() ? "yes" : "");
+                   }) == "yes";
+        };
+        for (auto until = std::chrono::steady_clock::now() + 5s;
+             comingIn() && std::chrono::steady_clock::now() < until;
+             std::this_thread::sleep_for(20ms)) {
+        }
         pointerTo(point);
         x_->pressButton(true);
         std::this_thread::sleep_for(40ms);
@@ -1025,6 +1122,32 @@ TEST_F(WindowEndToEndExportTest,
     const WindowRun run =
         runInTheWindow(display, folder, "", [](Person& p) { p.closeThePlayerDuringTheExport(); });
     expectTheMovieInTheAlbum(run);
+}
+
+// A home in `folder` with `count` short recordings, a minute apart.
+void storeShortRecordings(const TemporaryFolder& folder, int count) {
+    ManualClockScope time;
+    StoredRecordings store;
+    for (int i = 0; i < count; ++i)
+        store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0 + 60 * i), 3, 0.5,
+                  time.clock());
+    std::filesystem::create_directories(folder / "home");
+    std::filesystem::copy(store.documents(), folder / "home/Documents",
+                          std::filesystem::copy_options::recursive);
+}
+
+TEST(WindowEndToEndTest, APressShowsADoubleClickOpensOneScreenAndTheBarStaysOverScrolledRows) {
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    TemporaryFolder folder;
+    storeShortRecordings(folder, 12);
+    const WindowRun run =
+        runInTheWindow(display, folder, "", [](Person& p) { p.pressDoubleClickAndScroll(); });
+    EXPECT_TRUE(run.failures.empty()) << ::testing::PrintToString(run.failures) << run.log;
+    ASSERT_TRUE(run.exited) << "signal " << run.status << "\n" << run.log;
+    EXPECT_EQ(run.status, 0) << run.log;
+    // Nothing was recorded: the press on Record was let go off it.
+    EXPECT_EQ(storedRows(folder / "home/Documents/Videos.sqlite").size(), 12u);
 }
 
 // The sound files in `documents`.

@@ -85,6 +85,30 @@ TEST(CameraPacingTest, GeneratedPicturesComeAtTheirTimeOnTheClock) {
     EXPECT_EQ(camera->newestPicture()->number, 6u);
 }
 
+TEST(CameraPauseTest, APausedCameraTakesNoPicturesAndGoesOnWhenResumed) {
+    auto camera = Camera::open("lavfi:testsrc2=size=32x24:rate=30");
+    ASSERT_NE(camera, nullptr);
+    auto first = camera->waitForPicture(0, kPatience);
+    ASSERT_NE(first, nullptr);
+    camera->setPaused(true);
+    EXPECT_TRUE(camera->isPaused());
+    // The picture under way when it paused may still come; then no more.
+    uint64_t paused = camera->newestPicture()->number;
+    int more = 0;
+    while (auto later = camera->waitForPicture(paused, 0.5)) {
+        paused = later->number;
+        if (++more > 3)
+            break;
+    }
+    EXPECT_LE(more, 1);
+    camera->setPaused(false);
+    EXPECT_NE(camera->waitForPicture(paused, kPatience), nullptr);
+
+    // A camera destroyed while paused ends at once.
+    camera->setPaused(true);
+    camera.reset();
+}
+
 TEST(CameraOpenTest, InputsWithoutAPictureFailWithAReason) {
     struct Case {
         const char* input;

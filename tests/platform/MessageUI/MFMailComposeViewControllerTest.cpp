@@ -331,6 +331,7 @@ TEST_F(MailComposerTest, AFingerSendsOrChoosesWhatBecomesOfTheDraft) {
         shown->insertText(c.to);
         EXPECT_EQ(shown->canSend(), !c.results.empty() && c.results[0] == MFMailComposeResultSent)
             << c.to;
+        time.advance(UIViewController::kTransitionDuration);  // touches wait for the screen
         for (const CGPoint& at : c.taps) tap(at);
         std::vector<MFMailComposeResult> results;
         for (const auto& finish : delegate->finishes) results.push_back(finish.result);
@@ -364,6 +365,7 @@ class MailTypingTest : public MailComposerTest {
         MailComposerTest::SetUp();
         composer->addAttachmentData(randomBytes(5), "video/quicktime", "Video.mov");
         presenter->presentModalViewController(composer, true);
+        time.advance(UIViewController::kTransitionDuration);  // touches wait for the screen
     }
     void TearDown() override {
         UIPasteboard::generalPasteboard()->setItems({});

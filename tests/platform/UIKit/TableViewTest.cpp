@@ -1,7 +1,9 @@
 #include "platform/UIKit/UITableView.h"
 
+#include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -182,6 +184,68 @@ TEST_F(TableTouchTest, ATapSelectsTheRowAndADragScrollsWithoutSelecting) {
     // Past the last row the scrolling stops at the end.
     touch({160, 450}, {160, -2000});
     EXPECT_EQ(table->contentOffset(), 64 + 20 * 60 - 480);
+}
+
+TEST_F(TableTouchTest, ARowShowsPressedOnlyWhileTheFingerIsDownOnItAndStill) {
+    auto highlighted = [&] {
+        std::vector<int> shown;
+        for (int row = 0; row < 20; ++row) {
+            auto cell = table->cellForRowAtIndexPath(NSIndexPath::indexPathForRow(row, 0));
+            if (cell && cell->isHighlighted())
+                shown.push_back(row);
+        }
+        return shown;
+    };
+    table->touchBegan({160, 154});
+    EXPECT_EQ(highlighted(), std::vector<int>{1});
+    EXPECT_EQ(table->highlightedRow(), 1);
+    table->touchEnded({160, 154});
+    EXPECT_TRUE(highlighted().empty());
+    EXPECT_EQ(rows->selected, std::vector<int>{1});
+    table->deselectRowAtIndexPath(NSIndexPath::indexPathForRow(1, 0), false);
+
+    // A drag takes the press away as the rows start to scroll.
+    table->touchBegan({160, 274});
+    table->touchMoved({160, 270});
+    EXPECT_EQ(highlighted(), std::vector<int>{3});
+    table->touchMoved({160, 200});
+    EXPECT_TRUE(highlighted().empty());
+    table->touchEnded({160, 200});
+    EXPECT_TRUE(highlighted().empty());
+
+    // Under the bar the rows are cut off: a touch there presses and selects none of them.
+    table->setContentOffset(120);
+    table->touchBegan({160, 30});
+    EXPECT_EQ(table->highlightedRow(), -1);
+    table->touchEnded({160, 30});
+    // In edit mode a row's controls take the touch; the row shows no press.
+    table->setEditing(true, false);
+    table->touchBegan({160, 154});
+    EXPECT_EQ(table->highlightedRow(), -1);
+    table->touchEnded({160, 154});
+    EXPECT_EQ(rows->selected, std::vector<int>{1});
+}
+
+TEST_F(TableViewTest, RowsScrolledUnderTheBarAreCutOffAndAPressedRowIsDrawnSelected) {
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 320, 480);
+    auto blueAt = [&](int x, int y) {
+        cairo_t* cr = cairo_create(surface);
+        table->drawHierarchy(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        const uint32_t pixel = *reinterpret_cast<const uint32_t*>(
+            data + y * cairo_image_surface_get_stride(surface) + x * 4);
+        return (pixel & 0xff) > 0xc0 && ((pixel >> 16) & 0xff) < 0x40;
+    };
+    table->touchBegan({160, 94});
+    EXPECT_TRUE(blueAt(160, 70));  // row 0, pressed
+    table->touchEnded({160, 94});
+    EXPECT_TRUE(blueAt(160, 70));  // and selected
+    table->setContentOffset(40);   // row 0 lies at y 24 to 84 now
+    EXPECT_FALSE(blueAt(160, 40));
+    EXPECT_TRUE(blueAt(160, 70));
+    cairo_surface_destroy(surface);
 }
 
 TEST_F(TableTouchTest, InEditModeTheDeleteControlAsksAndTheDeleteButtonDeletes) {

@@ -118,6 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   application->sendTouch(UITouchPhaseBegan, CGPointMake(1, 1));
                               };
                           }},
+        OffMainThreadCase{"refreshScreenIfNeeded", "UIApplication::refreshScreenIfNeeded",
+                          [] {
+                              return [application = UIApplication::sharedApplication()] {
+                                  application->refreshScreenIfNeeded();
+                              };
+                          }},
         OffMainThreadCase{"becomeActive", "UIApplication::becomeActive",
                           [] {
                               return [application = UIApplication::sharedApplication()] {

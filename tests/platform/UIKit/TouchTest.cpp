@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,9 @@
 #include "platform/UIKit/UILabel.h"
 #include "platform/UIKit/UISlider.h"
 #include "platform/UIKit/UIToolbar.h"
+#include "platform/UIKit/UIViewController.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/support/RunLoopTesting.h"
 
 namespace {
 
@@ -221,6 +224,82 @@ TEST_F(TouchTest, NoTouchBeginsWhileTheApplicationIgnoresInteraction) {
     EXPECT_TRUE(listener->events.empty());
     tap({85, 420});
     EXPECT_EQ(listener->events, (std::vector<std::string>{"button down", "button upInside"}));
+}
+
+TEST_F(TouchTest, NoTouchBeginsWhileAControllerIsPresentedOrDismissedWithAnimation) {
+    ManualClockScope time;
+    auto presenter = std::make_shared<UIViewController>();
+    window->addSubview(presenter->view());
+    window->addSubview(button);
+    auto shown = std::make_shared<UIViewController>();
+    auto shownButton = UIButton::buttonWithType(UIButtonTypeRoundedRect);
+    shownButton->setFrame(button->frame());
+    shown->view()->addSubview(shownButton);
+    listener->listen(shownButton, "shown");
+    const std::vector<std::string> taken = {"shown down", "shown upInside"};
+
+    // The second click of a double-click on the button lands while the new screen comes in.
+    tap({85, 420});
+    presenter->presentModalViewController(shown, true);
+    listener->events.clear();
+    tap({85, 420});
+    time.advance(UIViewController::kTransitionDuration / 2);
+    tap({85, 420});
+    EXPECT_TRUE(listener->events.empty());
+    time.advance(UIViewController::kTransitionDuration / 2);
+    tap({85, 420});
+    EXPECT_EQ(listener->events, taken);
+
+    listener->events.clear();
+    presenter->dismissModalViewControllerAnimated(true);
+    tap({85, 420});
+    EXPECT_TRUE(listener->events.empty());
+    time.advance(UIViewController::kTransitionDuration);
+    tap({85, 420});
+    EXPECT_EQ(listener->events, (std::vector<std::string>{"button down", "button upInside"}));
+
+    // Without animation the screen is there at once; the automation's taps are no touches.
+    presenter->presentModalViewController(shown, false);
+    listener->events.clear();
+    tap({85, 420});
+    EXPECT_EQ(listener->events, taken);
+    presenter->dismissModalViewControllerAnimated(true);
+    presenter->presentModalViewController(shown, true);
+    listener->events.clear();
+    EXPECT_TRUE(shownButton->tap());
+    EXPECT_EQ(listener->events, taken);
+}
+
+TEST_F(TouchTest, ATouchAtAnyMomentOfAnAnimatedTransitionGoesNowhere) {
+    ManualClockScope time;
+    auto presenter = std::make_shared<UIViewController>();
+    window->addSubview(presenter->view());
+    window->addSubview(button);
+    auto shown = std::make_shared<UIViewController>();
+    // Each leaves the button uncovered with the transition's time running from now.
+    const std::vector<std::pair<const char*, std::function<void()>>> transitions = {
+        {"presented",
+         [&] {
+             presenter->presentModalViewController(shown, true);
+             presenter->dismissModalViewControllerAnimated(false);
+         }},
+        {"dismissed",
+         [&] {
+             presenter->presentModalViewController(shown, false);
+             presenter->dismissModalViewControllerAnimated(true);
+         }},
+    };
+    for (const auto& [what, transition] : transitions) {
+        for (double share : {0.0, 0.25, 0.5, 0.75, 0.99, 1.01, 1.5}) {
+            transition();
+            time.advance(UIViewController::kTransitionDuration * share);
+            listener->events.clear();
+            tap({85, 420});
+            EXPECT_EQ(listener->events.empty(), share < 1)
+                << what << ", " << share << " of the transition passed";
+            time.advance(UIViewController::kTransitionDuration);
+        }
+    }
 }
 
 }  // namespace
