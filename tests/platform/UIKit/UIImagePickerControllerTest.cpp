@@ -1,3 +1,5 @@
+// CTest labels: threads
+
 // The picker's camera works only while the picker shows it.
 
 #include "platform/UIKit/UIImagePickerController.h"
