@@ -38,9 +38,9 @@ if [ "$1" = address ]; then
   "$root/scripts/empty-home.sh" "$root/scripts/whole-programs.sh" "$dir"
 else
   # Frame capture, the ad-network report, the encoding on the pasteboard road's own thread and
-  # the device threads that stall mid-recording (test_app), connections and the run loop's cross-thread posting (test_Foundation), uploads
-  # and REST calls (test_analytics), camera, microphone and recorder (test_Device,
-  # test_AVFoundation).
+  # the device threads that stall mid-recording (test_app), connections and the run loop's
+  # cross-thread posting (test_Foundation), uploads and REST calls (test_analytics), camera,
+  # microphone and recorder (test_Device, test_AVFoundation).
   cmake --build "$dir" -j "$jobs" --target tilvex test_app test_Foundation test_analytics \
     test_Device test_AVFoundation
   "$root/scripts/empty-home.sh" ctest --test-dir "$dir" --output-on-failure -j "$jobs" \

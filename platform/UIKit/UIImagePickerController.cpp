@@ -5,18 +5,47 @@
 #include "platform/Foundation/NSLog.h"
 #include "platform/UIKit/UICameraPreviewView.h"
 
+namespace {
+
+// The phone's one camera, opened once (see Camera::open): the availability check keeps what it
+// opened for the picker that shows it, and a check while a picker shows it opens nothing.
+struct DeviceCamera {
+    std::string input;  // the setting it was opened from
+    std::shared_ptr<Camera> checked;
+    std::weak_ptr<Camera> inUse;
+};
+DeviceCamera& deviceCamera() {
+    static DeviceCamera camera;
+    return camera;
+}
+
+// The camera of the current setting that is open already, or nullptr.
+std::shared_ptr<Camera> cameraAlreadyOpen(const std::string& input) {
+    DeviceCamera& device = deviceCamera();
+    if (device.input != input)
+        return nullptr;
+    return device.checked ? device.checked : device.inUse.lock();
+}
+
+}  // namespace
+
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
     if (sourceType != UIImagePickerControllerSourceTypeCamera)
         return true;
-    const std::string& input = DeviceSettings::current().camera;
+    const std::string input = DeviceSettings::current().camera;
     if (input == "none")
         return false;
-    NSErrorPtr error;
-    if (Camera::canOpen(input, &error))
+    if (cameraAlreadyOpen(input))
         return true;
-    NSLog("The camera is not available: %s",
-          error ? error->localizedDescription().c_str() : "unknown reason");
-    return false;
+    NSErrorPtr error;
+    std::shared_ptr<Camera> camera = Camera::open(input, &error);
+    if (!camera) {
+        NSLog("The camera is not available: %s",
+              error ? error->localizedDescription().c_str() : "unknown reason");
+        return false;
+    }
+    deviceCamera() = {input, camera, camera};
+    return true;
 }
 
 void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {
@@ -53,13 +82,17 @@ void UIImagePickerController::openCamera() {
     if (triedCamera_)
         return;
     triedCamera_ = true;
+    const std::string input = DeviceSettings::current().camera;
+    std::shared_ptr<Camera> camera = cameraAlreadyOpen(input);
     NSErrorPtr error;
-    std::unique_ptr<Camera> camera = Camera::open(DeviceSettings::current().camera, &error);
+    if (!camera)
+        camera = Camera::open(input, &error);
     if (!camera) {
         NSLog("The camera cannot be opened: %s",
               error ? error->localizedDescription().c_str() : "unknown reason");
         return;
     }
+    deviceCamera() = {input, nullptr, camera};
     camera_ = std::move(camera);
     if (preview_)
         preview_->setCamera(camera_);

@@ -1,7 +1,8 @@
 #pragma once
 // The image picker. With the camera source it shows the camera's live picture full screen and,
-// above it, the camera overlay view; the camera is opened from the device's camera setting when
-// the picker first appears and closed when the picker goes. The camera controls themselves are
+// above it, the camera overlay view; the camera (the one the availability check opened, else
+// opened from the device's camera setting) is taken when the picker first appears and closed
+// when the picker goes. The camera controls themselves are
 // not drawn (`showsCameraControls` is kept only as a setting).
 //
 // Threads: main thread only. The picker retains its overlay view; its delegate is not retained.
@@ -37,9 +38,11 @@ class UIImagePickerController : public UIViewController {
         return std::make_shared<UIImagePickerController>();
     }
 
-    // The camera is available when the device's camera setting opens (each call tries it; a
-    // setting other than "none" that fails is logged with its reason); the photo library and
-    // the saved photos album always are.
+    // The camera is available when the device's camera setting opens (a setting other than
+    // "none" that fails is logged with its reason); the photo library and the saved photos album
+    // always are. The camera is opened once: the one this check opens is kept and is the one the
+    // next picker shows, and a check while the camera is open (kept, or shown by a picker) opens
+    // nothing and answers yes.
     static bool isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType);
 
     UIImagePickerControllerSourceType sourceType() const { return sourceType_; }
