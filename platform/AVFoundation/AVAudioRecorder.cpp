@@ -85,9 +85,7 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
     if (microphone_)
         return true;
     // The microphone first, so that a phone without one leaves no file behind.
-    auto microphone = Microphone::open(
-        Microphone::deviceInput(),
-        [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error);
+    auto microphone = Microphone::open(Microphone::deviceInput(), error);
     if (!microphone)
         return false;
     // Never through a symbolic link standing at the name: that would write somewhere else.
@@ -121,8 +119,11 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
     return true;
 }
 
-bool AVAudioRecorder::record() {
-    if (!prepareToRecord())
+bool AVAudioRecorder::record(NSErrorPtr* error) {
+    if (!prepareToRecord(error))
+        return false;
+    if (!microphone_->start(
+            [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error))
         return false;
     std::lock_guard lock(mutex_);
     if (!recording_) {

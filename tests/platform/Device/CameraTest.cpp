@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/NoNewThreads.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -98,6 +99,15 @@ TEST(CameraOpenTest, InputsWithoutAPictureFailWithAReason) {
         EXPECT_NE(error->localizedDescription().find(c.reason), std::string::npos)
             << c.input << ": " << error->localizedDescription();
     }
+}
+
+TEST(CameraOpenTest, ACameraWhoseThreadCannotStartIsNotOpened) {
+    NoNewThreads noThreads;
+    NSErrorPtr error;
+    EXPECT_EQ(Camera::open("lavfi:testsrc2=size=32x24:rate=10", &error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_NE(error->localizedDescription().find("no thread can start"), std::string::npos)
+        << error->localizedDescription();
 }
 
 }  // namespace
