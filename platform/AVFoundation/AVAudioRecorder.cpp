@@ -122,15 +122,20 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
 bool AVAudioRecorder::record(NSErrorPtr* error) {
     if (!prepareToRecord(error))
         return false;
-    if (!microphone_->start(
-            [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error))
-        return false;
-    std::lock_guard lock(mutex_);
-    if (!recording_) {
+    {
+        std::lock_guard lock(mutex_);
+        if (recording_)
+            return true;
+        // Before the microphone starts, so that its first samples are kept.
         recording_ = true;
         startedAt_ = Clock::current().now();
     }
-    return true;
+    if (microphone_->start(
+            [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error))
+        return true;
+    std::lock_guard lock(mutex_);
+    recording_ = false;
+    return false;
 }
 
 void AVAudioRecorder::write(const int16_t* samples, size_t frames) {
