@@ -14,9 +14,11 @@ struct DeviceCamera {
     std::shared_ptr<Camera> checked;
     std::weak_ptr<Camera> inUse;
 };
+// Never destroyed: a camera kept at the end of the process must not be closed while the
+// process tears down what its thread uses, so it ends with the process, as a shown one does.
 DeviceCamera& deviceCamera() {
-    static DeviceCamera camera;
-    return camera;
+    static DeviceCamera* camera = new DeviceCamera();
+    return *camera;
 }
 
 // The camera of the current setting that is open already, or nullptr.
