@@ -14,8 +14,8 @@ struct DeviceCamera {
     std::shared_ptr<Camera> checked;
     std::weak_ptr<Camera> inUse;
 };
-// Never destroyed: a camera kept at the end of the process must not be closed while the
-// process tears down what its thread uses, so it ends with the process, as a shown one does.
+// Never destroyed: a camera still kept at the end of the process must not be closed while the
+// process tears down what its thread uses, so it ends with the process.
 DeviceCamera& deviceCamera() {
     static DeviceCamera* camera = new DeviceCamera();
     return *camera;
@@ -48,6 +48,14 @@ bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourc
     }
     deviceCamera() = {input, camera, camera};
     return true;
+}
+
+void UIImagePickerController::setSourceType(UIImagePickerControllerSourceType sourceType) {
+    sourceType_ = sourceType;
+    DeviceCamera& device = deviceCamera();
+    if (sourceType_ == UIImagePickerControllerSourceTypeCamera && !camera_ &&
+        device.input == DeviceSettings::current().camera)
+        camera_ = std::move(device.checked);
 }
 
 void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {
@@ -84,18 +92,17 @@ void UIImagePickerController::openCamera() {
     if (triedCamera_)
         return;
     triedCamera_ = true;
-    const std::string input = DeviceSettings::current().camera;
-    std::shared_ptr<Camera> camera = cameraAlreadyOpen(input);
-    NSErrorPtr error;
-    if (!camera)
-        camera = Camera::open(input, &error);
-    if (!camera) {
-        NSLog("The camera cannot be opened: %s",
-              error ? error->localizedDescription().c_str() : "unknown reason");
-        return;
+    if (!camera_) {
+        const std::string input = DeviceSettings::current().camera;
+        NSErrorPtr error;
+        camera_ = Camera::open(input, &error);
+        if (!camera_) {
+            NSLog("The camera cannot be opened: %s",
+                  error ? error->localizedDescription().c_str() : "unknown reason");
+            return;
+        }
+        deviceCamera() = {input, nullptr, camera_};
     }
-    deviceCamera() = {input, nullptr, camera};
-    camera_ = std::move(camera);
     if (preview_)
         preview_->setCamera(camera_);
 }

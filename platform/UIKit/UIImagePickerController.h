@@ -40,13 +40,15 @@ class UIImagePickerController : public UIViewController {
 
     // The camera is available when the device's camera setting opens (a setting other than
     // "none" that fails is logged with its reason); the photo library and the saved photos album
-    // always are. The camera is opened once: the one this check opens is kept and is the one the
-    // next picker shows, and a check while the camera is open (kept, or shown by a picker) opens
-    // nothing and answers yes.
+    // always are. The camera is opened once: the one this check opens is kept for the next picker
+    // set to the camera source, which closes it when it goes (one never taken stays open until
+    // the process ends), and a check while the camera is open (kept, or a picker's) opens nothing
+    // and answers yes.
     static bool isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType);
 
     UIImagePickerControllerSourceType sourceType() const { return sourceType_; }
-    void setSourceType(UIImagePickerControllerSourceType sourceType) { sourceType_ = sourceType; }
+    // Set to the camera, the picker takes the camera that the availability check kept, if any.
+    void setSourceType(UIImagePickerControllerSourceType sourceType);
     std::shared_ptr<UIImagePickerControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<UIImagePickerControllerDelegate> delegate) {
         delegate_ = std::move(delegate);
@@ -55,7 +57,8 @@ class UIImagePickerController : public UIViewController {
     void setShowsCameraControls(bool) {}
     void setCameraOverlayView(std::shared_ptr<UIView> overlay);
 
-    // The open camera, null before the first appearance or when it could not be opened.
+    // The open camera: the one the check kept, else opened at the first appearance; null when
+    // it could not be opened.
     const std::shared_ptr<Camera>& camera() const { return camera_; }
 
     void loadView() override;
