@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
 
 #include "app/AnalyticsCalls.h"
 #include "app/NSString-PathAdditions.h"
@@ -166,9 +167,25 @@ void TilvexViewController::startRecording() {
         PathAdditions::findUniquePath("Audio", ".caf",
                                       RecordingStore::namesInRows(managedObjectContext_)),
         settings, &error);
+    auto soundError = [&] {
+        return "The sound recorder cannot record: " +
+               (error ? error->localizedDescription() : std::string("unknown reason"));
+    };
     if (!recorder || !recorder->prepareToRecord(&error)) {
-        showError("The sound recorder cannot record: " +
-                  (error ? error->localizedDescription() : std::string("unknown reason")));
+        showError(soundError());  // nothing was created
+        return;
+    }
+    // Both threads start before anything shows a recording, so that one that cannot start
+    // leaves the screen idle and no file behind.
+    std::string reason;
+    if (!startCapture(&reason)) {
+        abandonRecording(*recorder, "The recording cannot start: " + reason);
+        return;
+    }
+    if (!recorder->record(&error)) {
+        endCapture();
+        results_.clear();
+        abandonRecording(*recorder, soundError());
         return;
     }
 
@@ -176,16 +193,31 @@ void TilvexViewController::startRecording() {
     performSelector(retained(this), &TilvexViewController::changeTitleToRed, kBlinkInterval);
     albumButton_->setEnabled(false);
     date_ = pressed;
-    results_.clear();
     recorder_ = recorder;
+}
+
+bool TilvexViewController::startCapture(std::string* reason) {
+    results_.clear();
     {
         std::lock_guard lock(captureMutex_);
         captureStopped_ = false;
         timer_.reset();
     }
     auto self = retained(this);
-    captureThread_ = NSThread::detachNewThread([self] { self->startTimerThread(); });
-    recorder_->record();
+    try {
+        captureThread_ = NSThread::detachNewThread([self] { self->startTimerThread(); });
+    } catch (const std::system_error& failure) {
+        *reason =
+            std::string("no thread can start for the frame capture (") + failure.what() + ").";
+        return false;
+    }
+    return true;
+}
+
+void TilvexViewController::abandonRecording(AVAudioRecorder& recorder, const std::string& message) {
+    recorder.stop();
+    NSFileManager::defaultManager().removeItemAtPath(recorder.url());
+    showError(message);
 }
 
 void TilvexViewController::stopRecording() {

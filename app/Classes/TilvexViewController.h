@@ -16,8 +16,13 @@
 // pending changes, with its files, for the next save (another recording's, a delete's, the
 // termination's), and an alert "Error" says why at once; should no save succeed before the end,
 // the next launch restores the row (RecordingStore). New files never take a name that a row
-// still names. A sound recorder that cannot be prepared shows an alert "Error" and no recording
-// starts.
+// still names. A sound recorder that cannot be prepared, or a thread of the recording (the
+// microphone's, the capture's) that cannot start, shows an alert "Error": no recording starts
+// and no file is left.
+//
+// A camera or microphone that stops answering mid-recording ends its input within a bound (see
+// MediaInput): the recording goes on, and its stop (a press, a quit, a termination) stores what
+// was captured, the sound written so far with silence after it.
 //
 // Threads: everything runs on the main thread except startTimerThread and takePicture, which run
 // on the capture thread. The capture thread is the only writer of the frame list; the stop reads
@@ -101,6 +106,12 @@ class TilvexViewController : public UIViewController,
 
   private:
     void startRecording();
+    // Starts the capture thread on an empty frame list; false with `*reason` when no thread can
+    // start.
+    bool startCapture(std::string* reason);
+    // For a recording that could not start: stops `recorder`, removes its file, and shows the
+    // alert "Error" with `message`.
+    void abandonRecording(AVAudioRecorder& recorder, const std::string& message);
     void stopRecording();
     // Invalidates the display link and waits for the capture thread to end.
     void endCapture();

@@ -85,9 +85,7 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
     if (microphone_)
         return true;
     // The microphone first, so that a phone without one leaves no file behind.
-    auto microphone = Microphone::open(
-        Microphone::deviceInput(),
-        [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error);
+    auto microphone = Microphone::open(Microphone::deviceInput(), error);
     if (!microphone)
         return false;
     // Never through a symbolic link standing at the name: that would write somewhere else.
@@ -121,15 +119,23 @@ bool AVAudioRecorder::prepareToRecord(NSErrorPtr* error) {
     return true;
 }
 
-bool AVAudioRecorder::record() {
-    if (!prepareToRecord())
+bool AVAudioRecorder::record(NSErrorPtr* error) {
+    if (!prepareToRecord(error))
         return false;
-    std::lock_guard lock(mutex_);
-    if (!recording_) {
+    {
+        std::lock_guard lock(mutex_);
+        if (recording_)
+            return true;
+        // Before the microphone starts, so that its first samples are kept.
         recording_ = true;
         startedAt_ = Clock::current().monotonic();
     }
-    return true;
+    if (microphone_->start(
+            [this](const int16_t* samples, size_t frames) { write(samples, frames); }, error))
+        return true;
+    std::lock_guard lock(mutex_);
+    recording_ = false;
+    return false;
 }
 
 void AVAudioRecorder::write(const int16_t* samples, size_t frames) {

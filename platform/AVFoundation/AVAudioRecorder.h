@@ -9,8 +9,12 @@
 // A write to the file that fails (a full disk, an I/O error) is kept as `fileError`: such a file
 // is not whole, whatever its length says.
 //
+// A microphone that stops answering ends its input (see MediaInput); the recording goes on, and
+// `stop` fills the rest of the recorded time with silence as for any shortfall.
+//
 // Threads: one thread drives a recorder (the main thread in the application); the microphone
-// writes the file on its own thread. Destruction stops a recording as `stop` does.
+// writes the file on its own thread. Destruction stops a recording as `stop` does. `stop` returns
+// within the microphone's bound on a read, whatever the device does.
 
 #include <cstdint>
 #include <cstdio>
@@ -45,14 +49,15 @@ class AVAudioRecorder : public NSObject {
                                                         NSErrorPtr* error = nullptr);
     ~AVAudioRecorder() override;
 
-    // Opens the microphone and creates (or empties) the file. False, with `*error` set, when the
-    // phone has no microphone or the file cannot be written (a symbolic link at the path is never
-    // written through); then no file is left behind. Once
-    // prepared, a second call does nothing and returns true.
+    // Opens the microphone (it delivers from `record` on) and creates (or empties) the file. False,
+    // with `*error` set, when the phone has no microphone or the file cannot be written (a symbolic
+    // link at the path is never written through); then no file is left behind. Once prepared, a
+    // second call does nothing and returns true.
     bool prepareToRecord(NSErrorPtr* error = nullptr);
-    // Starts recording, preparing first when needed; false when that fails. True at once while
-    // recording.
-    bool record();
+    // Starts recording, preparing first when needed; false, with `*error` set, when that fails
+    // or the microphone cannot start (then the prepared file stays, empty, until `stop`). True
+    // at once while recording.
+    bool record(NSErrorPtr* error = nullptr);
     // Finishes the file and closes the microphone. A second call does nothing; a later `record`
     // starts the file afresh.
     void stop();

@@ -1,6 +1,7 @@
 #include "platform/Device/Camera.h"
 
 #include <chrono>
+#include <system_error>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -11,16 +12,21 @@ std::unique_ptr<Camera> Camera::open(const std::string& input, NSErrorPtr* error
     auto media = MediaInput::open(input, AVMEDIA_TYPE_VIDEO, "camera", error);
     if (!media)
         return nullptr;
-    return std::unique_ptr<Camera>(new Camera(std::move(media)));
+    auto camera = std::unique_ptr<Camera>(new Camera(std::move(media)));
+    try {
+        camera->thread_ = std::thread([c = camera.get()] { c->capture(); });
+    } catch (const std::system_error& failure) {
+        if (error)
+            *error = NSError::make(MediaInputErrorDomain, 3,
+                                   "The camera input \"" + input +
+                                       "\" cannot be read: no thread can start for it (" +
+                                       failure.what() + ").");
+        return nullptr;
+    }
+    return camera;
 }
 
-bool Camera::canOpen(const std::string& input, NSErrorPtr* error) {
-    return MediaInput::open(input, AVMEDIA_TYPE_VIDEO, "camera", error) != nullptr;
-}
-
-Camera::Camera(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {
-    thread_ = std::thread([this] { capture(); });
-}
+Camera::Camera(std::unique_ptr<MediaInput> input) : input_(std::move(input)) {}
 
 Camera::~Camera() {
     {
@@ -29,7 +35,8 @@ Camera::~Camera() {
     }
     resumed_.notify_all();
     input_->requestStop();
-    thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     sws_freeContext(scaler_);
 }
 

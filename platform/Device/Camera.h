@@ -3,8 +3,10 @@
 // picture converted to 32-bit BGRA, the byte order of cairo's ARGB32 on little-endian machines,
 // opaque. Only the newest picture is kept.
 //
+// A camera that stops answering ends its input (see MediaInput): the newest picture stays.
+//
 // Threads: the accessors may be called from any thread. Destruction stops and joins the
-// capture thread; pictures already handed out stay valid.
+// capture thread, within MediaInput's bound on a read; pictures already handed out stay valid.
 
 #include <condition_variable>
 #include <cstdint>
@@ -30,11 +32,10 @@ struct CameraPicture {
 class Camera {
   public:
     // `input` is "FORMAT:INPUT" or a file path (a file plays in a loop). Returns nullptr with
-    // `*error` set for "none" or an input that cannot be opened.
+    // `*error` set for "none", an input that cannot be opened, or a capture thread that cannot
+    // start. Opening reads the input's start (a named pipe's stream cannot be read again), so a
+    // device is opened once and the camera kept for as long as it is used.
     static std::unique_ptr<Camera> open(const std::string& input, NSErrorPtr* error = nullptr);
-    // Whether `input` opens as a camera, tried and closed again at once; false with `*error`
-    // set as for open.
-    static bool canOpen(const std::string& input, NSErrorPtr* error = nullptr);
     ~Camera();
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;

@@ -7,6 +7,7 @@
 
 #include "platform/Device/SystemCallDeadline.h"
 #include "platform/Foundation/Clock.h"
+#include "platform/Foundation/NSLog.h"
 
 extern "C" {
 #include <libavdevice/avdevice.h>
@@ -44,7 +45,7 @@ std::unique_ptr<MediaInput> MediaInput::open(const std::string& input, AVMediaTy
     if (input == "none") {
         reason = std::string("The phone has no ") + device + ".";
     } else {
-        media.reset(new MediaInput());
+        media.reset(new MediaInput(input, device));
         if (!media->openInput(input, type, &reason)) {
             reason = std::string("The ") + device + " input \"" + input +
                      "\" cannot be opened: " + reason;
@@ -131,9 +132,14 @@ MediaInput::~MediaInput() {
 }
 
 int MediaInput::interrupted(void* self) {
-    const auto* media = static_cast<MediaInput*>(self);
+    auto* media = static_cast<MediaInput*>(self);
     if (media->stop_.load())
         return 1;
+    if (media->reading_) {
+        if (std::chrono::steady_clock::now() >= media->readDeadline_)
+            media->silent_ = true;
+        return media->silent_;
+    }
     if (!media->opening_)
         return 0;
     return gOpeningAbandoned.load() || std::chrono::steady_clock::now() >= media->openDeadline_;
@@ -170,7 +176,9 @@ bool MediaInput::decodeNext(AVFrame* frame) {
         }
         if (r != AVERROR(EAGAIN))
             return false;
-        r = av_read_frame(format_, packet_);
+        r = readPacket();
+        if (r == AVERROR_EXIT)  // stopped, or silent
+            return false;
         if (r == AVERROR(EAGAIN)) {  // a non-blocking device with nothing yet
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
@@ -186,6 +194,25 @@ bool MediaInput::decodeNext(AVFrame* frame) {
         av_packet_unref(packet_);
     }
     return false;
+}
+
+int MediaInput::readPacket() {
+    if (!silent_) {
+        readDeadline_ =
+            std::chrono::steady_clock::now() + std::chrono::seconds(kSilenceTimeoutSeconds);
+        reading_ = true;
+        int r;
+        {
+            SystemCallDeadline interrupter(SystemCallDeadline::kRepeatSeconds);
+            r = av_read_frame(format_, packet_);
+        }
+        reading_ = false;
+        if (r >= 0 || !silent_)  // what came before the silence still counts
+            return r;
+    }
+    NSLog("The %s stopped answering: its input \"%s\" gave nothing within %d s", device_,
+          input_.c_str(), kSilenceTimeoutSeconds);
+    return AVERROR_EXIT;
 }
 
 bool MediaInput::rewind() {

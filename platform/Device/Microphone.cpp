@@ -1,6 +1,7 @@
 #include "platform/Device/Microphone.h"
 
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 extern "C" {
@@ -23,8 +24,7 @@ std::string Microphone::deviceInput() {
     return gDeviceInput;
 }
 
-std::unique_ptr<Microphone> Microphone::open(const std::string& input, Consumer consumer,
-                                             NSErrorPtr* error) {
+std::unique_ptr<Microphone> Microphone::open(const std::string& input, NSErrorPtr* error) {
     auto media = MediaInput::open(input, AVMEDIA_TYPE_AUDIO, "microphone", error);
     if (!media)
         return nullptr;
@@ -47,18 +47,31 @@ std::unique_ptr<Microphone> Microphone::open(const std::string& input, Consumer 
                 "The microphone input \"" + input + "\" cannot be converted to 44100 Hz stereo.");
         return nullptr;
     }
-    auto microphone =
-        std::unique_ptr<Microphone>(new Microphone(std::move(media), std::move(consumer)));
+    auto microphone = std::unique_ptr<Microphone>(new Microphone(input, std::move(media)));
     microphone->resampler_ = resampler;
-    microphone->thread_ = std::thread([m = microphone.get()] { m->capture(); });
     return microphone;
 }
 
-Microphone::Microphone(std::unique_ptr<MediaInput> input, Consumer consumer)
-    : input_(std::move(input)), consumer_(std::move(consumer)) {}
+bool Microphone::start(Consumer consumer, NSErrorPtr* error) {
+    if (thread_.joinable())
+        return true;
+    consumer_ = std::move(consumer);
+    try {
+        thread_ = std::thread([this] { capture(); });
+    } catch (const std::system_error& failure) {
+        consumer_ = nullptr;
+        if (error)
+            *error = NSError::make(MediaInputErrorDomain, 3,
+                                   "The microphone input \"" + input_ +
+                                       "\" cannot be read: no thread can start for it (" +
+                                       failure.what() + ").");
+        return false;
+    }
+    return true;
+}
 
 Microphone::~Microphone() {
-    input_->requestStop();
+    media_->requestStop();
     if (thread_.joinable())
         thread_.join();
     swr_free(&resampler_);
@@ -67,7 +80,7 @@ Microphone::~Microphone() {
 void Microphone::capture() {
     AVFrame* frame = av_frame_alloc();
     std::vector<int16_t> samples;
-    while (input_->nextFrame(frame)) {
+    while (media_->nextFrame(frame)) {
         int capacity = swr_get_out_samples(resampler_, frame->nb_samples);
         samples.resize(static_cast<size_t>(std::max(capacity, 0)) * kChannels);
         auto* out = reinterpret_cast<uint8_t*>(samples.data());

@@ -1,10 +1,10 @@
 #pragma once
 // The phone's microphone: an FFmpeg input (see MediaInput) decoded on a thread of its own and
 // delivered as interleaved 16-bit stereo PCM at 44100 Hz to a consumer, from the moment it is
-// opened until it is destroyed.
+// started until it is destroyed or its input ends (fails, or falls silent: see MediaInput).
 //
 // Threads: the consumer runs on the microphone's thread. Destruction stops and joins that
-// thread; once it returns the consumer is not called again.
+// thread, within MediaInput's bound on a read; once it returns the consumer is not called again.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,9 +24,12 @@ class Microphone {
     using Consumer = std::function<void(const int16_t* samples, size_t frames)>;
 
     // `input` is "FORMAT:INPUT" or a file path (a file plays in a loop). Returns nullptr with
-    // `*error` set for "none" or an input that cannot be opened.
-    static std::unique_ptr<Microphone> open(const std::string& input, Consumer consumer,
-                                            NSErrorPtr* error = nullptr);
+    // `*error` set for "none" or an input that cannot be opened. Nothing is delivered yet.
+    static std::unique_ptr<Microphone> open(const std::string& input, NSErrorPtr* error = nullptr);
+    // Starts delivering to `consumer`. False, with `*error` set, when the microphone's thread
+    // cannot start (the process is out of threads or address space); then nothing is delivered.
+    // Once started, a second call does nothing and returns true.
+    bool start(Consumer consumer, NSErrorPtr* error = nullptr);
     ~Microphone();
     Microphone(const Microphone&) = delete;
     Microphone& operator=(const Microphone&) = delete;
@@ -37,10 +40,12 @@ class Microphone {
     static std::string deviceInput();
 
   private:
-    Microphone(std::unique_ptr<MediaInput> input, Consumer consumer);
+    Microphone(std::string input, std::unique_ptr<MediaInput> media)
+        : input_(std::move(input)), media_(std::move(media)) {}
     void capture();
 
-    std::unique_ptr<MediaInput> input_;
+    const std::string input_;
+    std::unique_ptr<MediaInput> media_;
     Consumer consumer_;
     struct SwrContext* resampler_ = nullptr;  // used by the microphone thread only
     std::thread thread_;

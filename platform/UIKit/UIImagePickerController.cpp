@@ -6,18 +6,57 @@
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UICameraPreviewView.h"
 
+namespace {
+
+// The phone's one camera, opened once (see Camera::open): the availability check keeps what it
+// opened for the picker that shows it, and a check while a picker shows it opens nothing.
+struct DeviceCamera {
+    std::string input;  // the setting it was opened from
+    std::shared_ptr<Camera> checked;
+    std::weak_ptr<Camera> inUse;
+};
+// Never destroyed: a camera still kept at the end of the process must not be closed while the
+// process tears down what its thread uses, so it ends with the process.
+DeviceCamera& deviceCamera() {
+    static DeviceCamera* camera = new DeviceCamera();
+    return *camera;
+}
+
+// The camera of the current setting that is open already, or nullptr.
+std::shared_ptr<Camera> cameraAlreadyOpen(const std::string& input) {
+    DeviceCamera& device = deviceCamera();
+    if (device.input != input)
+        return nullptr;
+    return device.checked ? device.checked : device.inUse.lock();
+}
+
+}  // namespace
+
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType) {
     if (sourceType != UIImagePickerControllerSourceTypeCamera)
         return true;
-    const std::string& input = DeviceSettings::current().camera;
+    const std::string input = DeviceSettings::current().camera;
     if (input == "none")
         return false;
-    NSErrorPtr error;
-    if (Camera::canOpen(input, &error))
+    if (cameraAlreadyOpen(input))
         return true;
-    NSLog("The camera is not available: %s",
-          error ? error->localizedDescription().c_str() : "unknown reason");
-    return false;
+    NSErrorPtr error;
+    std::shared_ptr<Camera> camera = Camera::open(input, &error);
+    if (!camera) {
+        NSLog("The camera is not available: %s",
+              error ? error->localizedDescription().c_str() : "unknown reason");
+        return false;
+    }
+    deviceCamera() = {input, camera, camera};
+    return true;
+}
+
+void UIImagePickerController::setSourceType(UIImagePickerControllerSourceType sourceType) {
+    sourceType_ = sourceType;
+    DeviceCamera& device = deviceCamera();
+    if (sourceType_ == UIImagePickerControllerSourceTypeCamera && !camera_ &&
+        device.input == DeviceSettings::current().camera)
+        camera_ = std::move(device.checked);
 }
 
 void UIImagePickerController::setCameraOverlayView(std::shared_ptr<UIView> overlay) {
@@ -70,14 +109,17 @@ void UIImagePickerController::openCamera() {
     if (triedCamera_)
         return;
     triedCamera_ = true;
-    NSErrorPtr error;
-    std::unique_ptr<Camera> camera = Camera::open(DeviceSettings::current().camera, &error);
-    if (!camera) {
-        NSLog("The camera cannot be opened: %s",
-              error ? error->localizedDescription().c_str() : "unknown reason");
-        return;
+    if (!camera_) {
+        const std::string input = DeviceSettings::current().camera;
+        NSErrorPtr error;
+        camera_ = Camera::open(input, &error);
+        if (!camera_) {
+            NSLog("The camera cannot be opened: %s",
+                  error ? error->localizedDescription().c_str() : "unknown reason");
+            return;
+        }
+        deviceCamera() = {input, nullptr, camera_};
     }
-    camera_ = std::move(camera);
     if (preview_)
         preview_->setCamera(camera_);
     auto& center = NSNotificationCenter::defaultCenter();

@@ -1,7 +1,8 @@
 #pragma once
 // The image picker. With the camera source it shows the camera's live picture full screen and,
-// above it, the camera overlay view; the camera is opened from the device's camera setting when
-// the picker first appears, paused while a screen the picker presents covers it, and closed
+// above it, the camera overlay view; the camera (the one the availability check opened, else
+// opened from the device's camera setting) is taken when the picker first appears, paused while
+// a screen the picker presents covers it, and closed
 // when the picker goes. The camera controls themselves are
 // not drawn (`showsCameraControls` is kept only as a setting).
 //
@@ -39,13 +40,17 @@ class UIImagePickerController : public UIViewController {
         return std::make_shared<UIImagePickerController>();
     }
 
-    // The camera is available when the device's camera setting opens (each call tries it; a
-    // setting other than "none" that fails is logged with its reason); the photo library and
-    // the saved photos album always are.
+    // The camera is available when the device's camera setting opens (a setting other than
+    // "none" that fails is logged with its reason); the photo library and the saved photos album
+    // always are. The camera is opened once: the one this check opens is kept for the next picker
+    // set to the camera source, which closes it when it goes (one never taken stays open until
+    // the process ends), and a check while the camera is open (kept, or a picker's) opens nothing
+    // and answers yes.
     static bool isSourceTypeAvailable(UIImagePickerControllerSourceType sourceType);
 
     UIImagePickerControllerSourceType sourceType() const { return sourceType_; }
-    void setSourceType(UIImagePickerControllerSourceType sourceType) { sourceType_ = sourceType; }
+    // Set to the camera, the picker takes the camera that the availability check kept, if any.
+    void setSourceType(UIImagePickerControllerSourceType sourceType);
     std::shared_ptr<UIImagePickerControllerDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(std::weak_ptr<UIImagePickerControllerDelegate> delegate) {
         delegate_ = std::move(delegate);
@@ -54,7 +59,8 @@ class UIImagePickerController : public UIViewController {
     void setShowsCameraControls(bool) {}
     void setCameraOverlayView(std::shared_ptr<UIView> overlay);
 
-    // The open camera, null before the first appearance or when it could not be opened.
+    // The open camera: the one the check kept, else opened at the first appearance; null when
+    // it could not be opened.
     const std::shared_ptr<Camera>& camera() const { return camera_; }
 
     void loadView() override;

@@ -309,6 +309,28 @@ TEST_F(SilentDeviceTest, ATerminationSignalEndsTheLaunchThatWaitsForTheCamera) {
     }
 }
 
+// A camera on a named pipe that a program writes a stream into: the pipe's stream can be read
+// from its start once only, so the camera that the launch checks is the one the screen shows,
+// and what is recorded is its picture.
+TEST_F(SilentDeviceTest, ACameraOnANamedPipeIsOpenedOnceAndRecorded) {
+    std::string launcher = phone_.folder() / "feed.sh";
+    std::ofstream(launcher) << "ffmpeg -loglevel error -f lavfi -i color=c=red:s=320x480:r=30 "
+                            << "-t 20 -pix_fmt yuv420p -f yuv4mpegpipe - > '" << fifo_
+                            << "' 2>/dev/null & feeder=$!\n"
+                            << "\"$@\"; status=$?\nkill $feeder\nexit $status\n";
+    ProgramOutcome run = phone_.runScript("wait 1\ntap button\nwait 0.5\ntap button\nquit\n",
+                                          Arguments("--camera " + fifo_),
+                                          Launcher(std::string(kBound) + "sh " + launcher));
+    ASSERT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.out;
+    EXPECT_EQ(run.out.find("cannot be opened"), std::string::npos) << run.out;
+    auto frames = NSKeyedUnarchiver::unarchiveObjectWithFile(phone_.document("Video_0001"));
+    ASSERT_TRUE(frames && !frames->arrayRef().empty()) << run.out;
+    auto first = UIImage::initWithData(frames->arrayRef().front().data());
+    ASSERT_TRUE(first);
+    EXPECT_GT(channelMean(first->CGImage(), 2, 0, 100, 320, 200), 150) << "the camera's red";
+    EXPECT_LT(channelMean(first->CGImage(), 1, 0, 100, 320, 200), 100) << "the camera's red";
+}
+
 TEST_F(RecordingTest, WithoutACameraTheAlertsQuitEndsTheProgram) {
     ProgramOutcome quit = phone_.runScript(
         "expect alert.title Camera not available!\n"

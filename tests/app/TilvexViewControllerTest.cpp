@@ -27,6 +27,7 @@
 #include "platform/UIKit/UIApplication.h"
 #include "tests/app/StoreConnection.h"
 #include "tests/app/TilvexProgram.h"
+#include "tests/support/NoNewThreads.h"
 #include "tests/support/RunLoopTesting.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -206,6 +207,31 @@ TEST_F(TilvexViewControllerTest, ARecordingWithoutAnyFrameStoresNothingAndSaysWh
 
 // A save that meets a lock keeps the recording: the alert says why at once, the album shows it,
 // and the next save stores it once the lock has gone, the next recording's or the termination's.
+// A press while no thread can start (the process is out of address space): the capture thread
+// cannot start, so the screen stays idle, the alert "Error" says why and no sound file is left.
+TEST_F(TilvexViewControllerTest, ARecordingWhoseThreadCannotStartShowsAnErrorAndLeavesNothing) {
+    {
+        NoNewThreads noThreads;
+        controller_->buttonPressed();
+    }
+    EXPECT_EQ(title(), "Record");
+    EXPECT_TRUE(controller_->albumButton()->isEnabled());
+    auto alert = UIAlertView::topAlert();
+    ASSERT_TRUE(alert) << "the failure went unnoticed";
+    EXPECT_EQ(alert->title(), "Error");
+    EXPECT_NE(alert->message().find("no thread can start"), std::string::npos) << alert->message();
+    alert->pressButtonWithTitle("OK");
+    auto files = NSFileManager::defaultManager().contentsOfDirectoryAtPath(DeviceHome::documents());
+    for (const auto& name : files.value_or(std::vector<std::string>{}))
+        EXPECT_FALSE(name.starts_with("Audio_")) << name;
+
+    // Once threads start again, so does a recording.
+    controller_->buttonPressed();
+    EXPECT_EQ(title(), "Stop");
+    controller_->buttonPressed();
+    EXPECT_EQ(storedRecordings(), 1u);
+}
+
 TEST_F(TilvexViewControllerTest, ARecordingWhoseSaveMeetsALockIsKeptForTheNextSave) {
     recordWhileTheStoreIsLocked();
     EXPECT_TRUE(delegate_->managedObjectContext()->hasChanges());

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/NoNewThreads.h"
 #include "tests/support/RunLoopTesting.h"
 
 extern "C" {
@@ -136,6 +137,24 @@ TEST_F(RecorderTest, WithoutAMicrophonePreparingFailsAndLeavesNoFile) {
     EXPECT_FALSE(recorder->record());
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The microphone's thread starts with the recording: one that cannot start fails `record`, and
+// the recorder records nothing.
+TEST_F(RecorderTest, AMicrophoneThatCannotStartFailsToRecord) {
+    auto recorder = AVAudioRecorder::initWithURL(path, phoneSettings());
+    ASSERT_NE(recorder, nullptr);
+    ASSERT_TRUE(recorder->prepareToRecord());
+    NSErrorPtr error;
+    {
+        NoNewThreads noThreads;
+        EXPECT_FALSE(recorder->record(&error));
+    }
+    ASSERT_NE(error, nullptr);
+    EXPECT_NE(error->localizedDescription().find("no thread can start"), std::string::npos)
+        << error->localizedDescription();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(recorder->currentTime(), 0.0);
 }
 
 TEST_F(RecorderTest, AFileThatCannotBeCreatedFailsToPrepare) {

@@ -7,10 +7,21 @@
 #include <stdlib.h>
 #include "tests/support/TemporaryFolder.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <thread>
 
+#include "tests/support/NoNewThreads.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -125,5 +136,110 @@ TEST(CameraOpenTest, InputsWithoutAPictureFailWithAReason) {
             << c.input << ": " << error->localizedDescription();
     }
 }
+
+TEST(CameraOpenTest, ACameraWhoseThreadCannotStartIsNotOpened) {
+    NoNewThreads noThreads;
+    NSErrorPtr error;
+    EXPECT_EQ(Camera::open("lavfi:testsrc2=size=32x24:rate=10", &error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_NE(error->localizedDescription().find("no thread can start"), std::string::npos)
+        << error->localizedDescription();
+}
+
+// A camera source that sends a few pictures as a yuv4mpeg stream and then stalls with its end
+// held open: a named pipe, or a loopback TCP connection. Its destruction closes its end, which
+// ends any read that still waits for it.
+class StallingSource {
+  public:
+    static constexpr int kPictures = 3;
+
+    StallingSource(bool network, const std::string& dir) {
+        if (!network) {
+            const std::string fifo = dir + "/camera.fifo";
+            EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+            // Read and write: the open does not wait for the camera, and the pipe has a writer.
+            end_ = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+            send();
+            input_ = "yuv4mpegpipe:" + fifo;
+            return;
+        }
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 1), 0);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        input_ = "yuv4mpegpipe:tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        accepter_ = std::thread([this] {
+            pollfd waiting = {listener_, POLLIN, 0};
+            if (::poll(&waiting, 1, 20000) == 1) {
+                end_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                send();
+            }
+        });
+    }
+    ~StallingSource() {
+        if (accepter_.joinable())
+            accepter_.join();
+        ::close(end_);
+        ::close(listener_);
+    }
+    const std::string& input() const { return input_; }
+
+  private:
+    void send() {
+        // 64 x 48 in 4:2:0, a grey of its own for each picture.
+        std::string stream = "YUV4MPEG2 W64 H48 F30:1 Ip A1:1 C420jpeg\n";
+        for (int i = 0; i < kPictures; ++i)
+            stream += "FRAME\n" + std::string(64 * 48 * 3 / 2, char(16 + 32 * i));
+        EXPECT_EQ(::write(end_, stream.data(), stream.size()), ssize_t(stream.size()));
+    }
+
+    int listener_ = -1;
+    int end_ = -1;
+    std::thread accepter_;
+    std::string input_;
+};
+
+class StallingCameraTest : public ::testing::TestWithParam<bool> {
+  protected:
+    TemporaryFolder folder;
+};
+
+// Closing the camera while its read waits for a picture that never comes returns at once.
+TEST_P(StallingCameraTest, ClosingItDoesNotWaitForTheDevice) {
+    std::future<void> closed;
+    StallingSource source(GetParam(), folder.path());  // goes first: its end closes, freeing a hang
+    NSErrorPtr error;
+    std::unique_ptr<Camera> camera = Camera::open(source.input(), &error);
+    ASSERT_NE(camera, nullptr) << error->localizedDescription();
+    ASSERT_NE(camera->waitForPicture(StallingSource::kPictures - 1, kPatience), nullptr);
+    closed = std::async(std::launch::async, [&camera] { camera.reset(); });
+    EXPECT_EQ(closed.wait_for(std::chrono::seconds(MediaInput::kSilenceTimeoutSeconds - 2)),
+              std::future_status::ready)
+        << "the close waited for the device";
+}
+
+// A camera silent past its bound ends, says so, and keeps its newest picture.
+TEST_P(StallingCameraTest, ItEndsOnceSilentPastTheBoundAndSaysSo) {
+    StallingSource source(GetParam(), folder.path());
+    NSErrorPtr error;
+    std::unique_ptr<Camera> camera = Camera::open(source.input(), &error);
+    ASSERT_NE(camera, nullptr) << error->localizedDescription();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(camera->waitForPicture(StallingSource::kPictures, kPatience), nullptr);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("The camera stopped answering: its input \"" + source.input() +
+                       "\" gave nothing within 5 s"),
+              std::string::npos)
+        << log;
+    ASSERT_NE(camera->newestPicture(), nullptr);
+    EXPECT_EQ(camera->newestPicture()->number, uint64_t{StallingSource::kPictures});
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, StallingCameraTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Loopback" : "NamedPipe"; });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "tests/support/NoNewThreads.h"
 #include "tests/support/RunLoopTesting.h"
 
 namespace {
@@ -43,12 +44,21 @@ class Recording {
     std::vector<int16_t> samples_;
 };
 
+// The microphone of `input`, delivering to `recording`; nullptr when it cannot open or start.
+std::unique_ptr<Microphone> startMicrophone(const std::string& input, Recording& recording,
+                                            NSErrorPtr* error = nullptr) {
+    auto microphone = Microphone::open(input, error);
+    if (!microphone || !microphone->start(recording.consumer(), error))
+        return nullptr;
+    return microphone;
+}
+
 TEST(MicrophoneTest, MonoToneArrivesAsStereoWithBothChannelsEqual) {
     Recording recording;
     NSErrorPtr error;
     // 441 Hz at 44100 Hz: one period every 100 frames.
-    auto microphone = Microphone::open("lavfi:sine=frequency=441:sample_rate=44100",
-                                       recording.consumer(), &error);
+    auto microphone =
+        startMicrophone("lavfi:sine=frequency=441:sample_rate=44100", recording, &error);
     ASSERT_NE(microphone, nullptr) << error->localizedDescription();
     ASSERT_TRUE(recording.waitForFrames(2000, kPatience));
     microphone.reset();
@@ -66,8 +76,7 @@ TEST(MicrophoneTest, GeneratedSoundIsPacedByTheClockAndResampledTo44100) {
     ManualClockScope time;
     Recording recording;
     // A source at 8000 Hz; what comes out must count 44100 frames per second of the clock.
-    auto microphone =
-        Microphone::open("lavfi:sine=frequency=400:sample_rate=8000", recording.consumer());
+    auto microphone = startMicrophone("lavfi:sine=frequency=400:sample_rate=8000", recording);
     ASSERT_NE(microphone, nullptr);
     time.clock().advance(0.5);
     ASSERT_TRUE(recording.waitForFrames(22050 - 6000, kPatience));
@@ -78,7 +87,7 @@ TEST(MicrophoneTest, GeneratedSoundIsPacedByTheClockAndResampledTo44100) {
 
 TEST(MicrophoneTest, NothingArrivesAfterDestruction) {
     Recording recording;
-    auto microphone = Microphone::open("lavfi:sine", recording.consumer());
+    auto microphone = startMicrophone("lavfi:sine", recording);
     ASSERT_NE(microphone, nullptr);
     ASSERT_TRUE(recording.waitForFrames(1, kPatience));
     microphone.reset();
@@ -95,14 +104,29 @@ TEST(MicrophoneOpenTest, InputsWithoutSoundFailWithAReason) {
                    Case{"/nonexistent/sound.caf", "No such file or directory"},
                    Case{"lavfi:testsrc2", "it has no sound"}}) {
         NSErrorPtr error;
-        EXPECT_EQ(Microphone::open(
-                      c.input, [](const int16_t*, size_t) {}, &error),
-                  nullptr)
-            << c.input;
+        EXPECT_EQ(Microphone::open(c.input, &error), nullptr) << c.input;
         ASSERT_NE(error, nullptr) << c.input;
         EXPECT_NE(error->localizedDescription().find(c.reason), std::string::npos)
             << c.input << ": " << error->localizedDescription();
     }
+}
+
+TEST(MicrophoneOpenTest, AMicrophoneWhoseThreadCannotStartDeliversNothingAndSaysWhy) {
+    Recording recording;
+    auto microphone = Microphone::open("lavfi:sine");
+    ASSERT_NE(microphone, nullptr);
+    NSErrorPtr error;
+    {
+        NoNewThreads noThreads;
+        EXPECT_FALSE(microphone->start(recording.consumer(), &error));
+    }
+    ASSERT_NE(error, nullptr);
+    EXPECT_NE(error->localizedDescription().find("no thread can start"), std::string::npos)
+        << error->localizedDescription();
+    EXPECT_FALSE(recording.waitForFrames(1, 0.1));
+    // A later start, with threads to be had, delivers.
+    ASSERT_TRUE(microphone->start(recording.consumer()));
+    EXPECT_TRUE(recording.waitForFrames(1, kPatience));
 }
 
 }  // namespace
