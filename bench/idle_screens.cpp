@@ -17,18 +17,12 @@
 #include <filesystem>
 #include <string>
 
-#include "app/AppClasses.h"
-#include "app/Classes/TilvexAppDelegate.h"
-#include "app/Classes/TilvexViewController.h"
+#include "bench/LaunchedApplication.h"
 #include "platform/Automation/AutomationDriver.h"
-#include "platform/Device/DeviceHome.h"
-#include "platform/Device/DeviceSettings.h"
 #include "platform/Device/Screen.h"
 #include "platform/Foundation/NSRunLoop.h"
 #include "platform/MessageUI/MFMailComposeViewController.h"
 #include "platform/UIKit/UIAlertView.h"
-#include "platform/UIKit/UIApplication.h"
-#include "platform/UIKit/UIWindow.h"
 
 namespace {
 
@@ -37,10 +31,6 @@ double cpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void runFor(double seconds) {
-    NSRunLoop::mainRunLoop()->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(seconds));
 }
 
 // Runs the main loop for `seconds` and prints what the process spent meanwhile.
@@ -74,26 +64,12 @@ void check(const AutomationResult& result, const char* step) {
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10;
-    std::string home =
-        (std::filesystem::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid())))
-            .string();
-    DeviceSettings settings = DeviceSettings::fromEnvironment();
-    settings.home = home;
-    DeviceSettings::install(settings);
-    if (!DeviceHome::prepare(home))
+    auto launched = LaunchedApplication::launch();
+    if (!launched)
         return 1;
-    registerAppClasses();
-
-    auto delegate = std::make_shared<TilvexAppDelegate>();
-    auto window = UIWindow::initWithFrame(CGRectMake(0, 0, 320, 480));
-    auto controller = std::make_shared<TilvexViewController>();
-    controller->setNibName("TilvexViewController");
-    delegate->setWindow(window);
-    delegate->setViewController(controller);
-    auto application = UIApplication::sharedApplication();
-    application->setDelegate(delegate);
-    application->startScreenRefresh();
-    application->finishLaunching();
+    const DeviceSettings& settings = launched->settings;
+    auto& controller = launched->controller;
+    auto& application = launched->application;
     AutomationDriver driver(application);
 
     std::printf("camera: %s\n", settings.camera.empty() ? "(default)" : settings.camera.c_str());
@@ -127,7 +103,7 @@ int main(int argc, char** argv) {
     presenter->dismissModalViewControllerAnimated(false);
 
     application->terminate();
-    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(launched->home);
     // The player stays up with its timers on the main loop; the objects that outlive main
     // would be torn down in no set order, and that is not what is measured here.
     std::fflush(nullptr);

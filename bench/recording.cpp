@@ -15,15 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/AppClasses.h"
-#include "app/Classes/TilvexAppDelegate.h"
-#include "app/Classes/TilvexViewController.h"
+#include "bench/LaunchedApplication.h"
 #include "platform/Device/DeviceHome.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSKeyedArchiver.h"
-#include "platform/Foundation/NSRunLoop.h"
-#include "platform/UIKit/UIApplication.h"
-#include "platform/UIKit/UIWindow.h"
 
 namespace {
 
@@ -37,10 +32,6 @@ long residentBytes() {
     return resident * sysconf(_SC_PAGESIZE);
 }
 
-void runFor(double seconds) {
-    NSRunLoop::mainRunLoop()->runUntilDate(NSDate::dateWithTimeIntervalSinceNow(seconds));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,23 +40,11 @@ int main(int argc, char** argv) {
     if (lengths.empty())
         lengths = {10, 60};
 
-    std::string home =
-        (std::filesystem::temp_directory_path() / ("tilvex-bench-" + std::to_string(getpid())))
-            .string();
-    if (!DeviceHome::prepare(home))
+    auto launched = LaunchedApplication::launch();
+    if (!launched)
         return 1;
-    registerAppClasses();
-
-    auto delegate = std::make_shared<TilvexAppDelegate>();
-    auto window = UIWindow::initWithFrame(CGRectMake(0, 0, 320, 480));
-    auto controller = std::make_shared<TilvexViewController>();
-    controller->setNibName("TilvexViewController");
-    delegate->setWindow(window);
-    delegate->setViewController(controller);
-    auto application = UIApplication::sharedApplication();
-    application->setDelegate(delegate);
-    application->startScreenRefresh();
-    application->finishLaunching();
+    auto& controller = launched->controller;
+    auto& application = launched->application;
     runFor(1.0);  // the camera's first pictures
 
     std::printf("%8s %8s %10s %10s %12s %14s %14s\n", "seconds", "frames", "frames/s", "stop (s)",
@@ -100,6 +79,6 @@ int main(int argc, char** argv) {
         runFor(0.5);
     }
     application->terminate();
-    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(launched->home);
     return 0;
 }
