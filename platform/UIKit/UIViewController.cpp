@@ -78,20 +78,24 @@ void UIViewController::loadView() {
 }
 
 namespace {
-// Clock time at which the last transition started; none yet.
-double transitionStart = -1;
+// The last transition: the clock it was timed on (installed clocks are never freed, so the
+// address names one) and its end on that clock's monotonic face. A transition timed on a clock
+// since replaced (tests install their own) has ended.
+const Clock* transitionClock = nullptr;
+double transitionEnd = 0;
 }  // namespace
 
 bool UIViewController::isTransitionRunning() {
-    if (transitionStart < 0)
+    const Clock& clock = Clock::current();
+    if (&clock != transitionClock)
         return false;
-    const double elapsed = Clock::current().now() - transitionStart;
-    // Before its start: the clock was changed (tests install their own).
-    return elapsed >= 0 && elapsed < kTransitionDuration;
+    return clock.monotonic() < transitionEnd;
 }
 
 void UIViewController::beginTransition() {
-    transitionStart = Clock::current().now();
+    const Clock& clock = Clock::current();
+    transitionClock = &clock;
+    transitionEnd = clock.monotonic() + kTransitionDuration;
 }
 
 void UIViewController::presentModalViewController(

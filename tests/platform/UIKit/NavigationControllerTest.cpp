@@ -7,6 +7,7 @@
 
 #include "platform/UIKit/UIApplication.h"
 #include "platform/UIKit/UIWindow.h"
+#include "tests/support/RunLoopTesting.h"
 
 namespace {
 
@@ -27,9 +28,11 @@ class LoggingController : public UIViewController {
     std::vector<std::string>* log_;
 };
 
-// A navigation controller presented on a visible window, with a root controller.
+// A navigation controller presented on a visible window, with a root controller; time stands
+// still, so that an animated transition of one test never reaches into the next.
 class NavigationControllerTest : public ::testing::Test {
   protected:
+    ManualClockScope time;
     void SetUp() override {
         window->makeKeyAndVisible();
         window->addSubview(presenter->view());

@@ -302,4 +302,25 @@ TEST_F(TouchTest, ATouchAtAnyMomentOfAnAnimatedTransitionGoesNowhere) {
     }
 }
 
+// A transition is timed on the monotonic clock: a step of the wall clock (either way) in the
+// middle of one neither ends it nor holds it past its length.
+TEST_F(TouchTest, AStepOfTheWallClockNeitherEndsNorProlongsATransition) {
+    ManualClockScope time;
+    auto presenter = std::make_shared<UIViewController>();
+    window->addSubview(presenter->view());
+    window->addSubview(button);
+    auto shown = std::make_shared<UIViewController>();
+    for (double step : {-3600.0, 3600.0}) {
+        presenter->presentModalViewController(shown, true);
+        presenter->dismissModalViewControllerAnimated(false);
+        time.clock().stepWall(step);
+        listener->events.clear();
+        tap({85, 420});
+        EXPECT_TRUE(listener->events.empty()) << "wall clock stepped by " << step;
+        time.advance(UIViewController::kTransitionDuration);
+        tap({85, 420});
+        EXPECT_FALSE(listener->events.empty()) << "wall clock stepped by " << step;
+    }
+}
+
 }  // namespace
