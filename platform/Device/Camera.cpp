@@ -4,6 +4,7 @@
 #include <system_error>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -38,6 +39,7 @@ Camera::~Camera() {
     if (thread_.joinable())
         thread_.join();
     sws_freeContext(scaler_);
+    av_frame_free(&converted_);
 }
 
 std::shared_ptr<const CameraPicture> Camera::newestPicture() const {
@@ -95,21 +97,39 @@ void Camera::capture() {
     published_.notify_all();
 }
 
+// The scaler's vector code writes rows in whole blocks of up to 16 pixels: with rows packed at
+// 4 bytes a pixel a block runs into the next row, and from the last one past the picture, or is
+// dropped where it does not fit and leaves pixels unconverted. So it writes into a frame of its
+// own, rows padded to 64 bytes (16 pixels) and room after the last, whose rows are then copied.
+bool Camera::prepareConverted(int width, int height) {
+    if (converted_ && converted_->width == width && converted_->height == height)
+        return true;
+    av_frame_free(&converted_);
+    converted_ = av_frame_alloc();
+    if (!converted_)
+        return false;
+    converted_->format = AV_PIX_FMT_BGRA;
+    converted_->width = width;
+    converted_->height = height;
+    return av_frame_get_buffer(converted_, 64) == 0;
+}
+
 std::shared_ptr<const CameraPicture> Camera::convert(const AVFrame* frame, uint64_t number) {
     scaler_ = sws_getCachedContext(
         scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
         frame->width, frame->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!scaler_)
+    if (!scaler_ || !prepareConverted(frame->width, frame->height))
         return nullptr;
+    sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, converted_->data,
+              converted_->linesize);
     auto picture = std::make_shared<CameraPicture>();
     picture->width = frame->width;
     picture->height = frame->height;
     picture->stride = frame->width * 4;
     picture->number = number;
     picture->bytes.resize(static_cast<size_t>(picture->stride) * frame->height);
-    uint8_t* planes[4] = {picture->bytes.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {picture->stride, 0, 0, 0};
-    sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    av_image_copy_plane(picture->bytes.data(), picture->stride, converted_->data[0],
+                        converted_->linesize[0], picture->stride, frame->height);
     // A camera shows no transparency, and cairo would read the alpha as premultiplied.
     const AVPixFmtDescriptor* source =
         av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));

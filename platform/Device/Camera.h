@@ -56,10 +56,13 @@ class Camera {
     void capture();
     // False once the camera is being destroyed.
     bool waitWhilePaused();
+    // Makes converted_ a BGRA frame of this size; false when it cannot be allocated.
+    bool prepareConverted(int width, int height);
     std::shared_ptr<const CameraPicture> convert(const AVFrame* frame, uint64_t number);
 
     std::unique_ptr<MediaInput> input_;
     struct SwsContext* scaler_ = nullptr;  // used by the capture thread only
+    AVFrame* converted_ = nullptr;         // the scaler's BGRA output; capture thread only
 
     mutable std::mutex mutex_;
     mutable std::condition_variable published_;

@@ -15,9 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -80,6 +82,89 @@ TEST_F(CameraFileTest, AFileStartsAgainWhenItEnds) {
     auto picture = camera->waitForPicture(3, kPatience);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->bytes, (std::vector<uint8_t>{0, 0, 255, 255, 255, 0, 0, 255}));
+}
+
+// Pictures of a few pixels, of widths that are not a multiple of the blocks the scaler writes
+// in: each is converted whole, and nothing past it is written.
+struct TinySize {
+    int width;
+    int height;
+};
+constexpr TinySize kTinySizes[] = {{1, 1},  {2, 2}, {4, 2},  {3, 5},  {17, 1},
+                                   {1, 17}, {5, 3}, {24, 4}, {31, 2}, {33, 2}};
+
+// In blue, green, red.
+constexpr std::array<int, 3> kRed = {0, 0, 255};
+constexpr std::array<int, 3> kRedAsGrey = {76, 76, 76};
+
+// Every pixel opaque and near `bgr` (a conversion from YUV is off by a few steps).
+void expectEveryPixel(const CameraPicture& picture, std::array<int, 3> bgr,
+                      const std::string& input) {
+    ASSERT_EQ(picture.bytes.size(), size_t(picture.stride) * picture.height) << input;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const uint8_t* pixel = &picture.bytes[size_t(y) * picture.stride + size_t(x) * 4];
+            for (int c = 0; c < 3; ++c)
+                ASSERT_NEAR(pixel[c], bgr[c], 6) << input << " pixel " << x << "," << y;
+            ASSERT_EQ(pixel[3], 255) << input << " pixel " << x << "," << y;
+        }
+}
+
+// Opens `input`, a source of pictures of `size`, and checks a picture past the first few: its
+// size and, when `bgr` is given, its colour.
+void expectTinyPictures(const std::string& input, TinySize size,
+                        std::optional<std::array<int, 3>> bgr) {
+    NSErrorPtr error;
+    auto camera = Camera::open(input, &error);
+    ASSERT_NE(camera, nullptr) << input << ": " << error->localizedDescription();
+    auto picture = camera->waitForPicture(2, kPatience);  // more than one through the scaler
+    ASSERT_NE(picture, nullptr) << input;
+    EXPECT_EQ(picture->width, size.width) << input;
+    EXPECT_EQ(picture->height, size.height) << input;
+    EXPECT_EQ(picture->stride, size.width * 4) << input;
+    if (bgr)
+        expectEveryPixel(*picture, *bgr, input);
+}
+
+std::string sizeText(TinySize size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+TEST(CameraTinyPictureTest, GeneratedPicturesOfAFewPixelsConvertWhole) {
+    // The format filter keeps odd sizes (a 4:2:0 source would round them down) and picks the
+    // scaler's source format.
+    struct Source {
+        const char* filter;
+        std::optional<std::array<int, 3>> bgr;
+    };
+    const Source sources[] = {{"color=c=red:size=%s:rate=30,format=rgb24", kRed},
+                              {"color=c=red:size=%s:rate=30,format=yuv444p", kRed},
+                              {"color=c=red:size=%s:rate=30,format=gray", kRedAsGrey},
+                              {"testsrc2=size=%s:rate=30,format=rgba", std::nullopt}};
+    for (TinySize size : kTinySizes)
+        for (const Source& source : sources) {
+            std::string input = std::string("lavfi:") + source.filter;
+            input.replace(input.find("%s"), 2, sizeText(size));
+            expectTinyPictures(input, size, source.bgr);
+        }
+    // As a phone's camera delivers it, and as it was first seen to fail.
+    expectTinyPictures("lavfi:testsrc2=size=4x2:rate=30", {4, 2}, std::nullopt);
+}
+
+TEST_F(CameraFileTest, Yuv4mpegPicturesOfAFewPixelsConvertWhole) {
+    for (TinySize size : kTinySizes) {
+        // Red in full-range 4:2:0: each chroma plane covers the odd row and column too.
+        const size_t luma = size_t(size.width) * size.height;
+        const size_t chroma = size_t((size.width + 1) / 2) * ((size.height + 1) / 2);
+        const std::string picture = std::string(luma, char(76)) + std::string(chroma, char(85)) +
+                                    std::string(chroma, char(255));
+        const std::string path = dir + "/" + sizeText(size) + ".y4m";
+        std::ofstream out(path, std::ios::binary);
+        out << "YUV4MPEG2 W" << size.width << " H" << size.height << " F30:1 Ip A1:1 C420jpeg\n";
+        for (int i = 0; i < 3; ++i) out << "FRAME\n" << picture;
+        out.close();
+        expectTinyPictures(path, size, kRed);
+    }
 }
 
 TEST(CameraPacingTest, GeneratedPicturesComeAtTheirTimeOnTheClock) {
