@@ -5,8 +5,19 @@
 #include <mutex>
 
 namespace {
-std::mutex gClockMutex;
-std::shared_ptr<Clock> gClock = std::make_shared<RealClock>();
+// The installed clock and those it replaced. Never destroyed: threads that run until the process
+// ends (a device's, the frame capture's) read the clock while exit() runs the static destructors.
+struct InstalledClocks {
+    std::mutex mutex;
+    std::shared_ptr<Clock> current = std::make_shared<RealClock>();
+    // A thread may still hold a reference from current() to a replaced clock.
+    std::vector<std::shared_ptr<Clock>> retired;
+};
+
+InstalledClocks& installedClocks() {
+    static InstalledClocks* clocks = new InstalledClocks();
+    return *clocks;
+}
 }  // namespace
 
 NSTimeInterval RealClock::now() const {
@@ -40,14 +51,14 @@ void ManualClock::stepWall(NSTimeInterval dt) {
 }
 
 Clock& Clock::current() {
-    std::lock_guard lock(gClockMutex);
-    return *gClock;  // installed clocks live until the process ends or the next install
+    InstalledClocks& clocks = installedClocks();
+    std::lock_guard lock(clocks.mutex);
+    return *clocks.current;  // installed clocks live until the process ends
 }
 
 void Clock::install(std::shared_ptr<Clock> clock) {
-    std::lock_guard lock(gClockMutex);
-    // Keep the previous clock alive: a thread may still hold a reference from current().
-    static std::vector<std::shared_ptr<Clock>> retired;
-    retired.push_back(gClock);
-    gClock = clock ? std::move(clock) : std::make_shared<RealClock>();
+    InstalledClocks& clocks = installedClocks();
+    std::lock_guard lock(clocks.mutex);
+    clocks.retired.push_back(clocks.current);
+    clocks.current = clock ? std::move(clock) : std::make_shared<RealClock>();
 }

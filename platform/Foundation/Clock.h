@@ -9,7 +9,8 @@
 // loops, timers and dates follow without real waiting.
 //
 // Threads: `current()` and `install()` may be called from any thread; installing is meant for
-// test set-up, while no run loop is waiting.
+// test set-up, while no run loop is waiting. An installed clock is never destroyed: a thread that
+// runs until the process ends may read it even while exit() runs the static destructors.
 
 #include <atomic>
 #include <memory>

@@ -1,6 +1,13 @@
+// CTest labels: threads
+
 #include "platform/Foundation/Clock.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -27,6 +34,33 @@ TEST(ManualClockTest, TimePassingMovesBothFacesAndAWallStepTheWallAlone) {
         EXPECT_DOUBLE_EQ(clock.now(), s.wall);
         EXPECT_DOUBLE_EQ(clock.monotonic(), s.monotonic);
     }
+}
+
+// A clock that says when it is gone, for the test below. The flag outlives every object.
+std::atomic<bool> gProbeClockGone{false};
+class ProbeClock : public RealClock {
+  public:
+    ~ProbeClock() override { gProbeClockGone = true; }
+};
+
+// Threads that run until the process ends (a camera's, a microphone's, the frame capture's) read
+// the clock to the last: an exit() that runs the static destructors meanwhile leaves them the
+// installed clock, never a destroyed one.
+TEST(ClockTest, ThreadsReadTheClockWhileTheProcessExits) {
+    EXPECT_EXIT(
+        {
+            Clock::install(std::make_shared<ProbeClock>());
+            for (int i = 0; i < 4; ++i)
+                std::thread([] {
+                    for (;;) {
+                        Clock::current().monotonic();
+                        if (gProbeClockGone)
+                            std::_Exit(1);
+                    }
+                }).detach();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
