@@ -18,10 +18,7 @@ std::unique_ptr<Camera> Camera::open(const std::string& input, NSErrorPtr* error
         camera->thread_ = std::thread([c = camera.get()] { c->capture(); });
     } catch (const std::system_error& failure) {
         if (error)
-            *error = NSError::make(MediaInputErrorDomain, 3,
-                                   "The camera input \"" + input +
-                                       "\" cannot be read: no thread can start for it (" +
-                                       failure.what() + ").");
+            *error = MediaInput::threadCannotStart("camera", input, failure);
         return nullptr;
     }
     return camera;

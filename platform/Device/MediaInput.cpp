@@ -125,6 +125,14 @@ bool MediaInput::openStream(const std::string& input, AVMediaType type, std::str
     return true;
 }
 
+NSErrorPtr MediaInput::threadCannotStart(const char* device, const std::string& input,
+                                         const std::system_error& failure) {
+    return NSError::make(MediaInputErrorDomain, 3,
+                         std::string("The ") + device + " input \"" + input +
+                             "\" cannot be read: no thread can start for it (" + failure.what() +
+                             ").");
+}
+
 MediaInput::~MediaInput() {
     av_packet_free(&packet_);
     avcodec_free_context(&decoder_);

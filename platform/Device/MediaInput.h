@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 #include "platform/Foundation/NSError.h"
 
@@ -47,6 +48,10 @@ class MediaInput {
     // be opened or has no stream of `type`.
     static std::unique_ptr<MediaInput> open(const std::string& input, AVMediaType type,
                                             const char* device, NSErrorPtr* error);
+    // The error of a device whose reading thread cannot start (`failure`, as std::thread threw
+    // it), for the one that owns the thread.
+    static NSErrorPtr threadCannotStart(const char* device, const std::string& input,
+                                        const std::system_error& failure);
     ~MediaInput();
     MediaInput(const MediaInput&) = delete;
     MediaInput& operator=(const MediaInput&) = delete;

@@ -61,10 +61,7 @@ bool Microphone::start(Consumer consumer, NSErrorPtr* error) {
     } catch (const std::system_error& failure) {
         consumer_ = nullptr;
         if (error)
-            *error = NSError::make(MediaInputErrorDomain, 3,
-                                   "The microphone input \"" + input_ +
-                                       "\" cannot be read: no thread can start for it (" +
-                                       failure.what() + ").");
+            *error = MediaInput::threadCannotStart("microphone", input_, failure);
         return false;
     }
     return true;

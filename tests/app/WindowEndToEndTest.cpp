@@ -505,22 +505,29 @@ class Person {
     // The body scrolled `fromTheEnd` points from its end (0: the caret's line is the last in
     // view).
     bool waitForBodyScrolled(double fromTheEnd) {
-        std::string now;
-        for (auto until = std::chrono::steady_clock::now() + 30s;
-             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
-            now = readOnMain([] {
+        return waitForReadOnMain(
+            "the body scrolled " + std::to_string(fromTheEnd) + " from its end",
+            [] {
                 auto composer = MFMailComposeViewController::visibleComposer();
                 if (!composer)
                     return std::string("no composer");
                 const double end = composer->bodyContentHeight() - composer->bodyRoomHeight();
                 return end > 0 ? std::to_string(composer->bodyScrollOffset() - end)
                                : std::string("a body that fits");
-            });
-            if (now == std::to_string(fromTheEnd))
+            },
+            std::to_string(fromTheEnd));
+    }
+    // What `read` reads on the main thread is `expected` within 30 s, else the test fails
+    // naming `what` and what was read last.
+    bool waitForReadOnMain(const std::string& what, const std::function<std::string()>& read,
+                           const std::string& expected) {
+        std::string now;
+        for (auto until = std::chrono::steady_clock::now() + 30s;
+             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+            if ((now = readOnMain(read)) == expected)
                 return true;
         }
-        report_.fail("expected the body scrolled " + std::to_string(fromTheEnd) +
-                     " from its end, found " + now);
+        report_.fail("expected " + what + ", found " + now);
         return false;
     }
     bool openComposer() {
@@ -552,10 +559,9 @@ class Person {
     }
     // The composer's four fields, joined by "|".
     bool waitForFields(const std::string& expected) {
-        std::string now;
-        for (auto until = std::chrono::steady_clock::now() + 30s;
-             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
-            now = readOnMain([] {
+        return waitForReadOnMain(
+            "the fields " + expected,
+            [] {
                 auto composer = MFMailComposeViewController::visibleComposer();
                 if (!composer)
                     return std::string("no composer");
@@ -563,12 +569,8 @@ class Person {
                 return composer->text(Field::To) + "|" + composer->text(Field::Cc) + "|" +
                        composer->text(Field::Bcc) + "|" + composer->text(Field::Subject) + "|" +
                        composer->text(Field::Body);
-            });
-            if (now == expected)
-                return true;
-        }
-        report_.fail("expected the fields " + expected + ", found " + now);
-        return false;
+            },
+            expected);
     }
 
     // The stored recording opened in the player from the album, and "Save to Camera Roll"
