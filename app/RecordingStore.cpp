@@ -13,6 +13,7 @@
 #include "platform/Foundation/NSData.h"
 #include "platform/Foundation/NSFileManager.h"
 #include "platform/Foundation/NSLog.h"
+#include "platform/Foundation/RegularFile.h"
 
 namespace {
 
@@ -92,11 +93,11 @@ std::string intentText(const Video& video) {
 // The record at `path`, when it is a plain file of at most kMaxIntentBytes with each of the five
 // values once and in the form a stop writes.
 std::optional<Intent> readIntent(const std::string& path) {
-    std::error_code ec;
-    if (!isPlainFile(path) || fs::file_size(path, ec) > RecordingStore::kMaxIntentBytes || ec)
+    auto file = RegularFile::open(path);
+    if (!file || file->size() > RecordingStore::kMaxIntentBytes)
         return std::nullopt;
-    auto bytes = NSData::dataWithContentsOfFile(path);
-    if (!bytes || bytes->size() > RecordingStore::kMaxIntentBytes)
+    auto bytes = file->contents();
+    if (!bytes)
         return std::nullopt;
     Intent intent;
     std::set<std::string> seen;
