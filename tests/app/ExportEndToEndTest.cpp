@@ -119,12 +119,12 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ExportEndToEndLengthTest,
                          ::testing::Values(LengthCase{"1.5"}, LengthCase{"0.6"}));
 
 TEST_F(ExportEndToEndTest, QuittingDuringAnExportLogsThatItWasAbandoned) {
-    StoredRecordings::storeAMinuteLongRecording(phone_.home());
+    StoredRecordings::storeALongRecording(phone_.home());
     struct Case {
         const char* when;
         const char* wait;  // from the choice to the quit
     };
-    // The export waits 1.0 s, then encodes a minute of frames for seconds.
+    // The export waits 1.0 s, then encodes the long recording for seconds.
     for (const Case& c : {Case{"within the delay", "0.3"}, Case{"while encoding", "1.5"}}) {
         ProgramOutcome run = phone_.runScript(std::string(kOpenPlayer) +
                                               "tap exportButton\n"

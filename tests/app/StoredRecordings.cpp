@@ -117,11 +117,11 @@ std::shared_ptr<Video> StoredRecordings::add(NSDate created, const ValueArray& f
     return video;
 }
 
-void StoredRecordings::storeAMinuteLongRecording(const std::string& home) {
+void StoredRecordings::storeALongRecording(const std::string& home) {
     ManualClockScope time;
     StoredRecordings store;
-    store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0), frames(3600, 320, 480), 60.0,
-              time.clock());
+    store.add(NSDate::dateWithTimeIntervalSince1970(1300010400.0),
+              frames(60 * kLongRecordingSeconds, 320, 480), kLongRecordingSeconds, time.clock());
     std::filesystem::create_directories(home);
     std::filesystem::copy(store.documents(), home + "/Documents",
                           std::filesystem::copy_options::recursive);

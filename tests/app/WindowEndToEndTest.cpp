@@ -1077,12 +1077,12 @@ TEST(WindowEndToEndTest, APersonRecordsBrowsesPlaysSeeksAndQuitsWithTheMouseAndK
     EXPECT_NE(recorded.find(heard.substr(frameStart + 4, 4096)), std::string::npos);
 }
 
-// The export of a minute-long recording to the album, in the window.
+// The export of a long recording to the album, in the window.
 class WindowEndToEndExportTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-        StoredRecordings::storeAMinuteLongRecording(folder / "home");
+        StoredRecordings::storeALongRecording(folder / "home");
     }
     Data file(const std::string& name) const {
         return NSData::dataWithContentsOfFile(folder / ("home/" + name)).value_or(Data());
